@@ -1,0 +1,27 @@
+#include "engine_binding.h"
+
+#include "error_reporter.h"
+#include "platform/platform.h"
+
+namespace tolvan {
+
+char const kEngineLibraryName[] = "Tolvan33.dll";
+
+void* ResolveEntry(OperationId op) {
+  if (!g_module.engineLibrary) {
+    g_module.engineLibrary = PlatformLoadLibrary(kEngineLibraryName);
+    if (!g_module.engineLibrary) {
+      ReportError(kError001Begin);
+      ReportError(kEngineLibraryName);
+      ReportError(kError001End);
+    }
+  }
+  void*& slot = g_module.entrySlots[op];
+  // Without the engine there is nothing to look in; asking the loader with no
+  // module would search the host's own program instead.
+  if (!slot && g_module.engineLibrary) slot = PlatformFindEntry(g_module.engineLibrary, DecoratedName(op));
+  if (!slot) ReportError(kError002);
+  return slot;
+}
+
+}  // namespace tolvan

@@ -1,0 +1,71 @@
+#include "module_state.h"
+
+#include "error_reporter.h"
+#include "platform/platform.h"
+
+namespace tolvan {
+
+ModuleState g_module;
+
+namespace {
+
+bool IsOptionSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+long OptionNumber(char const* text) {
+  while (IsOptionSpace(*text)) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = (*text++ == '-');
+  // An option only counts for an exact 1 or 2: once the number is out of the
+  // range of a long it stops growing, so no digit string can overflow it.
+  long long value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value <= 0x7fffffffLL) value = value * 10 + (*text - '0');
+  }
+  if (negative) value = -value;
+  if (value > 0x7fffffffLL || value < -0x7fffffffLL - 1) return 0;
+  return static_cast<long>(value);
+}
+
+long ReadOption(char const* name) {
+  // The 16th byte stays zero: the variable is fetched with room for 15.
+  char value[16] = {};
+  PlatformGetEnvironment(name, value, 15);
+  return OptionNumber(value);
+}
+
+int ModuleAttach() {
+  g_module.scratchBuffer = static_cast<char*>(PlatformResize(g_module.scratchBuffer, kScratchStep));
+  if (!g_module.scratchBuffer) {
+    ReportError(kError065);
+    // A refused attach is never followed by a detach: give back whatever the
+    // report itself may have collected.
+    ReleaseBuffer(&g_module.messageBuffer);
+    return 0;
+  }
+  for (int i = 0; i < kRegistrySlots; ++i) g_module.registry[i] = nullptr;
+
+  long debug = ReadOption("Tolvan32_Debug");
+  if (debug == 1) {
+    g_module.tracing = 1;
+    g_module.traceLevel2 = 0;
+  } else if (debug == 2) {
+    g_module.tracing = 1;
+    g_module.traceLevel2 = 1;
+  }
+  if (ReadOption("Tolvan32_NoSEQ") == 1) g_module.noSeq = 1;
+  if (ReadOption("Tolvan32_NoShare") == 1) g_module.noShare = 1;
+  if (ReadOption("Tolvan32_StopSEQ") == 1) g_module.stopSeq = 1;
+  return 1;
+}
+
+void ModuleDetach() {
+  // Text collected without its closing line feed is dropped unseen.
+  ReleaseBuffer(&g_module.messageBuffer);
+  ReleaseBuffer(&g_module.scratchBuffer);
+}
+
+}  // namespace tolvan

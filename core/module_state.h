@@ -1,0 +1,47 @@
+// Module-global state: one instance per process, zero until attach. Plain
+// words without locks, as the host's threads share the module unsynchronised.
+#ifndef TOLVAN_CORE_MODULE_STATE_H
+#define TOLVAN_CORE_MODULE_STATE_H
+
+#include "operations.h"
+
+class CDataDictionary;
+
+namespace tolvan {
+
+enum { kRegistrySlots = 10 };
+enum { kScratchStep = 32768 };
+
+struct ModuleState {
+  int tracing;         // Tolvan32_Debug 1 or 2
+  int traceLevel2;     // Tolvan32_Debug 2: also CTable::GetField
+  int noSeq;           // read sequences pass to the engine without a table lock
+  int noShare;         // tables are never forced into shared access
+  int stopSeq;         // a message box follows each forwarded read sequence
+  int internalReopen;  // Pack/ReIndex/Clear hold a table exclusively
+  CDataDictionary* registry[kRegistrySlots];  // dictionaries opened empty
+  char* messageBuffer;   // error text being collected, or null
+  char* scratchBuffer;   // copy space while the message buffer grows
+  int reportingAllocationFailure;  // stops #003 from reporting itself again
+  void* engineLibrary;             // loaded once, never released
+  void* entrySlots[kOperationCount];
+};
+
+extern ModuleState g_module;
+
+// The loader's notifications. Attach returns nonzero to accept the load.
+int ModuleAttach();
+void ModuleDetach();
+
+// The number an option's value stands for, read as atol reads it: leading
+// white space, an optional sign, decimal digits up to the first other
+// character; no digits gives 0.
+long OptionNumber(char const* text);
+
+// Fetches an environment variable into a 15-character buffer, as the option
+// reader does, and returns its number (0 when absent or too long).
+long ReadOption(char const* name);
+
+}  // namespace tolvan
+
+#endif

@@ -1,0 +1,147 @@
+// CDataDictionary: forwarding, the registry of dictionaries opened empty, and
+// the detection of the restructure dictionary.
+#include "facades/data_dictionary.h"
+
+#include "facades/forwarding.h"
+
+namespace tolvan {
+
+namespace {
+
+char const kRestructureSuffix[] = "\\NEW_STRU\\Pallo7.DD";
+
+char FoldAsciiLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+bool EqualIgnoringAsciiCase(char const* a, char const* b, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (FoldAsciiLetter(a[i]) != FoldAsciiLetter(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsRestructurePath(char const* path) {
+  if (!path) return false;
+  size_t const pathLength = strlen(path);
+  size_t const suffixLength = sizeof kRestructureSuffix - 1;
+  if (pathLength < suffixLength) return false;
+  return EqualIgnoringAsciiCase(path + pathLength - suffixLength, kRestructureSuffix, suffixLength);
+}
+
+bool IsRegisteredDictionary(CDataDictionary const* dictionary) {
+  for (CDataDictionary* slot : g_module.registry) {
+    if (slot == dictionary) return true;
+  }
+  return false;
+}
+
+void RegisterDictionary(CDataDictionary* dictionary) {
+  // A dictionary that succeeds twice takes two slots; a full registry
+  // silently leaves it unregistered.
+  for (CDataDictionary*& slot : g_module.registry) {
+    if (!slot) {
+      slot = dictionary;
+      return;
+    }
+  }
+}
+
+void UnregisterDictionary(CDataDictionary const* dictionary) {
+  for (CDataDictionary*& slot : g_module.registry) {
+    if (slot == dictionary) slot = nullptr;
+  }
+}
+
+}  // namespace tolvan
+
+using namespace tolvan;
+
+CDataDictionary::CDataDictionary(char const* sysPath, char const* admPath, char const* userPath,
+                                 char const* filePath) {
+  ForwardConstructor(kDataDictionary_Construct, this, sysPath, admPath, userPath, filePath);
+}
+
+CDataDictionary::~CDataDictionary() {
+  // Cleared whatever becomes of the engine call: the address may be reused by
+  // another dictionary, which must not inherit the exemption.
+  UnregisterDictionary(this);
+  ForwardDestructor(kDataDictionary_Destroy, this);
+}
+
+ObjectType CDataDictionary::GetObjType() const { return Forward<ObjectType>(kDataDictionary_GetObjType, this); }
+
+CTable* CDataDictionary::AddTable(char const* name) { return Forward<CTable*>(kDataDictionary_AddTable, this, name); }
+
+int CDataDictionary::BeginTransaction() { return Forward<int>(kDataDictionary_BeginTransaction, this); }
+
+void CDataDictionary::Close() {
+  UnregisterDictionary(this);
+  ForwardVoid(kDataDictionary_Close, this);
+}
+
+int CDataDictionary::DeleteTable(int number) {
+  return Forward<int>(kDataDictionary_DeleteTable_ByNumber, this, number);
+}
+
+int CDataDictionary::DeleteTable(CTable* table) {
+  return Forward<int>(kDataDictionary_DeleteTable_ByObject, this, table);
+}
+
+int CDataDictionary::DeleteTable(char const* name) {
+  return Forward<int>(kDataDictionary_DeleteTable_ByName, this, name);
+}
+
+int CDataDictionary::EndTransaction(TransactionCtl control) {
+  return Forward<int>(kDataDictionary_EndTransaction, this, control);
+}
+
+char const* CDataDictionary::GetFilePath(TableType type) const {
+  return Forward<char const*>(kDataDictionary_GetFilePath, this, type);
+}
+
+CTable* CDataDictionary::GetTable(int number) {
+  return Forward<CTable*>(kDataDictionary_GetTable_ByNumber, this, number);
+}
+
+CTable* CDataDictionary::GetTable(char const* name) {
+  return Forward<CTable*>(kDataDictionary_GetTable_ByName, this, name);
+}
+
+int CDataDictionary::Open(char const* path) {
+  return ForwardWith<int, NoState>(kDataDictionary_Open, this, [path](auto engineCall) {
+    int const result = engineCall();
+    // Once the restructure dictionary is open, no table is forced shared.
+    if (result && IsRestructurePath(path)) g_module.noShare = 1;
+    return result;
+  });
+}
+
+int CDataDictionary::OpenEmpty() {
+  return ForwardWith<int, NoState>(kDataDictionary_OpenEmpty, this, [this](auto engineCall) {
+    int const result = engineCall();
+    if (result) RegisterDictionary(this);
+    return result;
+  });
+}
+
+int CDataDictionary::SetAdmFilePath(char const* path) {
+  return Forward<int>(kDataDictionary_SetAdmFilePath, this, path);
+}
+
+void CDataDictionary::SetLocale(int locale, unsigned char* upper, unsigned char* lower) {
+  // A static member: no object, so the call record names the null address.
+  void* const address = EngineEntry(kDataDictionary_SetLocale);
+  TraceCallRecord(kDataDictionary_SetLocale, nullptr, locale, upper, lower);
+  if (!address) return;
+  typedef void (*StaticEntry)(int, unsigned char*, unsigned char*);
+  reinterpret_cast<StaticEntry>(address)(locale, upper, lower);
+}
+
+int CDataDictionary::SetSysFilePath(char const* path) {
+  return Forward<int>(kDataDictionary_SetSysFilePath, this, path);
+}
+
+int CDataDictionary::SetUserFilePath(char const* path) {
+  return Forward<int>(kDataDictionary_SetUserFilePath, this, path);
+}

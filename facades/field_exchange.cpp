@@ -1,0 +1,128 @@
+// CStoreObj field exchange: each call becomes one trace line that also shows
+// the value crossing between host and engine, read from the host's variable
+// before the engine call (nonzero direction) or after it (zero direction).
+#include "facades/field_exchange.h"
+
+#include "facades/forwarding.h"
+#include "facades/value_types.h"
+
+namespace tolvan {
+
+int DateText(int dayNumber, char* text) {
+  if (dayNumber == 0) {
+    text[0] = '\0';
+    return 0;
+  }
+  char const kFirstDay[] = "00010101";
+  if (dayNumber == 1) {
+    memcpy(text, kFirstDay, sizeof kFirstDay);
+    return static_cast<int>(sizeof kFirstDay - 1);
+  }
+  // The library is given far more room than a date text needs, and whatever
+  // it writes is cut to the 15 characters a date text may have.
+  char rendered[kDateRenderRoom];
+  memset(rendered, 0, sizeof rendered);
+  JDateToString(rendered, dayNumber);
+  rendered[sizeof rendered - 1] = '\0';
+  int length = 0;
+  while (length < kDateTextMax && rendered[length]) {
+    text[length] = rendered[length];
+    ++length;
+  }
+  text[length] = '\0';
+  return length;
+}
+
+void TraceBuffer(char const* buffer, long length) {
+  if (!buffer) {
+    TraceText(nullptr);
+  } else {
+    // The text ends at its first zero byte, but never beyond the length the
+    // host gave for the buffer.
+    long used = 0;
+    while (used < length && buffer[used]) ++used;
+    WriteTraceItem(buffer, static_cast<int>(used));
+  }
+  TraceInt(static_cast<int>(length));
+}
+
+namespace {
+
+void TraceExchanged(char const* value) { TraceChar(*value); }
+void TraceExchanged(int const* value) { TraceInt(*value); }
+void TraceExchanged(long const* value) { TraceInt(static_cast<int>(*value)); }
+void TraceExchanged(double const* value) { TraceReal(*value); }
+void TraceExchanged(long double const* value) { TraceReal(static_cast<double>(*value)); }
+void TraceExchanged(CNumeric const* value) { TraceReal(static_cast<double>(value->GetDouble())); }
+void TraceExchanged(CString const* value) { TraceText(StringText(value)); }
+void TraceExchanged(CDate const* value) {
+  char text[kDateTextMax + 1];
+  DateText(DateDayNumber(value), text);
+  TraceText(text);
+}
+void TraceExchanged(char const* buffer, long length) { TraceBuffer(buffer, length); }
+
+// The exchanged arguments are the variable's address, or the buffer and its
+// length. An exchange whose entry cannot be resolved still finishes its trace
+// line, so that the log stays line by line.
+template <class Selector, class... Exchanged>
+void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int direction, Exchanged... exchanged) {
+  void* const address = EngineEntry(op);
+  if (g_module.tracing) {
+    TracePointer(store);
+    TraceText(SignatureText(op));
+    TraceValue(selector);
+  }
+  auto const traceValue = [&] {
+    if (!g_module.tracing) return;
+    TraceExchanged(exchanged...);
+    TraceInt(direction);
+    TraceLineEnd();
+  };
+  if (direction) traceValue();
+  if (address) (store->*EntryAs<void (CStoreObj::*)(Selector, Exchanged..., int)>(address))(selector, exchanged..., direction);
+  if (!direction) traceValue();
+}
+
+}  // namespace
+
+}  // namespace tolvan
+
+using namespace tolvan;
+
+// One line per value kind: the three selector forms share the helper.
+#define TOLVAN_FX_BY_REFERENCE(Name, Type)                                                   \
+  void CStoreObj::Name(int field, Type& value, int direction) {                              \
+    ExchangeField(k##StoreObj_##Name##_ByNumber, this, field, direction, &value);            \
+  }                                                                                          \
+  void CStoreObj::Name(CField* field, Type& value, int direction) {                          \
+    ExchangeField(k##StoreObj_##Name##_ByField, this, field, direction, &value);             \
+  }                                                                                          \
+  void CStoreObj::Name(char const* field, Type& value, int direction) {                      \
+    ExchangeField(k##StoreObj_##Name##_ByName, this, field, direction, &value);              \
+  }
+
+TOLVAN_FX_BY_REFERENCE(FX_Char, char)
+TOLVAN_FX_BY_REFERENCE(FX_Int, int)
+TOLVAN_FX_BY_REFERENCE(FX_Long, long)
+TOLVAN_FX_BY_REFERENCE(FX_Double, double)
+TOLVAN_FX_BY_REFERENCE(FX_LongDouble, long double)
+TOLVAN_FX_BY_REFERENCE(FX_CNumeric, CNumeric)
+TOLVAN_FX_BY_REFERENCE(FX_Date, CDate)
+TOLVAN_FX_BY_REFERENCE(FX_String, CString)
+
+#undef TOLVAN_FX_BY_REFERENCE
+
+void CStoreObj::FX_String(int field, char* buffer, long length, int direction) {
+  ExchangeField(kStoreObj_FX_StringBuffer_ByNumber, this, field, direction, buffer, length);
+}
+
+void CStoreObj::FX_String(CField* field, char* buffer, long length, int direction) {
+  ExchangeField(kStoreObj_FX_StringBuffer_ByField, this, field, direction, buffer, length);
+}
+
+void CStoreObj::FX_String(char const* field, char* buffer, long length, int direction) {
+  ExchangeField(kStoreObj_FX_StringBuffer_ByName, this, field, direction, buffer, length);
+}
+
+void CStoreObj::FieldExchange(int direction) { ForwardVoid(kStoreObj_FieldExchange, this, direction); }

@@ -1,0 +1,170 @@
+// The one pattern every facade operation follows:
+//   resolve the engine entry, call record, engine call, policy, result record,
+//   return the engine's result.
+// Facades name their operation, the result type and the state items of their
+// family; everything else is derived from the arguments they pass on.
+//
+// Reference parameters are passed on as pointers: on every supported ABI a
+// reference is passed exactly as a pointer, and a pointer is what the trace
+// writes for it.
+#ifndef TOLVAN_FACADES_FORWARDING_H
+#define TOLVAN_FACADES_FORWARDING_H
+
+#include "core/engine_binding.h"
+#include "core/engine_layout.h"
+#include "core/module_state.h"
+#include "core/trace_log.h"
+#include "facades/engine_interface.h"
+#include "platform/crt.h"
+
+namespace tolvan {
+
+// ---------------------------------------------------------------------------
+// Engine entries are members of the engine's class of the same name, so they
+// are called through a pointer to member: the compiler then passes the object
+// and the arguments exactly as the host passed them to us (__thiscall on the
+// 32-bit target, the hidden result pointer of a by-value result included).
+template <class Member>
+Member EntryAs(void* address) {
+  // A pointer to member of a class without virtual bases is the code address
+  // (Microsoft ABI), or the code address and a zero this-adjustment (Itanium).
+  static_assert(sizeof(Member) == sizeof(void*) || sizeof(Member) == 2 * sizeof(void*),
+                "unexpected pointer-to-member layout");
+  Member member;
+  memset(&member, 0, sizeof member);
+  memcpy(&member, &address, sizeof address);
+  return member;
+}
+
+// ---------------------------------------------------------------------------
+// Trace items of arguments and results, chosen by declared type.
+inline void TraceValue(int value) { TraceInt(value); }
+inline void TraceValue(long value) { TraceInt(static_cast<int>(value)); }
+inline void TraceValue(double value) { TraceReal(value); }
+inline void TraceValue(char const* text) { TraceText(text); }
+inline void TraceValue(unsigned char* text) { TraceText(reinterpret_cast<char const*>(text)); }
+// Engine objects, and the objects behind reference parameters.
+template <class T>
+void TraceValue(T* object) {
+  TracePointer(object);
+}
+// Enumerations are written as integers.
+template <class T>
+void TraceValue(T value) {
+  static_assert(__is_enum(T), "no trace item for this type");
+  TraceInt(static_cast<int>(value));
+}
+
+inline void TraceValues() {}
+template <class A, class... Rest>
+void TraceValues(A first, Rest... rest) {
+  TraceValue(first);
+  TraceValues(rest...);
+}
+
+// The 14-space item that opens every result record.
+extern char const kResultIndent[];
+
+// Call record: object, signature text, one item per argument, line end.
+template <class... A>
+void TraceCallRecord(OperationId op, void const* object, A... args) {
+  if (!g_module.tracing) return;
+  TracePointer(object);
+  TraceText(SignatureText(op));
+  TraceValues(args...);
+  TraceLineEnd();
+}
+
+// ---------------------------------------------------------------------------
+// State items written after the result item, by family.
+struct NoState {
+  static void Trace(void const*) {}
+};
+struct TableState {  // "(" trace word ")"
+  static void Trace(void const* object);
+};
+struct StoreFirstWord {  // "(" first ")"
+  static void Trace(void const* object);
+};
+struct StoreThreeWords {  // "(" first ":" second ":" third ")"
+  static void Trace(void const* object);
+};
+
+template <class State, class R>
+void TraceResultRecord(R result, void const* object) {
+  if (!g_module.tracing) return;
+  TraceText(kResultIndent);
+  TraceValue(result);
+  State::Trace(object);
+  TraceLineEnd();
+}
+
+// ---------------------------------------------------------------------------
+// The policy hook runs around the engine call: it receives the call as a
+// function object and returns the result the host is to receive.
+struct PassThrough {
+  template <class EngineCall>
+  auto operator()(EngineCall engineCall) const {
+    return engineCall();
+  }
+};
+
+// An operation whose entry cannot be resolved has been reported by the
+// binding; it is not performed, writes no result record, and returns the
+// zero of its result type, so the host's call returns a defined value.
+template <class R, class State, class Self, class Policy, class... A>
+R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
+  void* const address = EngineEntry(op);
+  TraceCallRecord(op, self, args...);
+  if (!address) return R();
+  auto const entry = EntryAs<R (Self::*)(A...)>(address);
+  Self* const object = const_cast<Self*>(self);
+  auto engineCall = [&]() -> R { return (object->*entry)(args...); };
+  R result = policy(engineCall);
+  TraceResultRecord<State>(result, self);
+  return result;
+}
+
+template <class R, class State = NoState, class Self, class... A>
+R Forward(OperationId op, Self const* self, A... args) {
+  return ForwardWith<R, State>(op, self, PassThrough(), args...);
+}
+
+// Operations without a result: call record only.
+template <class Self, class Policy, class... A>
+void ForwardVoidWith(OperationId op, Self const* self, Policy policy, A... args) {
+  void* const address = EngineEntry(op);
+  TraceCallRecord(op, self, args...);
+  if (!address) return;
+  auto const entry = EntryAs<void (Self::*)(A...)>(address);
+  Self* const object = const_cast<Self*>(self);
+  policy([&] { (object->*entry)(args...); });
+}
+
+template <class Self, class... A>
+void ForwardVoid(OperationId op, Self const* self, A... args) {
+  ForwardVoidWith(op, self, PassThrough(), args...);
+}
+
+// Constructors: the compiler has stored the module's virtual table in the
+// object's first word before this runs; the engine's constructor replaces it.
+// The result record is the constructed object.
+template <class Self, class... A>
+void ForwardConstructor(OperationId op, Self* self, A... args) {
+  void* const address = EngineEntry(op);
+  TraceCallRecord(op, self, args...);
+  if (!address) return;
+  (self->*EntryAs<void (Self::*)(A...)>(address))(args...);
+  TraceResultRecord<NoState>(static_cast<void const*>(self), self);
+}
+
+// Destructors: the compiler has stored the module's virtual table in the
+// object's first word again before this runs; no result record.
+template <class Self>
+void ForwardDestructor(OperationId op, Self* self) {
+  ForwardVoid(op, self);
+}
+
+}  // namespace tolvan
+
+#endif

@@ -1,0 +1,47 @@
+// The small classes: search keys, record addresses, indexes and the static
+// description accessor. Plain forwarding throughout.
+#include "facades/forwarding.h"
+
+using namespace tolvan;
+
+// --- CKeyObj ------------------------------------------------------------------
+
+CKeyObj::CKeyObj(CIndex* index, int first, int second) {
+  ForwardConstructor(kKeyObj_Construct, this, index, first, second);
+}
+
+CKeyObj::~CKeyObj() { ForwardDestructor(kKeyObj_Destroy, this); }
+
+ObjectType CKeyObj::GetObjType() const { return Forward<ObjectType>(kKeyObj_GetObjType, this); }
+
+// Fills the third slot of the module's virtual table for keys: touches
+// nothing, resolves nothing, traces nothing.
+void CKeyObj::Reserved() {}
+
+void CKeyObj::SetKeyLength(int first, int second) { ForwardVoid(kKeyObj_SetKeyLength, this, first, second); }
+
+// --- CRecAddr -----------------------------------------------------------------
+
+CRecAddr::CRecAddr(CRecAddr const& source) { ForwardConstructor(kRecAddr_Construct_Copy, this, &source); }
+
+CRecAddr::CRecAddr(CRecAddr const* source) { ForwardConstructor(kRecAddr_Construct_FromPointer, this, source); }
+
+CRecAddr::~CRecAddr() { ForwardDestructor(kRecAddr_Destroy, this); }
+
+ObjectType CRecAddr::GetObjType() const { return Forward<ObjectType>(kRecAddr_GetObjType, this); }
+
+int CRecAddr::operator==(CRecAddr const& other) const { return Forward<int>(kRecAddr_Equals, this, &other); }
+
+long CRecAddr::GetLongVal() const { return Forward<long>(kRecAddr_GetLongVal, this); }
+
+void CRecAddr::SetLongVal(long value) { ForwardVoid(kRecAddr_SetLongVal, this, value); }
+
+// --- CIndex and CDataBaseStaticObj ----------------------------------------------
+
+ObjectType CIndex::GetObjType() const { return Forward<ObjectType>(kIndex_GetObjType, this); }
+
+CField* CIndex::GetField(int number) { return Forward<CField*>(kIndex_GetField, this, number); }
+
+char const* CDataBaseStaticObj::GetDescription() const {
+  return Forward<char const*>(kDataBaseStaticObj_GetDescription, this);
+}

@@ -1,0 +1,116 @@
+// CStoreObj: navigation and record operations, with the store trace words as
+// state items, and the by-value record address of GetRecAddr.
+#include "facades/forwarding.h"
+
+using namespace tolvan;
+
+CStoreObj::CStoreObj(CTable* table, CIndex* index) { ForwardConstructor(kStoreObj_Construct, this, table, index); }
+
+CStoreObj::~CStoreObj() { ForwardDestructor(kStoreObj_Destroy, this); }
+
+ObjectType CStoreObj::GetObjType() const { return Forward<ObjectType, StoreFirstWord>(kStoreObj_GetObjType, this); }
+
+int CStoreObj::Compare(CKeyObj* key, CompCtl control) {
+  return Forward<int, StoreThreeWords>(kStoreObj_Compare, this, key, control);
+}
+
+int CStoreObj::Delete() { return Forward<int, StoreThreeWords>(kStoreObj_Delete, this); }
+
+namespace tolvan {
+
+// The engine's record address is built here first, then copied into the
+// host's storage by the facade copy constructor, so the trace shows both.
+// The engine's CRecAddr is a virtual-table pointer and a long (8 bytes); the
+// storage is many times that, so that an engine adding members of its own
+// still fits.
+class WorkingRecAddr {
+ public:
+  WorkingRecAddr() = default;
+  WorkingRecAddr(WorkingRecAddr const&) = delete;
+  WorkingRecAddr& operator=(WorkingRecAddr const&) = delete;
+
+  void* Storage() { return storage_; }
+  CRecAddr const& Adopt() {
+    alive_ = true;
+    return *Get();
+  }
+  CRecAddr* Get() { return reinterpret_cast<CRecAddr*>(storage_); }
+
+  // Destroyed through the facade destructor (a qualified call, so the engine's
+  // virtual table is not used), also when an exception from the engine passes
+  // through on its way to the host.
+  ~WorkingRecAddr() noexcept(false) {
+    if (alive_) Get()->CRecAddr::~CRecAddr();
+  }
+
+ private:
+  alignas(8) unsigned char storage_[256];
+  bool alive_ = false;
+};
+
+}  // namespace tolvan
+
+CRecAddr CStoreObj::GetRecAddr() const {
+  void* const address = EngineEntry(kStoreObj_GetRecAddr);
+  TraceCallRecord(kStoreObj_GetRecAddr, this);
+  // The host still receives a record address it can destroy: an empty one
+  // built by the engine through the facade.
+  if (!address) return CRecAddr(static_cast<CRecAddr const*>(nullptr));
+
+  WorkingRecAddr working;
+  auto const entry = EntryAs<CRecAddr (CStoreObj::*)() const>(address);
+  // The engine constructs its result directly in the working storage.
+  ::new (working.Storage()) CRecAddr((this->*entry)());
+  CRecAddr const& engineResult = working.Adopt();
+  if (g_module.tracing) {
+    TraceText(kResultIndent);
+    TracePointer(&engineResult);
+    StoreFirstWord::Trace(this);
+    TraceLineEnd();
+  }
+  return CRecAddr(engineResult);
+}
+
+double CStoreObj::GetRelPosition() {
+  void* const address = EngineEntry(kStoreObj_GetRelPosition);
+  TraceCallRecord(kStoreObj_GetRelPosition, this);
+  if (!address) return 0.0;
+  double const position = (this->*EntryAs<double (CStoreObj::*)()>(address))();
+  // The position itself is not written, only the first trace word.
+  if (g_module.tracing) {
+    TraceText(kResultIndent);
+    StoreFirstWord::Trace(this);
+    TraceLineEnd();
+  }
+  return position;
+}
+
+int CStoreObj::Goto(CRecAddr const& address, int flags) {
+  return Forward<int, StoreThreeWords>(kStoreObj_Goto_ByRecAddr, this, &address, flags);
+}
+
+int CStoreObj::Goto(CKeyObj* key, CompCtl control, int flags) {
+  return Forward<int, StoreThreeWords>(kStoreObj_Goto_ByKey, this, key, control, flags);
+}
+
+int CStoreObj::Goto(NavCtrl direction, int count) {
+  return Forward<int, StoreThreeWords>(kStoreObj_Goto_ByNavigation, this, direction, count);
+}
+
+int CStoreObj::Locking(LockCtrl control) { return Forward<int, StoreThreeWords>(kStoreObj_Locking, this, control); }
+
+int CStoreObj::New() { return Forward<int, StoreThreeWords>(kStoreObj_New, this); }
+
+int CStoreObj::ReRead() { return Forward<int, StoreThreeWords>(kStoreObj_ReRead, this); }
+
+void CStoreObj::SetOrderIndex(CIndex* index) { ForwardVoid(kStoreObj_SetOrderIndex, this, index); }
+
+int CStoreObj::SetRelPosition(double position, int flags) {
+  return Forward<int, StoreFirstWord>(kStoreObj_SetRelPosition, this, position, flags);
+}
+
+int CStoreObj::SetSourceTable(CTable* table) {
+  return Forward<int, StoreFirstWord>(kStoreObj_SetSourceTable, this, table);
+}
+
+int CStoreObj::Update() { return Forward<int, StoreThreeWords>(kStoreObj_Update, this); }

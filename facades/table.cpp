@@ -1,0 +1,168 @@
+// CTable: the share-mode policy (share forcing, exclusive escalation, the
+// read-sequence policy) and the structure and status operations.
+#include "core/error_reporter.h"
+#include "facades/data_dictionary.h"
+#include "facades/forwarding.h"
+#include "facades/table_policy.h"
+
+namespace tolvan {
+
+namespace {
+
+char const kUsersTable[] = "ZKUSERS";
+
+}  // namespace
+
+bool IsUsersTable(char const* name) {
+  if (!name) return false;
+  size_t const length = sizeof kUsersTable - 1;
+  return strlen(name) == length && EqualIgnoringAsciiCase(name, kUsersTable, length);
+}
+
+bool ShareForcingApplies(CTable const* table, ShareModeCtl mode, int openResult) {
+  return openResult != 0 && !g_module.internalReopen && !g_module.noShare && mode != kShareModeShared &&
+         !IsUsersTable(TableName(table)) && !IsRegisteredDictionary(TableDictionary(table));
+}
+
+}  // namespace tolvan
+
+using namespace tolvan;
+
+int CTable::OpenAccess(ShareModeCtl mode, SafetyCtl safety) {
+  return ForwardWith<int, TableState>(kTable_OpenAccess, this, [&](auto engineCall) {
+    int result = engineCall();
+    if (!ShareForcingApplies(this, mode, result)) return result;
+    result = CloseAccess(kSafetyNormal);
+    if (!result) return result;
+    // The reopen goes straight to the engine, without records of its own.
+    auto const reopen = EntryAs<int (CTable::*)(ShareModeCtl, SafetyCtl)>(g_module.entrySlots[kTable_OpenAccess]);
+    return (this->*reopen)(kShareModeShared, kSafetyNormal);
+  }, mode, safety);
+}
+
+int CTable::CloseAccess(SafetyCtl safety) { return Forward<int, TableState>(kTable_CloseAccess, this, safety); }
+
+namespace tolvan {
+
+// Pack, ReIndex and Clear take exclusive use of the table for the engine
+// operation and then give its previous mode back. The nested results are not
+// examined: the operation runs even if the exclusive open failed, and the
+// restore runs even if the operation failed.
+struct ExclusiveEscalation {
+  CTable* table;
+
+  template <class EngineCall>
+  int operator()(EngineCall engineCall) const {
+    ShareModeCtl const previous = static_cast<ShareModeCtl>(TableShareMode(table));
+    if (previous == kShareModeExclusive) return engineCall();
+    table->CloseAccess(kSafetyBeforeExclusive);
+    g_module.internalReopen = 1;
+    table->OpenAccess(kShareModeExclusive, kSafetyNormal);
+    int const result = engineCall();
+    table->CloseAccess(kSafetyNormal);
+    g_module.internalReopen = 0;
+    // Share forcing applies to the restore as to any host call.
+    table->OpenAccess(previous, kSafetyNormal);
+    return result;
+  }
+};
+
+}  // namespace tolvan
+
+int CTable::Pack() { return ForwardWith<int, TableState>(kTable_Pack, this, ExclusiveEscalation{this}); }
+
+int CTable::ReIndex() { return ForwardWith<int, TableState>(kTable_ReIndex, this, ExclusiveEscalation{this}); }
+
+int CTable::Clear() { return ForwardWith<int, TableState>(kTable_Clear, this, ExclusiveEscalation{this}); }
+
+int CTable::BeginReadSequence() {
+  return ForwardWith<int, TableState>(kTable_BeginReadSequence, this, [this](auto engineCall) {
+    auto const forward = [&] {
+      int const result = engineCall();
+      if (g_module.stopSeq) ShowMessage(TableName(this));
+      return result;
+    };
+    if (SequenceSwitch(TableDictionary(this))) {
+      if (!g_module.noSeq) PutTLock(kTLockModeRead);
+      return forward();
+    }
+    // A dictionary without the switch: the sequence is skipped and reported
+    // as done, unless every sequence is to reach the engine.
+    return g_module.noSeq ? forward() : 1;
+  });
+}
+
+void CTable::EndReadSequence() { ForwardVoid(kTable_EndReadSequence, this); }
+
+int CTable::PutTLock(TLockModeCtl mode) { return Forward<int, TableState>(kTable_PutTLock, this, mode); }
+
+// --- Structure and status ---------------------------------------------------
+
+CField* CTable::AddField(char const* name) { return Forward<CField*, TableState>(kTable_AddField, this, name); }
+
+CIndex* CTable::AddIndex(char const* name) { return Forward<CIndex*, TableState>(kTable_AddIndex, this, name); }
+
+int CTable::DeleteField(int number) { return Forward<int, TableState>(kTable_DeleteField_ByNumber, this, number); }
+
+int CTable::DeleteField(CField* field) { return Forward<int, TableState>(kTable_DeleteField_ByField, this, field); }
+
+int CTable::DeleteField(char const* name) { return Forward<int, TableState>(kTable_DeleteField_ByName, this, name); }
+
+int CTable::DeleteIndex(int number) { return Forward<int, TableState>(kTable_DeleteIndex_ByNumber, this, number); }
+
+int CTable::DeleteIndex(CIndex* index) { return Forward<int, TableState>(kTable_DeleteIndex_ByObject, this, index); }
+
+int CTable::DeleteIndex(char const* name) { return Forward<int, TableState>(kTable_DeleteIndex_ByName, this, name); }
+
+int CTable::EnableIndexing(int enable) { return Forward<int, TableState>(kTable_EnableIndexing, this, enable); }
+
+namespace tolvan {
+
+// The field look-ups are traced at level 2 only, and their result record shows
+// the field's name and two words instead of its address.
+template <class Selector>
+CField* LookUpField(OperationId op, CTable* table, Selector selector) {
+  void* const address = EngineEntry(op);
+  if (g_module.tracing && g_module.traceLevel2) TraceCallRecord(op, table, selector);
+  if (!address) return nullptr;
+  CField* const field = (table->*EntryAs<CField* (CTable::*)(Selector)>(address))(selector);
+  if (g_module.tracing && g_module.traceLevel2) {
+    TraceText(kResultIndent);
+    TraceText("[");
+    if (field) {
+      TraceText(FieldName(field));
+      TraceInt(FieldFirstWord(field));
+      TraceInt(FieldSecondWord(field));
+    } else {
+      // No field to read: the record names the null field instead of reading
+      // through it.
+      TraceText(nullptr);
+    }
+    TraceText("]");
+    TableState::Trace(table);
+    TraceLineEnd();
+  }
+  return field;
+}
+
+}  // namespace tolvan
+
+CField* CTable::GetField(int number) { return LookUpField(kTable_GetField_ByNumber, this, number); }
+
+CField* CTable::GetField(char const* name) { return LookUpField(kTable_GetField_ByName, this, name); }
+
+CIndex* CTable::GetIndex(int number) { return Forward<CIndex*, TableState>(kTable_GetIndex_ByNumber, this, number); }
+
+CIndex* CTable::GetIndex(char const* name) { return Forward<CIndex*, TableState>(kTable_GetIndex_ByName, this, name); }
+
+ObjectType CTable::GetObjType() const { return Forward<ObjectType, TableState>(kTable_GetObjType, this); }
+
+TLockModeCtl CTable::GetTLockMode() const { return Forward<TLockModeCtl, TableState>(kTable_GetTLockMode, this); }
+
+int CTable::IsBufDirty() const { return Forward<int, TableState>(kTable_IsBufDirty, this); }
+
+int CTable::IsOpen() const { return Forward<int, TableState>(kTable_IsOpen, this); }
+
+int CTable::IsRecLocked(CRecAddr& address) const {
+  return Forward<int, TableState>(kTable_IsRecLocked, this, &address);
+}

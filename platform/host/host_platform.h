@@ -1,0 +1,47 @@
+// Controls of the host test build's platform layer: an in-process engine
+// library, recorded message boxes, a heap that fails on demand and log files
+// that refuse to open on demand.
+#ifndef TOLVAN_PLATFORM_HOST_HOST_PLATFORM_H
+#define TOLVAN_PLATFORM_HOST_HOST_PLATFORM_H
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+namespace tolvan {
+namespace host {
+
+struct LibraryExport {
+  char const* name;
+  void* address;
+};
+
+// The library that loading "Tolvan33.dll" gives; null makes the load fail.
+void SetEngineLibrary(LibraryExport const* exports, size_t count);
+// An export that the library then lacks (empty: none).
+void HideEngineExport(std::string const& name);
+int EngineLoadCount();
+
+struct MessageBoxRecord {
+  std::string text;
+  std::string caption;
+};
+std::vector<MessageBoxRecord>& MessageBoxes();
+
+// Allocation number n (1 = the next one) and, with `persistent`, every later
+// one fail; 0 turns failures off.
+void FailAllocation(long n, bool persistent = false);
+long AllocationCount();
+// Bytes the module holds on its heap right now.
+long long LiveHeapBytes();
+
+// Log files: where they go ("" = the current directory), and which letters
+// ("b", "a", "ba") refuse to open.
+void SetLogDirectory(std::string const& directory);
+void SetUnopenableLogs(std::string const& letters);
+
+}  // namespace host
+}  // namespace tolvan
+
+#endif

@@ -1,0 +1,134 @@
+// The host test build's stand-ins for the Windows calls.
+#include <malloc.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/host/host_platform.h"
+#include "platform/platform.h"
+
+namespace tolvan {
+namespace host {
+namespace {
+
+LibraryExport const* g_exports = nullptr;
+size_t g_exportCount = 0;
+std::string g_hiddenExport;
+int g_loadCount = 0;
+
+std::atomic<long> g_allocationCount{0};
+std::atomic<long> g_failAt{0};
+std::atomic<bool> g_failPersistent{false};
+std::atomic<long long> g_liveBytes{0};
+
+std::string g_logDirectory;
+std::string g_unopenable;
+
+std::mutex g_messageMutex;
+std::vector<MessageBoxRecord> g_messages;
+
+bool AllocationFails() {
+  long const number = ++g_allocationCount;
+  long const failAt = g_failAt.load();
+  if (failAt <= 0) return false;
+  return g_failPersistent ? number >= failAt : number == failAt;
+}
+
+}  // namespace
+
+void SetEngineLibrary(LibraryExport const* exports, size_t count) {
+  g_exports = exports;
+  g_exportCount = count;
+}
+void HideEngineExport(std::string const& name) { g_hiddenExport = name; }
+int EngineLoadCount() { return g_loadCount; }
+std::vector<MessageBoxRecord>& MessageBoxes() { return g_messages; }
+
+void FailAllocation(long n, bool persistent) {
+  g_allocationCount = 0;
+  g_failPersistent = persistent;
+  g_failAt = n;
+}
+long AllocationCount() { return g_allocationCount; }
+long long LiveHeapBytes() { return g_liveBytes; }
+
+void SetLogDirectory(std::string const& directory) { g_logDirectory = directory; }
+void SetUnopenableLogs(std::string const& letters) { g_unopenable = letters; }
+
+}  // namespace host
+
+using namespace host;
+
+unsigned long PlatformGetEnvironment(char const* name, char* buffer, unsigned long size) {
+  char const* value = getenv(name);
+  if (!value) return 0;
+  size_t const length = strlen(value);
+  if (length >= size) return static_cast<unsigned long>(length + 1);
+  memcpy(buffer, value, length + 1);
+  return static_cast<unsigned long>(length);
+}
+
+void* PlatformLoadLibrary(char const* fileName) {
+  if (strcmp(fileName, "Tolvan33.dll") != 0 || !g_exports) return nullptr;
+  ++g_loadCount;
+  return const_cast<LibraryExport*>(g_exports);
+}
+
+void* PlatformFindEntry(void* library, char const* exportName) {
+  if (library != g_exports || g_hiddenExport == exportName) return nullptr;
+  for (size_t i = 0; i < g_exportCount; ++i) {
+    if (strcmp(g_exports[i].name, exportName) == 0) return g_exports[i].address;
+  }
+  return nullptr;
+}
+
+void PlatformShowMessageBox(char const* text, char const* caption) {
+  std::lock_guard<std::mutex> lock(g_messageMutex);
+  g_messages.push_back({text, caption});
+}
+
+void* PlatformResize(void* block, size_t size) {
+  if (AllocationFails()) return nullptr;
+  size_t const before = block ? malloc_usable_size(block) : 0;
+  void* resized = realloc(block, size);
+  if (resized) g_liveBytes += static_cast<long long>(malloc_usable_size(resized)) - static_cast<long long>(before);
+  return resized;
+}
+
+void PlatformFree(void* block) {
+  if (block) g_liveBytes -= static_cast<long long>(malloc_usable_size(block));
+  free(block);
+}
+
+size_t PlatformUsableSize(void* block) { return block ? malloc_usable_size(block) : 0; }
+
+PlatformFile* PlatformOpenAppend(char const* path) {
+  size_t const length = strlen(path);
+  // The letter stands just before ".log".
+  if (length >= 5 && g_unopenable.find(path[length - 5]) != std::string::npos) return nullptr;
+  return reinterpret_cast<PlatformFile*>(fopen(path, "ab"));
+}
+
+void PlatformWrite(PlatformFile* file, char const* bytes, size_t length) {
+  // As the Windows C runtime does in text mode: LF is stored as CR LF.
+  FILE* stream = reinterpret_cast<FILE*>(file);
+  size_t start = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (bytes[i] != '\n') continue;
+    fwrite(bytes + start, 1, i - start, stream);
+    fwrite("\r\n", 1, 2, stream);
+    start = i + 1;
+  }
+  fwrite(bytes + start, 1, length - start, stream);
+}
+
+void PlatformClose(PlatformFile* file) { fclose(reinterpret_cast<FILE*>(file)); }
+
+char const* PlatformLogDirectory() { return g_logDirectory.c_str(); }
+
+void PlatformFormatExponent(double value, char* buffer, size_t size) { snprintf(buffer, size, "%.5e", value); }
+
+}  // namespace tolvan

@@ -1,0 +1,43 @@
+// The few services the module needs from its platform. The Windows build
+// implements them with the system calls and the system C runtime; the host
+// test build implements them natively and lets tests steer them.
+#ifndef TOLVAN_PLATFORM_PLATFORM_H
+#define TOLVAN_PLATFORM_PLATFORM_H
+
+#include <stddef.h>
+
+namespace tolvan {
+
+// Environment: GetEnvironmentVariableA's contract. Copies the value with its
+// terminating zero only when it fits (value length < size) and then returns
+// the value's length; otherwise leaves the buffer untouched and returns the
+// size needed, or 0 for an absent variable.
+unsigned long PlatformGetEnvironment(char const* name, char* buffer, unsigned long size);
+
+// Library loading: LoadLibraryA / GetProcAddress.
+void* PlatformLoadLibrary(char const* fileName);
+void* PlatformFindEntry(void* library, char const* exportName);
+
+// A modal message box owned by the thread's active window, with one OK button.
+void PlatformShowMessageBox(char const* text, char const* caption);
+
+// Heap of the C runtime shared with the host (realloc, free, usable size).
+void* PlatformResize(void* block, size_t size);
+void PlatformFree(void* block);
+size_t PlatformUsableSize(void* block);
+
+// Append-mode text files: every line feed written is stored as CR LF.
+struct PlatformFile;
+PlatformFile* PlatformOpenAppend(char const* path);
+void PlatformWrite(PlatformFile* file, char const* bytes, size_t length);
+void PlatformClose(PlatformFile* file);
+
+// Directory part of the two trace file names ("C:\" on Windows).
+char const* PlatformLogDirectory();
+
+// The C runtime's "%.5e" rendering of a finite value, zero-terminated.
+void PlatformFormatExponent(double value, char* buffer, size_t size);
+
+}  // namespace tolvan
+
+#endif
