@@ -16,3 +16,10 @@ target_compile_options(tolvan_host PRIVATE -Wall -Wextra -Werror)
 target_link_libraries(tolvan_host PUBLIC Threads::Threads)
 
 add_subdirectory(tests)
+
+# Further parts of the host build, each in its own folder.
+foreach(part tests/fuzz tests/bench tools)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${part}/CMakeLists.txt)
+    add_subdirectory(${part})
+  endif()
+endforeach()

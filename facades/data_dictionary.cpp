@@ -62,7 +62,7 @@ CDataDictionary::CDataDictionary(char const* sysPath, char const* admPath, char 
   ForwardConstructor(kDataDictionary_Construct, this, sysPath, admPath, userPath, filePath);
 }
 
-CDataDictionary::~CDataDictionary() {
+CDataDictionary::~CDataDictionary() noexcept(false) {
   // Cleared whatever becomes of the engine call: the address may be reused by
   // another dictionary, which must not inherit the exemption.
   UnregisterDictionary(this);

@@ -3,6 +3,9 @@
 // the export name and the engine entry's name alike, so every declaration
 // here must stay exactly as the engine declares it (constness, virtuality,
 // parameter and result types, and the order of the virtual members).
+//
+// The destructors are not noexcept: an exception from the engine's destructor
+// passes through the facade to the host, as it would without the module.
 #ifndef TOLVAN_FACADES_ENGINE_INTERFACE_H
 #define TOLVAN_FACADES_ENGINE_INTERFACE_H
 
@@ -29,7 +32,7 @@ class CString;
 class CDataDictionary {
  public:
   CDataDictionary(char const* sysPath, char const* admPath, char const* userPath, char const* filePath);
-  virtual ~CDataDictionary();
+  virtual ~CDataDictionary() noexcept(false);
   virtual ObjectType GetObjType() const;
 
   CTable* AddTable(char const* name);
@@ -88,7 +91,7 @@ class CRecAddr {
  public:
   CRecAddr(CRecAddr const& source);
   explicit CRecAddr(CRecAddr const* source);
-  virtual ~CRecAddr();
+  virtual ~CRecAddr() noexcept(false);
   virtual ObjectType GetObjType() const;
 
   int operator==(CRecAddr const& other) const;
@@ -99,7 +102,7 @@ class CRecAddr {
 class CKeyObj {
  public:
   CKeyObj(CIndex* index, int first, int second);
-  virtual ~CKeyObj();
+  virtual ~CKeyObj() noexcept(false);
   virtual ObjectType GetObjType() const;
   // The third slot of the key's virtual table: not exported, does nothing.
   virtual void Reserved();
@@ -121,7 +124,7 @@ class CDataBaseStaticObj {
 class CStoreObj {
  public:
   CStoreObj(CTable* table, CIndex* index);
-  virtual ~CStoreObj();
+  virtual ~CStoreObj() noexcept(false);
   virtual ObjectType GetObjType() const;
 
   int Compare(CKeyObj* key, CompCtl control);

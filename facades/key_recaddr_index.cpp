@@ -10,7 +10,7 @@ CKeyObj::CKeyObj(CIndex* index, int first, int second) {
   ForwardConstructor(kKeyObj_Construct, this, index, first, second);
 }
 
-CKeyObj::~CKeyObj() { ForwardDestructor(kKeyObj_Destroy, this); }
+CKeyObj::~CKeyObj() noexcept(false) { ForwardDestructor(kKeyObj_Destroy, this); }
 
 ObjectType CKeyObj::GetObjType() const { return Forward<ObjectType>(kKeyObj_GetObjType, this); }
 
@@ -26,7 +26,7 @@ CRecAddr::CRecAddr(CRecAddr const& source) { ForwardConstructor(kRecAddr_Constru
 
 CRecAddr::CRecAddr(CRecAddr const* source) { ForwardConstructor(kRecAddr_Construct_FromPointer, this, source); }
 
-CRecAddr::~CRecAddr() { ForwardDestructor(kRecAddr_Destroy, this); }
+CRecAddr::~CRecAddr() noexcept(false) { ForwardDestructor(kRecAddr_Destroy, this); }
 
 ObjectType CRecAddr::GetObjType() const { return Forward<ObjectType>(kRecAddr_GetObjType, this); }
 

@@ -6,7 +6,7 @@ using namespace tolvan;
 
 CStoreObj::CStoreObj(CTable* table, CIndex* index) { ForwardConstructor(kStoreObj_Construct, this, table, index); }
 
-CStoreObj::~CStoreObj() { ForwardDestructor(kStoreObj_Destroy, this); }
+CStoreObj::~CStoreObj() noexcept(false) { ForwardDestructor(kStoreObj_Destroy, this); }
 
 ObjectType CStoreObj::GetObjType() const { return Forward<ObjectType, StoreFirstWord>(kStoreObj_GetObjType, this); }
 

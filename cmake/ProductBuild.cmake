@@ -1,0 +1,61 @@
+# The product: Tolvan32.dll, PE32 for i386 in the Microsoft C++ ABI, bound to
+# the system msvcrt.dll (the heap it shares with the host) and to nothing
+# else but kernel32, user32 and the value-types library.
+if(NOT DEFINED TOLVAN_DLLTOOL)
+  set(TOLVAN_DLLTOOL llvm-dlltool)
+endif()
+
+set(TOLVAN_GENERATED ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${TOLVAN_GENERATED})
+
+# Import libraries made from small definition files, so that only the
+# entries named there can be imported.
+set(TOLVAN_IMPORT_LIBRARIES)
+foreach(library kernel32 user32 msvcrt Ravix32)
+  set(def ${CMAKE_SOURCE_DIR}/platform/windows/imports/${library}.def)
+  set(lib ${TOLVAN_GENERATED}/${library}.lib)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${TOLVAN_DLLTOOL} -m i386 -k -d ${def} -l ${lib}
+    DEPENDS ${def} VERBATIM)
+  list(APPEND TOLVAN_IMPORT_LIBRARIES ${lib})
+endforeach()
+add_custom_target(tolvan_import_libraries DEPENDS ${TOLVAN_IMPORT_LIBRARIES})
+
+# The export table comes from the operation table itself.
+set(TOLVAN_EXPORTS_DEF ${TOLVAN_GENERATED}/Tolvan32.def)
+add_custom_command(OUTPUT ${TOLVAN_EXPORTS_DEF}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/core/operations.inc -DOUTPUT=${TOLVAN_EXPORTS_DEF}
+          -P ${CMAKE_SOURCE_DIR}/cmake/GenerateExports.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/core/operations.inc ${CMAKE_SOURCE_DIR}/cmake/GenerateExports.cmake VERBATIM)
+
+set(TOLVAN_PRODUCT_COMPILE_OPTIONS
+  -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics
+  # The engine's exceptions pass through the module; GetRecAddr cleans up on
+  # their way (see facades/store_obj.cpp).
+  -fexceptions -fcxx-exceptions
+  -Wall -Wextra -Werror)
+
+add_library(Tolvan32 SHARED
+  ${TOLVAN_MODULE_SOURCES}
+  platform/windows/platform_windows.cpp
+  platform/windows/dll_main.cpp
+  resources/version.rc
+  ${TOLVAN_EXPORTS_DEF})
+set_target_properties(Tolvan32 PROPERTIES PREFIX "" OUTPUT_NAME Tolvan32)
+# CMake asks for an embedded manifest; the module has none.
+string(REPLACE "/MANIFEST:EMBED" "/MANIFEST:NO" CMAKE_CXX_CREATE_SHARED_LIBRARY "${CMAKE_CXX_CREATE_SHARED_LIBRARY}")
+target_include_directories(Tolvan32 PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(Tolvan32 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLVAN_PRODUCT_COMPILE_OPTIONS}>)
+add_dependencies(Tolvan32 tolvan_import_libraries)
+target_link_options(Tolvan32 PRIVATE
+  -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/safeseh:no)
+target_link_libraries(Tolvan32 PRIVATE ${TOLVAN_IMPORT_LIBRARIES})
+
+
+
+# Programs built beside the product with the same toolchain.
+foreach(part tests/e2e tools)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${part}/CMakeLists.txt)
+    add_subdirectory(${part})
+  endif()
+endforeach()

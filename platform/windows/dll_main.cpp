@@ -1,0 +1,18 @@
+// The module's entry point. The system msvcrt.dll initialises itself before
+// the module is attached and shuts down after it is detached, so no run-time
+// start-up code of our own is linked.
+#include "core/module_state.h"
+
+// Floating-point code needs this marker of the C runtime's start-up code.
+extern "C" int _fltused = 0x9875;
+
+namespace {
+unsigned long const kProcessDetach = 0;
+unsigned long const kProcessAttach = 1;
+}  // namespace
+
+extern "C" int __stdcall DllMain(void* /*instance*/, unsigned long reason, void* /*reserved*/) {
+  if (reason == kProcessAttach) return tolvan::ModuleAttach();
+  if (reason == kProcessDetach) tolvan::ModuleDetach();
+  return 1;
+}

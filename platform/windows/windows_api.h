@@ -1,0 +1,31 @@
+// The Windows and C runtime functions the module calls, declared here so that
+// the cross build needs no system headers. Each matches the system's own
+// declaration; nothing else of those headers is used.
+#ifndef TOLVAN_PLATFORM_WINDOWS_WINDOWS_API_H
+#define TOLVAN_PLATFORM_WINDOWS_WINDOWS_API_H
+
+#include <stddef.h>
+
+extern "C" {
+
+struct _iobuf;
+
+__declspec(dllimport) unsigned long __stdcall GetEnvironmentVariableA(char const* name, char* buffer,
+                                                                      unsigned long size);
+__declspec(dllimport) void* __stdcall LoadLibraryA(char const* fileName);
+__declspec(dllimport) void* __stdcall GetProcAddress(void* module, char const* name);
+__declspec(dllimport) void* __stdcall GetActiveWindow(void);
+__declspec(dllimport) int __stdcall MessageBoxA(void* owner, char const* text, char const* caption,
+                                                unsigned type);
+
+__declspec(dllimport) _iobuf* __cdecl fopen(char const* path, char const* mode);
+__declspec(dllimport) size_t __cdecl fwrite(void const* data, size_t size, size_t count, _iobuf* file);
+__declspec(dllimport) int __cdecl fclose(_iobuf* file);
+__declspec(dllimport) void* __cdecl realloc(void* block, size_t size);
+__declspec(dllimport) void __cdecl free(void* block);
+__declspec(dllimport) size_t __cdecl _msize(void* block);
+__declspec(dllimport) int __cdecl _snprintf(char* buffer, size_t size, char const* format, ...);
+
+}  // extern "C"
+
+#endif
