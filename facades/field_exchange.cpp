@@ -80,7 +80,7 @@ void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int dire
     TraceLineEnd();
   };
   if (direction) traceValue();
-  if (address) (store->*EntryAs<void (CStoreObj::*)(Selector, Exchanged..., int)>(address))(selector, exchanged..., direction);
+  if (address) CallEntry<void>(address, store, selector, exchanged..., direction);
   if (!direction) traceValue();
 }
 

@@ -16,25 +16,9 @@
 #include "core/trace_log.h"
 #include "facades/engine_interface.h"
 #include "platform/crt.h"
+#include "platform/entry_call.h"
 
 namespace tolvan {
-
-// ---------------------------------------------------------------------------
-// Engine entries are members of the engine's class of the same name, so they
-// are called through a pointer to member: the compiler then passes the object
-// and the arguments exactly as the host passed them to us (__thiscall on the
-// 32-bit target, the hidden result pointer of a by-value result included).
-template <class Member>
-Member EntryAs(void* address) {
-  // A pointer to member of a class without virtual bases is the code address
-  // (Microsoft ABI), or the code address and a zero this-adjustment (Itanium).
-  static_assert(sizeof(Member) == sizeof(void*) || sizeof(Member) == 2 * sizeof(void*),
-                "unexpected pointer-to-member layout");
-  Member member;
-  memset(&member, 0, sizeof member);
-  memcpy(&member, &address, sizeof address);
-  return member;
-}
 
 // ---------------------------------------------------------------------------
 // Trace items of arguments and results, chosen by declared type.
@@ -117,9 +101,8 @@ R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
   if (!address) return R();
-  auto const entry = EntryAs<R (Self::*)(A...)>(address);
   Self* const object = const_cast<Self*>(self);
-  auto engineCall = [&]() -> R { return (object->*entry)(args...); };
+  auto engineCall = [&]() -> R { return CallEntry<R>(address, object, args...); };
   R result = policy(engineCall);
   TraceResultRecord<State>(result, self);
   return result;
@@ -136,9 +119,8 @@ void ForwardVoidWith(OperationId op, Self const* self, Policy policy, A... args)
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
   if (!address) return;
-  auto const entry = EntryAs<void (Self::*)(A...)>(address);
   Self* const object = const_cast<Self*>(self);
-  policy([&] { (object->*entry)(args...); });
+  policy([&] { CallEntry<void>(address, object, args...); });
 }
 
 template <class Self, class... A>
@@ -154,7 +136,7 @@ void ForwardConstructor(OperationId op, Self* self, A... args) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
   if (!address) return;
-  (self->*EntryAs<void (Self::*)(A...)>(address))(args...);
+  CallEntry<void>(address, self, args...);
   TraceResultRecord<NoState>(static_cast<void const*>(self), self);
 }
 

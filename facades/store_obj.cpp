@@ -58,9 +58,8 @@ CRecAddr CStoreObj::GetRecAddr() const {
   if (!address) return CRecAddr(static_cast<CRecAddr const*>(nullptr));
 
   WorkingRecAddr working;
-  auto const entry = EntryAs<CRecAddr (CStoreObj::*)() const>(address);
   // The engine constructs its result directly in the working storage.
-  ::new (working.Storage()) CRecAddr((this->*entry)());
+  ::new (working.Storage()) CRecAddr(CallEntry<CRecAddr>(address, this));
   CRecAddr const& engineResult = working.Adopt();
   if (g_module.tracing) {
     TraceText(kResultIndent);
@@ -75,7 +74,7 @@ double CStoreObj::GetRelPosition() {
   void* const address = EngineEntry(kStoreObj_GetRelPosition);
   TraceCallRecord(kStoreObj_GetRelPosition, this);
   if (!address) return 0.0;
-  double const position = (this->*EntryAs<double (CStoreObj::*)()>(address))();
+  double const position = CallEntry<double>(address, this);
   // The position itself is not written, only the first trace word.
   if (g_module.tracing) {
     TraceText(kResultIndent);

@@ -35,8 +35,7 @@ int CTable::OpenAccess(ShareModeCtl mode, SafetyCtl safety) {
     result = CloseAccess(kSafetyNormal);
     if (!result) return result;
     // The reopen goes straight to the engine, without records of its own.
-    auto const reopen = EntryAs<int (CTable::*)(ShareModeCtl, SafetyCtl)>(g_module.entrySlots[kTable_OpenAccess]);
-    return (this->*reopen)(kShareModeShared, kSafetyNormal);
+    return CallEntry<int>(g_module.entrySlots[kTable_OpenAccess], this, kShareModeShared, kSafetyNormal);
   }, mode, safety);
 }
 
@@ -125,7 +124,7 @@ CField* LookUpField(OperationId op, CTable* table, Selector selector) {
   void* const address = EngineEntry(op);
   if (g_module.tracing && g_module.traceLevel2) TraceCallRecord(op, table, selector);
   if (!address) return nullptr;
-  CField* const field = (table->*EntryAs<CField* (CTable::*)(Selector)>(address))(selector);
+  CField* const field = CallEntry<CField*>(address, table, selector);
   if (g_module.tracing && g_module.traceLevel2) {
     TraceText(kResultIndent);
     TraceText("[");

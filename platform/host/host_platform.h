@@ -18,6 +18,7 @@ struct LibraryExport {
 };
 
 // The library that loading "Tolvan33.dll" gives; null makes the load fail.
+// Restarts the count of loads.
 void SetEngineLibrary(LibraryExport const* exports, size_t count);
 // An export that the library then lacks (empty: none).
 void HideEngineExport(std::string const& name);

@@ -42,6 +42,7 @@ bool AllocationFails() {
 void SetEngineLibrary(LibraryExport const* exports, size_t count) {
   g_exports = exports;
   g_exportCount = count;
+  g_loadCount = 0;
 }
 void HideEngineExport(std::string const& name) { g_hiddenExport = name; }
 int EngineLoadCount() { return g_loadCount; }

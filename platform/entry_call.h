@@ -1,0 +1,37 @@
+// Calling an engine entry: a member function of the engine's class, known only
+// by its address. How such a call is made depends on the C++ ABI.
+#ifndef TOLVAN_PLATFORM_ENTRY_CALL_H
+#define TOLVAN_PLATFORM_ENTRY_CALL_H
+
+#include "platform/crt.h"
+
+namespace tolvan {
+
+// Calls the member function at `address` on `object` with `args`, exactly as
+// the host's compiler calls the member it declared: the same registers, the
+// same stack, and for a class returned by value the same hidden result
+// pointer (the caller's result object is constructed in place).
+template <class R, class Self, class... A>
+R CallEntry(void* address, Self const* object, A... args) {
+  // The entry may be a const member; the call itself is the same.
+  Self* const target = const_cast<Self*>(object);
+#if defined(_MSC_VER)
+  // Microsoft ABI: __thiscall, reached through a pointer to member, which for
+  // a class without virtual bases is the bare code address.
+  typedef R (Self::*Member)(A...);
+  static_assert(sizeof(Member) == sizeof(void*), "single-inheritance pointer to member expected");
+  Member member;
+  memcpy(&member, &address, sizeof address);
+  return (target->*member)(args...);
+#else
+  // Itanium ABI: a member function is an ordinary function whose first
+  // argument is the object (after the result pointer, as for any function
+  // returning a class by value).
+  typedef R (*Function)(Self*, A...);
+  return reinterpret_cast<Function>(address)(target, args...);
+#endif
+}
+
+}  // namespace tolvan
+
+#endif

@@ -1,0 +1,134 @@
+// The module's own failures: message boxes, their texts, and the trace.
+#include "core/error_reporter.h"
+#include "platform/platform.h"
+#include "tests/support/test_fixture.h"
+
+namespace tolvan {
+namespace testing {
+namespace {
+
+std::string const k001Box = "*** Error *** #001 (Library \" Tolvan33.dll \" not found)\n ";
+std::string const k002Box = "*** Error *** #002 (Entry in library not found)\n ";
+std::string const k003Box = "*** Error *** #003 (Memory alloc was failed)\n ";
+std::string const k065Box = "*** Error *** #065 (Insufficient memory available)\n ";
+
+using ErrorReporterTest = ModuleTest;
+
+TEST_F(ErrorReporterTest, PiecesAreCollectedUntilALineFeed) {
+  Attach();
+  ReportError("");
+  EXPECT_FALSE(LogExists('b')) << "an empty piece does nothing at all";
+  ReportError("first");
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  ReportError("second\n");
+  ReportError("a line\nfeed in the middle");
+  ReportError("next\n");
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"first second\n ", "a line\nfeed in the middle ", "next\n "}));
+  for (auto const& box : host::MessageBoxes()) EXPECT_EQ(box.caption, "Tolvan32 Share");
+  EXPECT_EQ(MaskedLog(), " first second\r\n a line\r\nfeed in the middle next\r\n");
+  EXPECT_EQ(PlainLog(), MaskedLog());
+  EXPECT_EQ(g_module.messageBuffer, nullptr);
+  EXPECT_EQ(g_module.tracing, 0) << "tracing is off again after each echo";
+}
+
+TEST_F(ErrorReporterTest, MissingEngineReportsLibraryThenEntryOnEveryCall) {
+  host::SetEngineLibrary(nullptr, 0);
+  AttachTracing();
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  EXPECT_EQ(dictionary->BeginTransaction(), 0);
+  EXPECT_EQ(dictionary->BeginTransaction(), 0);
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k001Box, k002Box, k001Box, k002Box}));
+  // The errors stand before the call record; no result record follows. An
+  // error piece carries its own line feed, so no separator precedes it.
+  std::string const errors =
+      " *** Error *** #001 (Library \" Tolvan33.dll \" not found)\r\n *** Error *** #002 (Entry in library not "
+      "found)\r\n";
+  std::string const call = "CDataDictionary::BeginTransaction(void) \r\n";
+  EXPECT_EQ(MaskedLog(), errors + " ........ " + call + errors + " ........ " + call);
+  EXPECT_EQ(PlainLog(), errors + " " + Hex(dictionary) + " " + call + errors + " " + Hex(dictionary) + " " + call);
+
+  // The library becomes available: the next call loads it silently.
+  engine.Install();
+  host::MessageBoxes().clear();
+  EXPECT_EQ(dictionary->BeginTransaction(), 1);
+  dictionary->BeginTransaction();
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_EQ(host::EngineLoadCount(), 1);
+  EXPECT_EQ(engine.CallCount(kDataDictionary_BeginTransaction), 2);
+}
+
+TEST_F(ErrorReporterTest, ErrorsReachTheLogsWithTracingOff) {
+  host::SetEngineLibrary(nullptr, 0);
+  Attach();
+  DictionaryLayout storage{};
+  reinterpret_cast<CDataDictionary*>(&storage)->Close();
+  std::string const expected =
+      " *** Error *** #001 (Library \" Tolvan33.dll \" not found)\r\n *** Error *** #002 (Entry in library not "
+      "found)\r\n";
+  EXPECT_EQ(MaskedLog(), expected);
+  EXPECT_EQ(PlainLog(), expected);
+  EXPECT_EQ(g_module.tracing, 0);
+}
+
+TEST_F(ErrorReporterTest, MissingEntryReportsOncePerCallOfThatOperationOnly) {
+  host::HideEngineExport(DecoratedName(kDataDictionary_BeginTransaction));
+  Attach();
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  EXPECT_EQ(dictionary->BeginTransaction(), 0);
+  EXPECT_EQ(dictionary->OpenEmpty(), 1);
+  EXPECT_EQ(dictionary->BeginTransaction(), 0);
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k002Box, k002Box}));
+  EXPECT_EQ(engine.CallCount(kDataDictionary_BeginTransaction), 0);
+  EXPECT_EQ(engine.CallCount(kDataDictionary_OpenEmpty), 1);
+  EXPECT_EQ(host::EngineLoadCount(), 1) << "the library is loaded once";
+}
+
+TEST_F(ErrorReporterTest, RefusedAttachReportsInsufficientMemory) {
+  host::FailAllocation(1, true);
+  EXPECT_EQ(Attach({{"Tolvan32_Debug", "1"}}), 0);
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k065Box}));
+  EXPECT_EQ(g_module.tracing, 0) << "no option is read after the refusal";
+  EXPECT_EQ(PlainLog(), " *** Error *** #065 (Insufficient memory available)\r\n");
+  host::FailAllocation(0);
+  EXPECT_EQ(host::LiveHeapBytes(), 0) << "a refused attach keeps nothing";
+}
+
+TEST_F(ErrorReporterTest, FailedGrowthReportsMemoryErrorOnceAndKeepsTheMessage) {
+  Attach();
+  host::FailAllocation(1, true);  // the heap stays exhausted
+  ReportError(kError002);
+  host::FailAllocation(0);
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k003Box, k002Box}));
+  EXPECT_EQ(PlainLog(),
+            " *** Error *** #002 (Entry in library not found)\r\n *** Error *** #003 (Memory alloc was "
+            "failed)\r\n");
+  EXPECT_EQ(g_module.messageBuffer, nullptr);
+}
+
+TEST_F(ErrorReporterTest, OneFailedGrowthDropsTheCollectedText) {
+  Attach();
+  ReportError("collected");
+  host::FailAllocation(1);  // only the next allocation fails
+  ReportError("more\n");
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k003Box, "more\n "}));
+  ReportError("later\n");
+  EXPECT_EQ(MessageTexts().back(), "later\n ") << "the reporter works again";
+}
+
+TEST_F(ErrorReporterTest, MessagesGrowBeyondTheScratchBuffer) {
+  Attach();
+  std::string const piece(20000, 'x');
+  ReportError(piece.c_str());
+  ReportError(piece.c_str());
+  ReportError(piece.c_str());  // the buffer's block now exceeds the first scratch size
+  ReportError("end\n");
+  ASSERT_EQ(MessageTexts().size(), 1u);
+  EXPECT_EQ(MessageTexts()[0], piece + " " + piece + " " + piece + " end\n ");
+  EXPECT_GE(PlatformUsableSize(g_module.scratchBuffer), 3u * 20000u) << "the scratch buffer grew with it";
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace tolvan
