@@ -114,7 +114,7 @@ int CDataDictionary::Open(char const* path) {
     // Once the restructure dictionary is open, no table is forced shared.
     if (result && IsRestructurePath(path)) g_module.noShare = 1;
     return result;
-  });
+  }, path);
 }
 
 int CDataDictionary::OpenEmpty() {

@@ -41,8 +41,10 @@ std::string Join(A first, Rest... rest) {
 
 template <class R>
 R ResultFor(OperationId op) {
-  if constexpr (std::is_pointer<R>::value) {
-    return reinterpret_cast<R>(Engine().NextResult(op));
+  if constexpr (std::is_same<R, char const*>::value) {
+    return Engine().textResult;
+  } else if constexpr (std::is_pointer<R>::value) {
+    return reinterpret_cast<R>(Engine().NextResult(op, 0));
   } else {
     return static_cast<R>(Engine().NextResult(op));
   }
@@ -310,7 +312,7 @@ int StandInEngine::CallCount(OperationId op) const {
   return count;
 }
 
-intptr_t StandInEngine::NextResult(OperationId op) {
+intptr_t StandInEngine::NextResult(OperationId op, intptr_t fallback) {
   auto queued = queued_.find(op);
   if (queued != queued_.end() && !queued->second.empty()) {
     intptr_t const value = queued->second.front();
@@ -318,7 +320,7 @@ intptr_t StandInEngine::NextResult(OperationId op) {
     return value;
   }
   auto standing = standing_.find(op);
-  return standing != standing_.end() ? standing->second : 1;
+  return standing != standing_.end() ? standing->second : fallback;
 }
 
 void StandInEngine::ThrowIfScripted(OperationId op) const {

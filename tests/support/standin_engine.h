@@ -61,10 +61,11 @@ class StandInEngine {
   int CallCount(OperationId op) const;
 
   // Integer and pointer results, as raw words; a queued result is used once
-  // before the standing one.
+  // before the standing one. Unscripted, integers are 1 and pointers null.
   void SetResult(OperationId op, intptr_t value) { standing_[op] = value; }
   void QueueResult(OperationId op, intptr_t value) { queued_[op].push_back(value); }
-  intptr_t NextResult(OperationId op);
+  intptr_t NextResult(OperationId op, intptr_t fallback = 1);
+  char const* textResult = "engine text";  // results of type char const *
   double relativePosition = 0.75;
   long recAddrValue = 4711;
 
