@@ -56,6 +56,7 @@ template <OperationId op, class R, class... A>
 R Generic(void* self, A... args) {
   Engine().Record(op, self, Join(args...));
   Engine().ThrowIfScripted(op);
+  if (Engine().onCall) Engine().onCall(op, self);
   if constexpr (!std::is_void<R>::value) return ResultFor<R>(op);
 }
 

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ class StandInEngine {
   // An entry that throws (an int) when called.
   OperationId throwOn = kOperationCount;
   void ThrowIfScripted(OperationId op) const;
+
+  // Runs inside each ordinary entry after the call is recorded, so that a
+  // test can change the engine's objects the way the engine would.
+  std::function<void(OperationId, void*)> onCall;
 
   ExchangeValues exchange;
   std::string bufferText = "buffer text";

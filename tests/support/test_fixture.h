@@ -37,7 +37,7 @@ extern char const kIndent[];  // the 14-space item of result records
 std::string Render(std::vector<Line> const& lines, bool masked);
 
 class ModuleTest : public ::testing::Test {
- protected:
+ public:  // scenario tables in the tests arrange through the fixture
   void SetUp() override;
   void TearDown() override;
 
