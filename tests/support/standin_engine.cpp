@@ -324,8 +324,10 @@ intptr_t StandInEngine::NextResult(OperationId op, intptr_t fallback) {
   return standing != standing_.end() ? standing->second : fallback;
 }
 
-void StandInEngine::ThrowIfScripted(OperationId op) const {
-  if (op == throwOn) throw static_cast<int>(op);
+void StandInEngine::ThrowIfScripted(OperationId op) {
+  if (op != throwOn) return;
+  throwOn = kOperationCount;
+  throw static_cast<int>(op);
 }
 
 int GetDoubleCalls() { return g_getDoubleCalls; }

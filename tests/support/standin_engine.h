@@ -70,9 +70,9 @@ class StandInEngine {
   double relativePosition = 0.75;
   long recAddrValue = 4711;
 
-  // An entry that throws (an int) when called.
+  // An entry that throws (an int) the next time it is called.
   OperationId throwOn = kOperationCount;
-  void ThrowIfScripted(OperationId op) const;
+  void ThrowIfScripted(OperationId op);
 
   // Runs inside each ordinary entry after the call is recorded, so that a
   // test can change the engine's objects the way the engine would.

@@ -145,7 +145,7 @@ std::vector<Case> AllCases(Objects& o) {
       {kRecAddr_GetObjType, [](Objects& x) { x.recAddr->CRecAddr::GetObjType(); }, rec, ""},
       {kStoreObj_GetObjType, [](Objects& x) { x.store->CStoreObj::GetObjType(); }, store, ""},
       {kTable_GetObjType, [](Objects& x) { x.table->CTable::GetObjType(); }, table, ""},
-      {kStoreObj_GetRecAddr, [](Objects& x) { CRecAddr r = x.store->GetRecAddr(); r.CRecAddr::~CRecAddr(); new (&r) CRecAddr(static_cast<CRecAddr const*>(nullptr)); }, store, ""},
+      {kStoreObj_GetRecAddr, [](Objects& x) { new (x.constructed) CRecAddr(x.store->GetRecAddr()); }, store, ""},
       {kStoreObj_GetRelPosition, [](Objects& x) { x.store->GetRelPosition(); }, store, ""},
       {kTable_GetTLockMode, [](Objects& x) { x.table->GetTLockMode(); }, table, ""},
       {kDataDictionary_GetTable_ByNumber, [](Objects& x) { x.dictionary->GetTable(21); }, dict, "21"},
