@@ -130,7 +130,7 @@ std::vector<Case> AllCases(Objects& o) {
       {kStoreObj_FX_StringBuffer_ByField, [](Objects& x) { x.store->FX_String(x.field, buffer, 8L, 1); }, store, F + "," + H(buffer) + ",8,1"},
       {kStoreObj_FX_String_ByName, [&st](Objects& x) { x.store->FX_String("S", st, 1); }, store, fx(&text, "\"S\"", 1)},
       {kStoreObj_FX_StringBuffer_ByName, [](Objects& x) { x.store->FX_String("B", buffer, 8L, 1); }, store, "\"B\"," + H(buffer) + ",8,1"},
-      {kStoreObj_FieldExchange, [](Objects& x) { struct Open : CStoreObj { using CStoreObj::FieldExchange; }; static_cast<Open*>(x.store)->FieldExchange(16); }, store, "16"},
+      {kStoreObj_FieldExchange, [](Objects& x) { struct Open : CStoreObj { void Exchange(int d) { CStoreObj::FieldExchange(d); } }; static_cast<Open*>(x.store)->Exchange(16); }, store, "16"},
       {kDataBaseStaticObj_GetDescription, [](Objects& x) { x.staticObj->GetDescription(); }, [](Objects& x) -> void const* { return x.staticObj; }, ""},
       {kIndex_GetField, [](Objects& x) { x.index->GetField(17); }, [](Objects& x) -> void const* { return x.index; }, "17"},
       {kTable_GetField_ByNumber, [](Objects& x) { x.table->GetField(18); }, table, "18"},
