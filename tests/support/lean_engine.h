@@ -93,8 +93,8 @@ void* Address(F* function) {
   return reinterpret_cast<void*>(function);
 }
 
-// The export table, in the form the host platform's loader takes.
-inline host::LibraryExport const* Exports() {
+// Makes this engine the library that loading "Tolvan33.dll" gives.
+inline void Install() {
   struct Entry {
     OperationId op;
     void* address;
@@ -114,16 +114,11 @@ inline host::LibraryExport const* Exports() {
       {kRecAddr_Destroy, Address(&DestroyRecAddr)},
       {kRecAddr_GetLongVal, Address(&GetLongVal)},
   };
-  enum { kCount = sizeof kEntries / sizeof kEntries[0] };
-  static host::LibraryExport exports[kCount];
-  for (int i = 0; i < kCount; ++i) exports[i] = {DecoratedName(kEntries[i].op), kEntries[i].address};
-  return exports;
+  size_t const count = sizeof kEntries / sizeof kEntries[0];
+  static host::LibraryExport exports[sizeof kEntries / sizeof kEntries[0]];
+  for (size_t i = 0; i < count; ++i) exports[i] = {DecoratedName(kEntries[i].op), kEntries[i].address};
+  host::SetEngineLibrary(exports, count);
 }
-
-inline size_t ExportCount() { return 13; }
-
-// Makes this engine the library that loading "Tolvan33.dll" gives.
-inline void Install() { host::SetEngineLibrary(Exports(), ExportCount()); }
 
 }  // namespace lean
 }  // namespace tolvan
