@@ -28,12 +28,25 @@ add_custom_command(OUTPUT ${TOLVAN_EXPORTS_DEF}
           -P ${CMAKE_SOURCE_DIR}/cmake/GenerateExports.cmake
   DEPENDS ${CMAKE_SOURCE_DIR}/core/operations.inc ${CMAKE_SOURCE_DIR}/cmake/GenerateExports.cmake VERBATIM)
 
-set(TOLVAN_PRODUCT_COMPILE_OPTIONS
-  -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics
-  # The engine's exceptions pass through the module; GetRecAddr cleans up on
-  # their way (see facades/store_obj.cpp).
-  -fexceptions -fcxx-exceptions
-  -Wall -Wextra -Werror)
+if(MSVC)
+  # cl.exe (or clang-cl): no RTTI, C++ exceptions passing through (see
+  # facades/store_obj.cpp), and nothing that needs the C runtime's static
+  # start-up library: no security cookies, no thread-safe statics, and the
+  # plain operator delete that msvcrt.dll exports.
+  set(TOLVAN_PRODUCT_COMPILE_OPTIONS /GR- /EHsc /GS- /Zc:sizedDealloc- /Zc:threadSafeInit- /W4)
+  set(TOLVAN_PRODUCT_LINK_OPTIONS /NODEFAULTLIB /ENTRY:DllMain /SAFESEH:NO /MANIFEST:NO)
+else()
+  set(TOLVAN_PRODUCT_COMPILE_OPTIONS
+    -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics
+    # The engine's exceptions pass through the module; GetRecAddr cleans up on
+    # their way (see facades/store_obj.cpp).
+    -fexceptions -fcxx-exceptions
+    -Wall -Wextra -Werror)
+  # The compiler driver would run the unversioned lld-link; -B points it at
+  # the directory of the versioned tools.
+  set(TOLVAN_PRODUCT_LINK_OPTIONS
+    -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/safeseh:no)
+endif()
 
 add_library(Tolvan32 SHARED
   ${TOLVAN_MODULE_SOURCES}
@@ -47,8 +60,7 @@ string(REPLACE "/MANIFEST:EMBED" "/MANIFEST:NO" CMAKE_CXX_CREATE_SHARED_LIBRARY 
 target_include_directories(Tolvan32 PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(Tolvan32 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLVAN_PRODUCT_COMPILE_OPTIONS}>)
 add_dependencies(Tolvan32 tolvan_import_libraries)
-target_link_options(Tolvan32 PRIVATE
-  -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/safeseh:no)
+target_link_options(Tolvan32 PRIVATE ${TOLVAN_PRODUCT_LINK_OPTIONS})
 target_link_libraries(Tolvan32 PRIVATE ${TOLVAN_IMPORT_LIBRARIES})
 
 

@@ -46,3 +46,12 @@ build_host() {
   cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/$folder" -DCMAKE_BUILD_TYPE="$type" "$@" >&2 || return 1
   cmake --build "$TOLVAN_BUILD/$folder" -j "$TOLVAN_JOBS" >&2
 }
+
+# The product built once more with Microsoft's driver conventions (clang-cl):
+# keeps the build's MSVC branch working where no Microsoft compiler is at hand.
+build_product_msvc_style() {
+  ensure_packages cmake make clang-14 lld-16 llvm-16 || return 1
+  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/product-msvc-style" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TOLVAN_ROOT/cmake/toolchain-clang-cl.cmake" >&2 || return 1
+  cmake --build "$TOLVAN_BUILD/product-msvc-style" --target Tolvan32 -j "$TOLVAN_JOBS" >&2
+}

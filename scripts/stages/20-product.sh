@@ -1,7 +1,20 @@
 #!/usr/bin/env bash
 # The product build, and its export table, imports and version resource
-# checked against what the module must offer.
+# checked against what the module must offer; then the same for the build
+# with Microsoft's driver conventions.
 source "$(dirname "$0")/../lib.sh"
 set -e
 build_product
-bash "$TOLVAN_ROOT/tests/product/check_product.sh" "$TOLVAN_BUILD/product/Tolvan32.dll"
+build_product_msvc_style
+passed=0 failed=0
+for dll in "$TOLVAN_BUILD/product/Tolvan32.dll" "$TOLVAN_BUILD/product-msvc-style/Tolvan32.dll"; do
+  echo "== $dll"
+  if out=$(bash "$TOLVAN_ROOT/tests/product/check_product.sh" "$dll"); then :; fi
+  echo "$out"
+  line=$(grep -E '^product: [0-9]+ passed, [0-9]+ failed' <<<"$out" | tail -n 1)
+  if [ -z "$line" ]; then failed=$((failed + 1)); continue; fi
+  passed=$((passed + $(sed -E 's/^product: ([0-9]+) passed.*/\1/' <<<"$line")))
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
