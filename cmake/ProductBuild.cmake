@@ -2,21 +2,32 @@
 # the system msvcrt.dll (the heap it shares with the host) and to nothing
 # else but kernel32, user32 and the value-types library.
 if(NOT DEFINED TOLVAN_DLLTOOL)
-  set(TOLVAN_DLLTOOL llvm-dlltool)
+  find_program(TOLVAN_DLLTOOL NAMES llvm-dlltool)
 endif()
 
 set(TOLVAN_GENERATED ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${TOLVAN_GENERATED})
 
 # Import libraries made from small definition files, so that only the
-# entries named there can be imported.
+# entries named there can be imported. With Microsoft's own tools (no
+# llvm-dlltool), the system libraries come from the Windows SDK and the two
+# others are made by lib.exe.
 set(TOLVAN_IMPORT_LIBRARIES)
-foreach(library kernel32 user32 msvcrt Ravix32)
+if(TOLVAN_DLLTOOL)
+  set(TOLVAN_DEF_IMPORTS kernel32 user32 msvcrt Ravix32)
+else()
+  set(TOLVAN_DEF_IMPORTS msvcrt Ravix32)
+  list(APPEND TOLVAN_IMPORT_LIBRARIES kernel32.lib user32.lib)
+endif()
+foreach(library ${TOLVAN_DEF_IMPORTS})
   set(def ${CMAKE_SOURCE_DIR}/platform/windows/imports/${library}.def)
   set(lib ${TOLVAN_GENERATED}/${library}.lib)
-  add_custom_command(OUTPUT ${lib}
-    COMMAND ${TOLVAN_DLLTOOL} -m i386 -k -d ${def} -l ${lib}
-    DEPENDS ${def} VERBATIM)
+  if(TOLVAN_DLLTOOL)
+    set(make_import ${TOLVAN_DLLTOOL} -m i386 -k -d ${def} -l ${lib})
+  else()
+    set(make_import ${CMAKE_AR} /nologo /machine:x86 /def:${def} /out:${lib})
+  endif()
+  add_custom_command(OUTPUT ${lib} COMMAND ${make_import} DEPENDS ${def} VERBATIM)
   list(APPEND TOLVAN_IMPORT_LIBRARIES ${lib})
 endforeach()
 add_custom_target(tolvan_import_libraries DEPENDS ${TOLVAN_IMPORT_LIBRARIES})
