@@ -6,13 +6,13 @@ find_package(Threads REQUIRED)
 
 option(TOLVAN_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(TOLVAN_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize=vptr -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
 add_library(tolvan_host STATIC ${TOLVAN_MODULE_SOURCES} platform/host/platform_host.cpp)
 target_include_directories(tolvan_host PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(tolvan_host PRIVATE -Wall -Wextra -Werror)
+target_compile_options(tolvan_host PRIVATE -Wall -Wextra -Werror -fno-sized-deallocation)
 target_link_libraries(tolvan_host PUBLIC Threads::Threads)
 
 add_subdirectory(tests)

@@ -10,15 +10,16 @@
 #define TOLVAN_FACADES_ENGINE_INTERFACE_H
 
 // Enumerations whose values the module passes through; only the names matter.
-enum ObjectType { kObjectTypeNone };
-enum CompCtl { kCompCtlNone };
-enum NavCtrl { kNavCtrlNone };
-enum LockCtrl { kLockCtrlNone };
-enum ShareModeCtl { kShareModeNone = 0, kShareModeShared = 1, kShareModeExclusive = 2 };
-enum SafetyCtl { kSafetyNone = 0, kSafetyNormal = 1, kSafetyBeforeExclusive = 2 };
-enum TLockModeCtl { kTLockModeNone = 0, kTLockModeRead = 2 };
-enum TransactionCtl { kTransactionCtlNone };
-enum TableType { kTableTypeNone };
+// Each holds any int: the engine has values the module does not name.
+enum ObjectType : int { kObjectTypeNone };
+enum CompCtl : int { kCompCtlNone };
+enum NavCtrl : int { kNavCtrlNone };
+enum LockCtrl : int { kLockCtrlNone };
+enum ShareModeCtl : int { kShareModeNone = 0, kShareModeShared = 1, kShareModeExclusive = 2 };
+enum SafetyCtl : int { kSafetyNone = 0, kSafetyNormal = 1, kSafetyBeforeExclusive = 2 };
+enum TLockModeCtl : int { kTLockModeNone = 0, kTLockModeRead = 2 };
+enum TransactionCtl : int { kTransactionCtlNone };
+enum TableType : int { kTableTypeNone };
 
 class CField;
 class CIndex;
