@@ -23,7 +23,7 @@ long OptionNumber(char const* text) {
   // range of a long it stops growing, so no digit string can overflow it.
   long long value = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
-    if (value <= 0x7fffffffLL) value = value * 10 + (*text - '0');
+    if (value <= 0x80000000LL) value = value * 10 + (*text - '0');
   }
   if (negative) value = -value;
   if (value > 0x7fffffffLL || value < -0x7fffffffLL - 1) return 0;
