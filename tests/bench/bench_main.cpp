@@ -1,0 +1,117 @@
+// What the module costs the host, each measurement beside its baseline in the
+// same run: scripts/bench.sh turns the pairs into ratios.
+#include <benchmark/benchmark.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "core/error_reporter.h"
+#include "core/trace_log.h"
+#include "tests/bench/bench_setup.h"
+
+namespace tolvan {
+namespace bench {
+namespace {
+
+// --- A forwarded call with tracing off, against the engine function itself.
+
+void DirectEngineCall(benchmark::State& state) {
+  DictionaryLayout dictionary{};
+  for (auto _ : state) benchmark::DoNotOptimize(g_directEntry(&dictionary));
+}
+BENCHMARK(DirectEngineCall);
+
+void ForwardedCallTracingOff(benchmark::State& state) {
+  AttachModule(false);
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  dictionary->BeginTransaction();  // resolves the entry
+  for (auto _ : state) benchmark::DoNotOptimize(dictionary->BeginTransaction());
+  if (storage.unused[0] != static_cast<int>(state.iterations()) + 1) state.SkipWithError("calls lost");
+}
+BENCHMARK(ForwardedCallTracingOff);
+
+// --- One trace item, against the file work the log format itself demands:
+// open both files for appending, write the separator and the text, close.
+
+std::string LogDirectory() {
+  static std::string const directory = [] {
+    char pattern[] = "/tmp/tolvan-bench-XXXXXX";
+    if (!mkdtemp(pattern)) abort();
+    return std::string(pattern) + "/";
+  }();
+  return directory;
+}
+
+char const kItemText[] = "CDataDictionary::BeginTransaction(void)";
+
+void BareFileWorkOfOneItem(benchmark::State& state) {
+  std::string const masked = LogDirectory() + "bare_b.log";
+  std::string const plain = LogDirectory() + "bare_a.log";
+  for (auto _ : state) {
+    for (std::string const* path : {&masked, &plain}) {
+      FILE* file = fopen(path->c_str(), "ab");
+      fwrite(" ", 1, 1, file);
+      fwrite(kItemText, 1, sizeof kItemText - 1, file);
+      fclose(file);
+    }
+  }
+  unlink(masked.c_str());
+  unlink(plain.c_str());
+}
+BENCHMARK(BareFileWorkOfOneItem);
+
+void OneTraceItem(benchmark::State& state) {
+  AttachModule(true, LogDirectory());
+  for (auto _ : state) WriteTraceItem(kItemText, sizeof kItemText - 1);
+  g_module.tracing = 0;
+  unlink((LogDirectory() + "Tolvan32_b.log").c_str());
+  unlink((LogDirectory() + "Tolvan32_a.log").c_str());
+}
+BENCHMARK(OneTraceItem);
+
+// --- The module's own heap over 10^6 calls: a mix of forwarded calls, and
+// every thousandth one to an entry the engine lacks, which reports #002
+// through the message buffer.
+
+void HeapOverAMillionCalls(benchmark::State& state) {
+  for (auto _ : state) {
+    AttachModule(false, LogDirectory());
+    DictionaryLayout dictionaryStorage{};
+    TableLayout tableStorage{};
+    tableStorage.name = "T";
+    tableStorage.traceWord = 1;
+    auto* dictionary = reinterpret_cast<CDataDictionary*>(&dictionaryStorage);
+    auto* table = reinterpret_cast<CTable*>(&tableStorage);
+    dictionary->BeginTransaction();
+    long long const before = host::LiveHeapBytes();
+    long long highest = before;
+    for (int call = 0; call < 1000000; ++call) {
+      if (call % 1000 == 999) {
+        dictionary->Close();  // not in the lean engine: #002
+      } else if (call % 2) {
+        table->OpenAccess(kShareModeExclusive, kSafetyNormal);
+      } else {
+        dictionary->SetSysFilePath("C:\\DATA");
+      }
+      long long const live = host::LiveHeapBytes();
+      if (live > highest) highest = live;
+    }
+    state.counters["heap_before"] = static_cast<double>(before);
+    state.counters["heap_after"] = static_cast<double>(host::LiveHeapBytes());
+    state.counters["heap_highest"] = static_cast<double>(highest);
+    host::MessageBoxes().clear();
+    ModuleDetach();
+    state.counters["heap_after_detach"] = static_cast<double>(host::LiveHeapBytes());
+    unlink((LogDirectory() + "Tolvan32_b.log").c_str());
+    unlink((LogDirectory() + "Tolvan32_a.log").c_str());
+  }
+}
+BENCHMARK(HeapOverAMillionCalls)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace bench
+}  // namespace tolvan
+
+BENCHMARK_MAIN();
