@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# End to end: the product's Tolvan32.dll, loaded by a 32-bit host program
+# through its import library and forwarding to a stand-in engine, under Wine.
+# Every scenario runs in a process of its own (the module reads its options
+# when it is loaded); a last check asks that every operation reached the
+# engine in some scenario. Ends with "N passed, N failed" (scenarios).
+source "$(dirname "$0")/../lib.sh"
+set -e
+build_product
+source "$TOLVAN_ROOT/tests/e2e/wine.sh"
+e2e_prepare
+passed=0
+failed=0
+covered=$(mktemp)
+trap 'rm -f "$covered"; e2e_stop' EXIT
+
+report() {  # name, outcome, output
+  if [ "$2" = passed ]; then
+    passed=$((passed + 1))
+    printf 'ok   %s\n' "$1"
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n' "$1"
+    [ -n "$3" ] && sed 's/^/     /' <<<"$3"
+  fi
+}
+
+scenarios=$(e2e_host --list | tr -d '\r')
+[ -n "$scenarios" ] || { echo "FAIL the test host lists no scenarios"; echo "0 passed, 1 failed"; exit 1; }
+while IFS=$'\t' read -r -a fields; do
+  name=${fields[0]}
+  status=0
+  output=$(e2e_run "$name" "${fields[1]}" "${fields[@]:2}" 2>&1) || status=$?
+  output=$(tr -d '\r' <<<"$output")
+  grep '^covered:' <<<"$output" | tr ' ' '\n' | grep -v '^covered:' >>"$covered" || true
+  if [ $status -eq 0 ] && grep -qx "result $name: passed (.*)" <<<"$output"; then
+    report "$name" passed
+  else
+    report "$name" failed "$(grep -v '^covered:' <<<"$output")
+exit status $status"
+  fi
+done <<<"$scenarios"
+
+# Every operation must have reached the engine somewhere.
+missing=$(comm -23 <(e2e_host --operations | tr -d '\r' | sort) <(sort -u "$covered"))
+if [ -z "$missing" ]; then
+  report "every operation reached the engine" passed
+else
+  report "every operation reached the engine" failed "never called: $(tr '\n' ' ' <<<"$missing")"
+fi
+
+printf '%d passed, %d failed\n' "$passed" "$failed"
+[ "$failed" -eq 0 ]

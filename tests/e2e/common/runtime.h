@@ -1,0 +1,42 @@
+// The C runtime and Windows functions the end-to-end programs call. Like the
+// module, they are built without system headers and bind to the system
+// msvcrt.dll and kernel32.dll through the import definitions beside this file.
+#ifndef TOLVAN_TESTS_E2E_COMMON_RUNTIME_H
+#define TOLVAN_TESTS_E2E_COMMON_RUNTIME_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/crt.h"  // memcpy, memset, strlen, placement new
+
+extern "C" {
+
+struct _iobuf;
+
+int __cdecl printf(char const* format, ...);
+int __cdecl _snprintf(char* buffer, size_t size, char const* format, ...);
+int __cdecl _vsnprintf(char* buffer, size_t size, char const* format, va_list arguments);
+int __cdecl fflush(_iobuf* file);
+void* __cdecl malloc(size_t size);
+void* __cdecl realloc(void* block, size_t size);
+void __cdecl free(void* block);
+int __cdecl memcmp(void const* a, void const* b, size_t count);
+int __cdecl strcmp(char const* a, char const* b);
+_iobuf* __cdecl fopen(char const* path, char const* mode);
+size_t __cdecl fread(void* data, size_t size, size_t count, _iobuf* file);
+int __cdecl fclose(_iobuf* file);
+__declspec(noreturn) void __cdecl exit(int status);
+int __cdecl __getmainargs(int* argc, char*** argv, char*** environment, int expandWildcards, int* startInfo);
+
+void* __stdcall LoadLibraryA(char const* fileName);
+void* __stdcall GetModuleHandleA(char const* moduleName);
+void* __stdcall GetProcAddress(void* module, char const* name);
+int __stdcall VirtualProtect(void* address, size_t size, unsigned long protection, unsigned long* oldProtection);
+int __stdcall SetDllDirectoryA(char const* path);
+int __stdcall SetEnvironmentVariableA(char const* name, char const* value);
+unsigned long __stdcall GetEnvironmentVariableA(char const* name, char* buffer, unsigned long size);
+
+}  // extern "C"
+
+#endif
