@@ -1,0 +1,69 @@
+// The engine check: which of the exported operations an engine library, the
+// value-types library and the installed module offer. The report is built
+// here from what the Windows front end found by loading each library; no
+// entry of any library is ever called.
+#ifndef TOLVAN_TOOLS_CHECK_ENGINE_CHECK_H
+#define TOLVAN_TOOLS_CHECK_ENGINE_CHECK_H
+
+#include <stddef.h>
+
+#include "tools/common/tool_output.h"
+
+namespace tolvan {
+namespace tools {
+
+// What a library's version resource says about it.
+enum VersionIdentity {
+  kVersionUnknown,      // no version resource, or not looked at
+  kVersionOther,        // a version resource that does not name the module
+  kVersionProxyModule,  // the version resource names the proxy module
+};
+
+// How the library found on disk is expected to identify itself.
+enum IdentityRule {
+  kAnyIdentity,
+  kMustNotBeProxy,  // the engine: a copy of the module under its name would call itself
+  kMustBeProxy,     // Tolvan32.dll: the module itself, not the engine left in place
+};
+
+struct LibraryProbe {
+  char const* title;          // "Engine library"
+  char const* requestedPath;  // what was asked for
+  char const* loadedPath;     // the file the system loaded; null when the load failed
+  unsigned long loadError;    // the system's error number when the load failed
+  VersionIdentity identity;
+  void* context;
+  bool (*hasEntry)(void* context, char const* name);
+};
+
+struct EntryList {
+  char const* const* names;     // exported names, looked up exactly as spelled
+  char const* const* readable;  // shown beside a missing name; may be null
+  int count;
+};
+
+// Prints the library's section of the report: where it was loaded from, how
+// many entries it has, each missing one (every entry with `listAll`), and
+// whether it is the library it should be. Returns true when nothing is amiss.
+bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entries, IdentityRule rule,
+                   bool listAll);
+
+// Whether a version resource's bytes hold the module's product name as the
+// UTF-16 text the resource stores.
+bool NamesProxyModule(void const* versionResource, size_t size);
+
+// A short explanation of a load failure's system error number.
+char const* LoadErrorText(unsigned long error);
+
+// The module's own file name, the engine's and the value-types library's.
+extern char const kModuleFileName[];
+extern char const kEngineFileName[];
+extern char const kValueTypesFileName[];
+
+// The two entries of the value-types library that the module imports.
+extern char const* const kValueTypesEntries[2];
+
+}  // namespace tools
+}  // namespace tolvan
+
+#endif

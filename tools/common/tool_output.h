@@ -1,0 +1,47 @@
+// Buffered text output for the tools. Everything is written through a sink,
+// so that the same printing code writes to the console and, in the tests, to
+// memory. Numbers are formatted here rather than by printf: the Windows build
+// links the system msvcrt.dll, whose printf has no portable 64-bit format.
+#ifndef TOLVAN_TOOLS_COMMON_TOOL_OUTPUT_H
+#define TOLVAN_TOOLS_COMMON_TOOL_OUTPUT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace tolvan {
+namespace tools {
+
+typedef void (*OutputSink)(void* context, char const* data, size_t length);
+
+enum { kOutputBufferSize = 1 << 15 };
+
+struct Output {
+  OutputSink sink;
+  void* context;
+  size_t used;
+  char buffer[kOutputBufferSize];
+};
+
+// The process's standard output and standard error (flushed by Flush or when
+// their buffers fill).
+Output& StandardOutput();
+Output& StandardError();
+
+void Put(Output& out, char const* text);
+void PutBytes(Output& out, char const* data, size_t length);
+void PutChar(Output& out, char c);
+void PutNumber(Output& out, uint64_t value);
+// Right-aligned in a field of `width` characters.
+void PutNumberPadded(Output& out, uint64_t value, int width);
+void PutSpaces(Output& out, int count);
+void Flush(Output& out);
+
+// Writes the decimal digits of `value` into `text` (at least 21 bytes),
+// zero-terminated; returns the number of digits. Only 32-bit divisions are
+// used, so no compiler helper for 64-bit division is needed.
+int FormatUnsigned(uint64_t value, char* text);
+
+}  // namespace tools
+}  // namespace tolvan
+
+#endif

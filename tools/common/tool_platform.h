@@ -1,0 +1,28 @@
+// What the tools need from the operating system: writing to the standard
+// handles and reading a file from start to end. One implementation for the
+// host build, one for the Windows build.
+#ifndef TOLVAN_TOOLS_COMMON_TOOL_PLATFORM_H
+#define TOLVAN_TOOLS_COMMON_TOOL_PLATFORM_H
+
+#include <stddef.h>
+
+namespace tolvan {
+namespace tools {
+
+enum StandardHandle { kStandardOutput = 1, kStandardError = 2 };
+void WriteStandard(StandardHandle handle, char const* data, size_t length);
+
+// Opens a file for reading in binary mode; "-" is standard input. Returns a
+// handle >= 0, or -1 when the file cannot be opened.
+int OpenInput(char const* path);
+// Reads up to `capacity` bytes: the count read, 0 at the end, -1 on an error.
+long ReadInput(int handle, char* buffer, size_t capacity);
+void CloseInput(int handle);
+
+// Each tool's own entry, called with the command line split into arguments.
+int ToolMain(int argc, char** argv);
+
+}  // namespace tools
+}  // namespace tolvan
+
+#endif

@@ -1,0 +1,156 @@
+// The pieces the two tools share: number formatting without 64-bit division,
+// the Windows command line, and the engine check's report.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "core/operations.h"
+#include "tools/check/engine_check.h"
+#include "tools/common/command_line.h"
+#include "tools/common/tool_output.h"
+
+namespace tolvan {
+namespace tools {
+namespace {
+
+TEST(FormatUnsignedTest, MatchesTheLibrarysDecimalFormOverTheWholeRange) {
+  char text[24];
+  for (uint64_t value : {0ull, 9ull, 10ull, 65535ull, 65536ull, 655359ull, 4294967295ull, 4294967296ull,
+                         42949672950ull, 1000000000000000000ull, 18446744073709551615ull}) {
+    EXPECT_EQ(FormatUnsigned(value, text), static_cast<int>(std::to_string(value).size()));
+    EXPECT_EQ(std::string(text), std::to_string(value));
+  }
+  uint64_t value = 1;
+  for (int i = 0; i < 200; ++i, value = value * 3 + 7) {
+    FormatUnsigned(value, text);
+    EXPECT_EQ(std::string(text), std::to_string(value));
+  }
+}
+
+std::vector<std::string> Split(char const* line, size_t storage = 256, int maxArguments = 16) {
+  std::vector<char> buffer(storage);
+  std::vector<char*> arguments(static_cast<size_t>(maxArguments));
+  int const count = SplitCommandLine(line, buffer.data(), storage, arguments.data(), maxArguments);
+  return std::vector<std::string>(arguments.begin(), arguments.begin() + count);
+}
+
+TEST(CommandLineTest, SplitsAsTheCRuntimeDoes) {
+  using Args = std::vector<std::string>;
+  EXPECT_EQ(Split("tool.exe a  b\tc"), (Args{"tool.exe", "a", "b", "c"}));
+  EXPECT_EQ(Split("\"C:\\Program Files\\tool.exe\" \"D:\\My Logs\\a.log\""),
+            (Args{"C:\\Program Files\\tool.exe", "D:\\My Logs\\a.log"}));
+  EXPECT_EQ(Split("t C:\\dir\\ x"), (Args{"t", "C:\\dir\\", "x"})) << "backslashes are literal";
+  EXPECT_EQ(Split("t \"C:\\dir\\\\\" x"), (Args{"t", "C:\\dir\\", "x"})) << "2n backslashes before a quote";
+  EXPECT_EQ(Split("t a\\\"b"), (Args{"t", "a\"b"})) << "2n+1 backslashes: a literal quote";
+  EXPECT_EQ(Split("t \"a\"\"b\""), (Args{"t", "a\"b"}));
+  EXPECT_EQ(Split("t \"\""), (Args{"t", ""}));
+  EXPECT_EQ(Split("  "), Args{});
+  EXPECT_EQ(Split(nullptr), Args{});
+}
+
+TEST(CommandLineTest, StaysWithinItsStorage) {
+  std::vector<std::string> args = Split("tool abcdefgh ijk", 10);
+  ASSERT_EQ(args.size(), 2u);
+  EXPECT_EQ(args[0], "tool");
+  EXPECT_EQ(args[1], "abcd");
+  EXPECT_EQ(Split("a b c d", 64, 2).size(), 2u);
+}
+
+struct FakeLibrary {
+  std::set<std::string> missing;
+  static bool Has(void* context, char const* name) {
+    return static_cast<FakeLibrary*>(context)->missing.count(name) == 0;
+  }
+};
+
+class EngineReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    out.sink = [](void* context, char const* data, size_t length) {
+      static_cast<std::string*>(context)->append(data, length);
+    };
+    out.context = &text;
+    out.used = 0;
+    for (int op = 0; op < kOperationCount; ++op) {
+      names[op] = DecoratedName(static_cast<OperationId>(op));
+      readable[op] = SignatureText(static_cast<OperationId>(op));
+    }
+  }
+  bool Report(IdentityRule rule, VersionIdentity identity, bool listAll = false, char const* loaded = "Z:\\x\\Tolvan33.dll") {
+    LibraryProbe probe = {"Engine library", ".\\Tolvan33.dll", loaded, 126, identity, &library, &FakeLibrary::Has};
+    bool const good = ReportLibrary(out, probe, EntryList{names, readable, kOperationCount}, rule, listAll);
+    Flush(out);
+    return good;
+  }
+  Output out;
+  std::string text;
+  FakeLibrary library;
+  char const* names[kOperationCount];
+  char const* readable[kOperationCount];
+};
+
+TEST_F(EngineReportTest, ACompleteLibraryPasses) {
+  EXPECT_TRUE(Report(kMustNotBeProxy, kVersionOther));
+  EXPECT_NE(text.find("entries    104 of 104 present\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("MISSING"), std::string::npos);
+}
+
+TEST_F(EngineReportTest, EachMissingEntryIsNamed) {
+  library.missing = {DecoratedName(kTable_PutTLock), DecoratedName(kStoreObj_Update)};
+  EXPECT_FALSE(Report(kMustNotBeProxy, kVersionUnknown));
+  EXPECT_NE(text.find("MISSING    ?PutTLock@CTable@@QAEHW4TLockModeCtl@@@Z  CTable::PutTLock(enum TLockModeCtl)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("MISSING    ?Update@CStoreObj@@QAEHXZ"), std::string::npos);
+  EXPECT_NE(text.find("102 of 104 present, INCOMPLETE"), std::string::npos);
+  EXPECT_EQ(text.find("present    "), std::string::npos) << "present entries only with --all";
+}
+
+TEST_F(EngineReportTest, ListAllNamesEveryEntry) {
+  library.missing = {DecoratedName(kTable_Pack)};
+  Report(kAnyIdentity, kVersionUnknown, true);
+  size_t present = 0, missing = 0;
+  for (size_t at = text.find("present    "); at != std::string::npos; at = text.find("present    ", at + 1)) ++present;
+  for (size_t at = text.find("MISSING    "); at != std::string::npos; at = text.find("MISSING    ", at + 1)) ++missing;
+  EXPECT_EQ(present, 103u);
+  EXPECT_EQ(missing, 1u);
+}
+
+TEST_F(EngineReportTest, TheWrongLibraryUnderTheRightNameFails) {
+  EXPECT_FALSE(Report(kMustNotBeProxy, kVersionProxyModule)) << "the module copied over the engine";
+  EXPECT_NE(text.find("WRONG FILE"), std::string::npos);
+  text.clear();
+  EXPECT_FALSE(Report(kMustBeProxy, kVersionOther)) << "the engine still in the module's place";
+  EXPECT_NE(text.find("is the original engine still in its place?"), std::string::npos);
+  text.clear();
+  EXPECT_TRUE(Report(kMustBeProxy, kVersionProxyModule));
+}
+
+TEST_F(EngineReportTest, ALibraryThatDoesNotLoadFails) {
+  EXPECT_FALSE(Report(kAnyIdentity, kVersionUnknown, false, nullptr));
+  EXPECT_NE(text.find("NOT LOADED the file, or a library it needs, was not found (error 126)"), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("entries"), std::string::npos);
+}
+
+TEST(ProxyVersionTest, TheProductNameIsFoundAsUtf16Only) {
+  auto utf16 = [](std::string const& text) {
+    std::string bytes;
+    for (char c : text) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  std::string const resource = utf16("ProductName") + std::string(2, '\0') + utf16("Tolvan32 Share") + std::string(2, '\0');
+  EXPECT_TRUE(NamesProxyModule(resource.data(), resource.size()));
+  EXPECT_TRUE(NamesProxyModule(resource.data() + 1, resource.size() - 1)) << "at any byte offset";
+  std::string const ascii = "ProductName Tolvan32 Share";
+  EXPECT_FALSE(NamesProxyModule(ascii.data(), ascii.size()));
+  std::string const other = utf16("Tolvan32 Shar");
+  EXPECT_FALSE(NamesProxyModule(other.data(), other.size()));
+  EXPECT_FALSE(NamesProxyModule(nullptr, 0));
+}
+
+}  // namespace
+}  // namespace tools
+}  // namespace tolvan

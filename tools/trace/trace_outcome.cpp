@@ -1,0 +1,127 @@
+#include "tools/trace/trace_outcome.h"
+
+namespace tolvan {
+namespace tools {
+
+namespace {
+
+int FirstChildWithOp(Record const& record, int node, int op) {
+  for (int child = record.nodes[node].firstChild; child >= 0; child = record.nodes[child].nextSibling) {
+    if (record.nodes[child].kind == kCallNode && record.nodes[child].op == op) return child;
+  }
+  return -1;
+}
+
+bool HasCallChildren(Record const& record, int node) {
+  for (int child = record.nodes[node].firstChild; child >= 0; child = record.nodes[child].nextSibling) {
+    if (record.nodes[child].kind == kCallNode) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Span ResultItemOf(OperationForms const& forms, Record const& record, Node const& node) {
+  ResultItems items;
+  if (node.kind != kCallNode || node.status != kCompleted ||
+      !SplitResult(forms.forms[node.op], TextOf(record, node.result), items)) {
+    return Span{"", 0};
+  }
+  return items.result;
+}
+
+Span FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node) {
+  ArgumentItems items;
+  if (node.kind != kCallNode || !SplitArguments(forms.forms[node.op], TextOf(record, node.arguments), items) ||
+      items.count == 0 || !items.split) {
+    return Span{"", 0};
+  }
+  return items.items[0];
+}
+
+PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int index) {
+  Node const& node = record.nodes[index];
+  if (node.kind != kCallNode || node.status != kCompleted) return kNoOutcome;
+  Span const result = ResultItemOf(forms, record, node);
+  switch (node.op) {
+    case kTable_OpenAccess: {
+      int const close = FirstChildWithOp(record, index, kTable_CloseAccess);
+      if (close >= 0) {
+        // A close that returned 0, or never ran (its entry missing), ends
+        // the forcing with the table closed.
+        Node const& closeNode = record.nodes[close];
+        bool const closed = closeNode.status == kCompleted &&
+                            !SpanEquals(ResultItemOf(forms, record, closeNode), "0");
+        return closed ? kReopenedShared : kCloseFailed;
+      }
+      // Only the host's own opens say anything about exemptions: the module's
+      // exclusive open inside Pack is never forced.
+      if (node.parent >= 0 || SpanEquals(FirstArgumentOf(forms, record, node), "1")) return kNoOutcome;
+      return SpanEquals(result, "0") ? kRefusedByEngine : kLeftAsAsked;
+    }
+    case kTable_Pack:
+    case kTable_ReIndex:
+    case kTable_Clear:
+      return HasCallChildren(record, index) ? kEscalated : kAlreadyExclusive;
+    case kTable_BeginReadSequence:
+      if (FirstChildWithOp(record, index, kTable_PutTLock) >= 0) return kSequenceLocked;
+      return SpanEquals(result, "1") ? kSequenceSkippedOrUnlocked : kSequenceUnlocked;
+    default:
+      return kNoOutcome;
+  }
+}
+
+char const* OutcomeNote(PolicyOutcome outcome) {
+  switch (outcome) {
+    case kNoOutcome:
+      return "";
+    case kReopenedShared:
+      return "reopened shared";
+    case kCloseFailed:
+      return "forced close failed: table left closed";
+    case kLeftAsAsked:
+      return "left as asked: exempt from share forcing";
+    case kRefusedByEngine:
+      return "refused by the engine";
+    case kEscalated:
+      return "exclusive for the operation, then restored";
+    case kAlreadyExclusive:
+      return "table already exclusive";
+    case kSequenceLocked:
+      return "table locked first";
+    case kSequenceSkippedOrUnlocked:
+      return "skipped, or passed on unlocked under Tolvan32_NoSEQ";
+    case kSequenceUnlocked:
+      return "passed on unlocked (Tolvan32_NoSEQ)";
+  }
+  return "";
+}
+
+char const* OutcomeKey(PolicyOutcome outcome) {
+  switch (outcome) {
+    case kNoOutcome:
+      return "";
+    case kReopenedShared:
+      return "reopened_shared";
+    case kCloseFailed:
+      return "close_failed";
+    case kLeftAsAsked:
+      return "left_as_asked";
+    case kRefusedByEngine:
+      return "refused_by_engine";
+    case kEscalated:
+      return "escalated";
+    case kAlreadyExclusive:
+      return "already_exclusive";
+    case kSequenceLocked:
+      return "locked";
+    case kSequenceSkippedOrUnlocked:
+      return "skipped_or_unlocked";
+    case kSequenceUnlocked:
+      return "unlocked";
+  }
+  return "";
+}
+
+}  // namespace tools
+}  // namespace tolvan
