@@ -8,7 +8,7 @@ source "$(dirname "$0")/../lib.sh"
 set -e
 build_product
 source "$TOLVAN_ROOT/tests/e2e/wine.sh"
-e2e_prepare
+e2e_prepare || { echo "FAIL Wine could not be started"; echo "0 passed, 1 failed"; exit 1; }
 passed=0
 failed=0
 covered=$(mktemp)
