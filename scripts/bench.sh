@@ -30,12 +30,19 @@ forwarded_small=$(count forwarded $small)
 forwarded_large=$(count forwarded $large)
 direct_small=$(count direct $small)
 direct_large=$(count direct $large)
+items_small=10000
+items_large=20000
+item_small=$(count item $items_small)
+item_large=$(count item $items_large)
+bare_small=$(count bare $items_small)
+bare_large=$(count bare $items_large)
 
 python3 - "$out/results.json" "$out/summary.txt" "$forwarded_small" "$forwarded_large" "$direct_small" \
-  "$direct_large" "$small" "$large" <<'PY'
+  "$direct_large" "$small" "$large" "$item_small" "$item_large" "$bare_small" "$bare_large" "$items_small" \
+  "$items_large" <<'PY'
 import json, sys
 results, summary_path = sys.argv[1], sys.argv[2]
-fs, fl, ds, dl, small, large = (int(v) for v in sys.argv[3:9])
+fs, fl, ds, dl, small, large, its, itl, bs, bl, ismall, ilarge = (int(v) for v in sys.argv[3:15])
 runs = json.load(open(results))
 median = {}
 counters = {}
@@ -60,6 +67,10 @@ per_forwarded = (fl - fs) / (large - small)
 per_direct = (dl - ds) / (large - small)
 lines.append(f"instructions per call (callgrind): forwarded {per_forwarded:.1f}, direct {per_direct:.1f}, "
              f"ratio {per_forwarded / per_direct:.2f}x ({per_forwarded - per_direct:+.1f} instructions)")
+per_item = (itl - its) / (ilarge - ismall)
+per_bare = (bl - bs) / (ilarge - ismall)
+lines.append(f"instructions per trace item (callgrind, user space only): module {per_item:.0f}, bare file work "
+             f"{per_bare:.0f}, ratio {per_item / per_bare:.3f}x")
 lines.append("module heap over 10^6 calls (bytes): before {heap_before:.0f}, after {heap_after:.0f}, "
              "highest {heap_highest:.0f}, after detach {heap_after_detach:.0f}".format(**counters))
 text = "\n".join(lines) + "\n"

@@ -294,6 +294,8 @@ TEST_F(ThreadsTest, TracedCallsFromEightThreadsWriteEveryItemWhole) {
     }
   }
   RecordProperty("lines_with_items_of_two_threads", mixedLines);
+  RecordProperty("lines", static_cast<int>(std::count(plain.begin(), plain.end(), "\r\n")));
+  RecordProperty("items_per_round", static_cast<int>(referenceItems.size()));
 }
 
 }  // namespace
