@@ -65,8 +65,7 @@ CDataDictionary::CDataDictionary(char const* sysPath, char const* admPath, char 
 CDataDictionary::~CDataDictionary() noexcept(false) {
   // Cleared whatever becomes of the engine call: the address may be reused by
   // another dictionary, which must not inherit the exemption.
-  UnregisterDictionary(this);
-  ForwardDestructor(kDataDictionary_Destroy, this);
+  ForwardDestructor(kDataDictionary_Destroy, this, [this] { UnregisterDictionary(this); });
 }
 
 ObjectType CDataDictionary::GetObjType() const { return Forward<ObjectType>(kDataDictionary_GetObjType, this); }

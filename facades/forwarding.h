@@ -15,6 +15,7 @@
 #include "core/module_state.h"
 #include "core/trace_log.h"
 #include "facades/engine_interface.h"
+#include "facades/module_tables.h"
 #include "platform/crt.h"
 #include "platform/entry_call.h"
 
@@ -128,11 +129,12 @@ void ForwardVoid(OperationId op, Self const* self, A... args) {
   ForwardVoidWith(op, self, PassThrough(), args...);
 }
 
-// Constructors: the compiler has stored the module's virtual table in the
-// object's first word before this runs; the engine's constructor replaces it.
-// The result record is the constructed object.
+// Constructors: the module's table goes into the object's first word before
+// anything else; the engine's constructor then replaces it with its own. The
+// result record is the constructed object.
 template <class Self, class... A>
 void ForwardConstructor(OperationId op, Self* self, A... args) {
+  StoreModuleTable(self);
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
   if (!address) return;
@@ -140,11 +142,21 @@ void ForwardConstructor(OperationId op, Self* self, A... args) {
   TraceResultRecord<NoState>(static_cast<void const*>(self), self);
 }
 
-// Destructors: the compiler has stored the module's virtual table in the
-// object's first word again before this runs; no result record.
+// Destructors: the module's table goes back into the first word before
+// anything else; `beforeEngine` is the family's own step, taken after the
+// call record whether or not the engine can be called. No result record.
+template <class Self, class BeforeEngine>
+void ForwardDestructor(OperationId op, Self* self, BeforeEngine beforeEngine) {
+  StoreModuleTable(self);
+  void* const address = EngineEntry(op);
+  TraceCallRecord(op, self);
+  beforeEngine();
+  if (address) CallEntry<void>(address, self);
+}
+
 template <class Self>
 void ForwardDestructor(OperationId op, Self* self) {
-  ForwardVoid(op, self);
+  ForwardDestructor(op, self, [] {});
 }
 
 }  // namespace tolvan

@@ -30,17 +30,18 @@ class WorkingRecAddr {
   WorkingRecAddr& operator=(WorkingRecAddr const&) = delete;
 
   void* Storage() { return storage_; }
-  CRecAddr const& Adopt() {
-    alive_ = true;
-    return *Get();
-  }
+  void Adopt() { alive_ = true; }
   CRecAddr* Get() { return reinterpret_cast<CRecAddr*>(storage_); }
 
   // Destroyed through the facade destructor (a qualified call, so the engine's
   // virtual table is not used), also when an exception from the engine passes
   // through on its way to the host.
-  ~WorkingRecAddr() noexcept(false) {
-    if (alive_) Get()->CRecAddr::~CRecAddr();
+  ~WorkingRecAddr() noexcept(false) { Destroy(); }
+
+  void Destroy() {
+    if (!alive_) return;
+    alive_ = false;
+    Get()->CRecAddr::~CRecAddr();
   }
 
  private:
@@ -53,21 +54,26 @@ class WorkingRecAddr {
 CRecAddr CStoreObj::GetRecAddr() const {
   void* const address = EngineEntry(kStoreObj_GetRecAddr);
   TraceCallRecord(kStoreObj_GetRecAddr, this);
-  // The host still receives a record address it can destroy: an empty one
-  // built by the engine through the facade.
-  if (!address) return CRecAddr(static_cast<CRecAddr const*>(nullptr));
-
   WorkingRecAddr working;
-  // The engine constructs its result directly in the working storage.
-  ::new (working.Storage()) CRecAddr(CallEntry<CRecAddr>(address, this));
-  CRecAddr const& engineResult = working.Adopt();
-  if (g_module.tracing) {
-    TraceText(kResultIndent);
-    TracePointer(&engineResult);
-    StoreFirstWord::Trace(this);
-    TraceLineEnd();
+  if (address) {
+    // The engine constructs its result directly in the working storage.
+    ::new (working.Storage()) CRecAddr(CallEntry<CRecAddr>(address, this));
+    working.Adopt();
+    if (g_module.tracing) {
+      TraceText(kResultIndent);
+      TracePointer(working.Get());
+      StoreFirstWord::Trace(this);
+      TraceLineEnd();
+    }
   }
-  return CRecAddr(engineResult);
+  // The one named result is built in the host's storage (the named return
+  // value optimisation), so that should destroying the working record
+  // address throw, the result is destroyed as the exception leaves, like any
+  // local. Without an engine entry the host still receives a record address
+  // it can destroy: an empty one, built through the facade.
+  CRecAddr result = address ? CRecAddr(*working.Get()) : CRecAddr(static_cast<CRecAddr const*>(nullptr));
+  working.Destroy();
+  return result;
 }
 
 double CStoreObj::GetRelPosition() {

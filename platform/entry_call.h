@@ -3,6 +3,7 @@
 #ifndef TOLVAN_PLATFORM_ENTRY_CALL_H
 #define TOLVAN_PLATFORM_ENTRY_CALL_H
 
+#include "platform/abi.h"
 #include "platform/crt.h"
 
 namespace tolvan {
@@ -15,7 +16,7 @@ template <class R, class Self, class... A>
 R CallEntry(void* address, Self const* object, A... args) {
   // The entry may be a const member; the call itself is the same.
   Self* const target = const_cast<Self*>(object);
-#if defined(_MSC_VER)
+#if TOLVAN_MICROSOFT_CXX_ABI
   // Microsoft ABI: __thiscall, reached through a pointer to member, which for
   // a class without virtual bases is the bare code address.
   typedef R (Self::*Member)(A...);
