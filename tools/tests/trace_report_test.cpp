@@ -301,7 +301,8 @@ TEST_F(TraceReportTest, ASampleLogWithEveryKindOfLine) {
   EXPECT_EQ(s->badNotes[0].line, LinesOf(log).size() - 1);
   EXPECT_EQ(s->errorLines, 2u);
   EXPECT_EQ(s->exchangeLines, 1u);
-  EXPECT_EQ(s->operationCalls[kRecAddr_Construct_Copy], 1u);
+  // The module's copy of the working address is nested in GetRecAddr's
+  // record; how the host's compiler hands the result on is its own affair.
   EXPECT_EQ(s->operationCallsByModule[kRecAddr_Construct_Copy], 1u);
   EXPECT_EQ(s->operationCalls[kTable_GetField_ByName], 1u);
   EXPECT_EQ(s->withoutResult, 0u);
