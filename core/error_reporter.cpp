@@ -1,6 +1,7 @@
 #include "error_reporter.h"
 
 #include "module_state.h"
+#include "platform/atomic.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "trace_log.h"
@@ -38,14 +39,35 @@ void ShowPieceDirectly(char const* piece, size_t length) {
   ShowMessage(text);
 }
 
+// The report of #003 happens while the failed report still holds the message
+// buffer, so it is echoed and shown directly: it needs no memory and cannot
+// fail again.
 void FailGrowth(char** buffer) {
   ReleaseBuffer(buffer);
-  // While #003 is being reported, a further failure only drops the buffer:
-  // the outer report then shows #003 directly instead of reporting again.
-  if (g_module.reportingAllocationFailure) return;
-  g_module.reportingAllocationFailure = 1;
   ReportError(kError003);
-  g_module.reportingAllocationFailure = 0;
+}
+
+// Collects the piece, and shows and releases the message once the piece
+// brings a line feed. The caller holds the message buffer.
+void CollectPiece(char const* piece, size_t length) {
+  size_t const collected = g_module.messageBuffer ? strlen(g_module.messageBuffer) : 0;
+  size_t const needed = collected + length + 2;
+  GrowMessageBuffer(&g_module.messageBuffer, static_cast<unsigned>(needed));
+  if (!g_module.messageBuffer || PlatformUsableSize(g_module.messageBuffer) < needed) {
+    ReleaseBuffer(&g_module.messageBuffer);
+    if (HasLineFeed(piece)) ShowPieceDirectly(piece, length);
+    return;
+  }
+
+  char* end = g_module.messageBuffer + strlen(g_module.messageBuffer);
+  memcpy(end, piece, length);
+  end[length] = ' ';
+  end[length + 1] = '\0';
+
+  if (HasLineFeed(piece)) {
+    ShowMessage(g_module.messageBuffer);
+    ReleaseBuffer(&g_module.messageBuffer);
+  }
 }
 
 }  // namespace
@@ -88,29 +110,19 @@ void ReportError(char const* piece) {
   size_t const length = piece ? strlen(piece) : 0;
   if (length == 0) return;
 
-  int const tracing = g_module.tracing;
-  g_module.tracing = 1;
-  TraceText(piece);
-  g_module.tracing = tracing;
+  // The echo does not switch the tracing flag on and off: another thread
+  // tracing meanwhile must neither lose its setting nor inherit this one.
+  TraceTextAlways(piece);
 
-  size_t const collected = g_module.messageBuffer ? strlen(g_module.messageBuffer) : 0;
-  size_t const needed = collected + length + 2;
-  GrowMessageBuffer(&g_module.messageBuffer, static_cast<unsigned>(needed));
-  if (!g_module.messageBuffer || PlatformUsableSize(g_module.messageBuffer) < needed) {
-    ReleaseBuffer(&g_module.messageBuffer);
+  // One report at a time works on the message buffer. A report that finds
+  // another under way (on another thread, or the report of #003 from within
+  // a failed growth) shows a closing piece on its own instead.
+  if (PlatformExchange(&g_module.reporterBusy, 1) != 0) {
     if (HasLineFeed(piece)) ShowPieceDirectly(piece, length);
     return;
   }
-
-  char* end = g_module.messageBuffer + strlen(g_module.messageBuffer);
-  memcpy(end, piece, length);
-  end[length] = ' ';
-  end[length + 1] = '\0';
-
-  if (HasLineFeed(piece)) {
-    ShowMessage(g_module.messageBuffer);
-    ReleaseBuffer(&g_module.messageBuffer);
-  }
+  CollectPiece(piece, length);
+  PlatformExchange(&g_module.reporterBusy, 0);
 }
 
 }  // namespace tolvan

@@ -15,10 +15,11 @@ extern char const kError003[];
 extern char const kError065[];
 
 // Hands one piece of message text to the reporter. The piece always reaches
-// the trace log first. When the message buffer cannot take it (no memory, or
-// no scratch buffer), the collected text is dropped and a piece that closes a
-// message is shown by itself, so the report of an exhausted heap can neither
-// recurse nor vanish.
+// the trace log first. When the message buffer cannot take it (no memory, no
+// scratch buffer, or another report working on it), the collected text is
+// dropped and a piece that closes a message is shown by itself, so the report
+// of an exhausted heap can neither recurse nor vanish, and reports from two
+// threads cannot tear the shared buffer.
 void ReportError(char const* piece);
 
 // Makes *buffer at least `size` bytes long, keeping its text and zeroing the

@@ -13,7 +13,7 @@ enum { kRegistrySlots = 10 };
 enum { kScratchStep = 32768 };
 
 struct ModuleState {
-  int tracing;         // Tolvan32_Debug 1 or 2
+  int tracing;         // Tolvan32_Debug 1 or 2; fixed from attach on
   int traceLevel2;     // Tolvan32_Debug 2: also CTable::GetField
   int noSeq;           // read sequences pass to the engine without a table lock
   int noShare;         // tables are never forced into shared access
@@ -22,7 +22,7 @@ struct ModuleState {
   CDataDictionary* registry[kRegistrySlots];  // dictionaries opened empty
   char* messageBuffer;   // error text being collected, or null
   char* scratchBuffer;   // copy space while the message buffer grows
-  int reportingAllocationFailure;  // stops #003 from reporting itself again
+  long reporterBusy;     // a report is working on the message buffer
   void* engineLibrary;             // loaded once, never released
   void* entrySlots[kOperationCount];
 };

@@ -43,10 +43,7 @@ int CopyText(char const* text, char* buffer) {
   return length;
 }
 
-}  // namespace
-
-void WriteTraceItem(char const* text, int length, ItemMasking masking) {
-  if (!g_module.tracing) return;
+void WriteItem(char const* text, int length, ItemMasking masking) {
   if (!text) {
     text = "NULL";
     length = 4;
@@ -59,9 +56,17 @@ void WriteTraceItem(char const* text, int length, ItemMasking masking) {
   AppendItem(kPlainLetter, text, length);
 }
 
+}  // namespace
+
+void WriteTraceItem(char const* text, int length, ItemMasking masking) {
+  if (g_module.tracing) WriteItem(text, length, masking);
+}
+
 void TraceText(char const* text) {
   WriteTraceItem(text, text ? static_cast<int>(strlen(text)) : 0);
 }
+
+void TraceTextAlways(char const* text) { WriteItem(text, text ? static_cast<int>(strlen(text)) : 0, kShowItem); }
 
 int FormatInt(int value, char* buffer) {
   char digits[kItemBufferSize];

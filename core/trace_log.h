@@ -17,6 +17,8 @@ enum ItemMasking { kShowItem, kMaskPointer };
 void WriteTraceItem(char const* text, int length, ItemMasking masking = kShowItem);
 
 void TraceText(char const* text);
+// A text item written whether tracing is on or not: the echo of an error.
+void TraceTextAlways(char const* text);
 void TraceInt(int value);
 void TracePointer(void const* address);
 void TraceReal(double value);

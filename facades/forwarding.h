@@ -97,13 +97,16 @@ struct PassThrough {
 // An operation whose entry cannot be resolved has been reported by the
 // binding; it is not performed, writes no result record, and returns the
 // zero of its result type, so the host's call returns a defined value.
+// The tracing flag does not change after attach, so one test of it decides
+// both records; untraced, the engine call is the last thing done.
 template <class R, class State, class Self, class Policy, class... A>
 R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
   void* const address = EngineEntry(op);
-  TraceCallRecord(op, self, args...);
-  if (!address) return R();
   Self* const object = const_cast<Self*>(self);
   auto engineCall = [&]() -> R { return CallEntry<R>(address, object, args...); };
+  if (!g_module.tracing) return address ? policy(engineCall) : R();
+  TraceCallRecord(op, self, args...);
+  if (!address) return R();
   R result = policy(engineCall);
   TraceResultRecord<State>(result, self);
   return result;

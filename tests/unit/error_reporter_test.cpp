@@ -1,4 +1,6 @@
 // The module's own failures: message boxes, their texts, and the trace.
+#include <thread>
+
 #include "core/error_reporter.h"
 #include "platform/platform.h"
 #include "tests/support/test_fixture.h"
@@ -127,6 +129,26 @@ TEST_F(ErrorReporterTest, MessagesGrowBeyondTheScratchBuffer) {
   ASSERT_EQ(MessageTexts().size(), 1u);
   EXPECT_EQ(MessageTexts()[0], piece + " " + piece + " " + piece + " end\n ");
   EXPECT_GE(PlatformUsableSize(g_module.scratchBuffer), 3u * 20000u) << "the scratch buffer grew with it";
+}
+
+TEST_F(ErrorReporterTest, ReportsFromManyThreadsAreEachShownAndLeaveTracingAlone) {
+  host::HideEngineExport(DecoratedName(kDataDictionary_BeginTransaction));
+  Attach();
+  enum { kThreads = 8, kCalls = 200 };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      DictionaryLayout storage{};
+      for (int i = 0; i < kCalls; ++i) reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::vector<std::string> const boxes = MessageTexts();
+  EXPECT_EQ(boxes.size(), static_cast<size_t>(kThreads * kCalls)) << "no report lost or doubled";
+  for (std::string const& box : boxes) EXPECT_EQ(box, k002Box);
+  EXPECT_EQ(g_module.tracing, 0);
+  EXPECT_EQ(g_module.reporterBusy, 0);
+  EXPECT_EQ(g_module.messageBuffer, nullptr);
 }
 
 }  // namespace
