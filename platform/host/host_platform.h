@@ -41,6 +41,10 @@ long long LiveHeapBytes();
 // ("b", "a", "ba") refuse to open.
 void SetLogDirectory(std::string const& directory);
 void SetUnopenableLogs(std::string const& letters);
+// From the nth log file open on (1 = the next one), files of these letters
+// refuse to open; 0 turns it off. Counts every open from this call on.
+void FailLogOpensFrom(long n, std::string const& letters);
+long LogOpenCount();
 
 }  // namespace host
 }  // namespace tolvan

@@ -26,6 +26,9 @@ std::atomic<long long> g_liveBytes{0};
 
 std::string g_logDirectory;
 std::string g_unopenable;
+std::atomic<long> g_openCount{0};
+long g_failOpensFrom = 0;
+std::string g_failOpenLetters;
 
 std::mutex g_messageMutex;
 std::vector<MessageBoxRecord> g_messages;
@@ -58,6 +61,12 @@ long long LiveHeapBytes() { return g_liveBytes; }
 
 void SetLogDirectory(std::string const& directory) { g_logDirectory = directory; }
 void SetUnopenableLogs(std::string const& letters) { g_unopenable = letters; }
+void FailLogOpensFrom(long n, std::string const& letters) {
+  g_openCount = 0;
+  g_failOpensFrom = n;
+  g_failOpenLetters = letters;
+}
+long LogOpenCount() { return g_openCount; }
 
 }  // namespace host
 
@@ -109,7 +118,12 @@ size_t PlatformUsableSize(void* block) { return block ? malloc_usable_size(block
 PlatformFile* PlatformOpenAppend(char const* path) {
   size_t const length = strlen(path);
   // The letter stands just before ".log".
-  if (length >= 5 && g_unopenable.find(path[length - 5]) != std::string::npos) return nullptr;
+  char const letter = length >= 5 ? path[length - 5] : '\0';
+  long const open = ++g_openCount;
+  if (g_unopenable.find(letter) != std::string::npos) return nullptr;
+  if (g_failOpensFrom > 0 && open >= g_failOpensFrom && g_failOpenLetters.find(letter) != std::string::npos) {
+    return nullptr;
+  }
   return reinterpret_cast<PlatformFile*>(fopen(path, "ab"));
 }
 

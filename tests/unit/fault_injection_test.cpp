@@ -355,6 +355,39 @@ TEST_F(FaultInjectionTest, TraceFilesLostAtEveryPointOfTheScenario) {
   }
 }
 
+// Between any two items, not only between records: from every file open of
+// the scenario on, one log or both refuse to open.
+TEST_F(FaultInjectionTest, TraceFilesLostFromEveryOpenOn) {
+  long opens = 0;
+  Outcome const clean = Run(2, [&](int point) {
+    if (point == 0) host::FailLogOpensFrom(0, "");
+  });
+  opens = host::LogOpenCount();
+  ASSERT_GT(opens, 100);
+  auto const isItemPrefix = [](std::string const& part, std::string const& whole) {
+    return whole.compare(0, part.size(), part) == 0 &&
+           (part.size() == whole.size() || whole[part.size()] == ' ');
+  };
+  for (std::string letters : {"b", "a", "ba"}) {
+    for (long from = 1; from <= opens; ++from) {
+      SCOPED_TRACE("logs \"" + letters + "\" refused from open " + std::to_string(from));
+      Outcome const failed = Run(2, [&](int point) {
+        if (point == 0) host::FailLogOpensFrom(from, letters);
+      });
+      ASSERT_EQ(failed.results, clean.results);
+      ASSERT_EQ(failed.boxes, clean.boxes);
+      ASSERT_EQ(failed.heapLeft, 0);
+      if (letters == "a") {
+        ASSERT_EQ(failed.maskedLog, clean.maskedLog) << "a lost plain log leaves the masked one whole";
+      } else {
+        ASSERT_TRUE(isItemPrefix(failed.maskedLog, clean.maskedLog)) << "the masked log stops at an item";
+      }
+      ASSERT_TRUE(isItemPrefix(failed.plainLog, clean.plainLog)) << "the plain log stops at an item";
+    }
+  }
+  host::FailLogOpensFrom(0, "");
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace tolvan
