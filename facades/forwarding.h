@@ -118,18 +118,11 @@ R Forward(OperationId op, Self const* self, A... args) {
 }
 
 // Operations without a result: call record only.
-template <class Self, class Policy, class... A>
-void ForwardVoidWith(OperationId op, Self const* self, Policy policy, A... args) {
-  void* const address = EngineEntry(op);
-  TraceCallRecord(op, self, args...);
-  if (!address) return;
-  Self* const object = const_cast<Self*>(self);
-  policy([&] { CallEntry<void>(address, object, args...); });
-}
-
 template <class Self, class... A>
 void ForwardVoid(OperationId op, Self const* self, A... args) {
-  ForwardVoidWith(op, self, PassThrough(), args...);
+  void* const address = EngineEntry(op);
+  TraceCallRecord(op, self, args...);
+  if (address) CallEntry<void>(address, self, args...);
 }
 
 // Constructors: the module's table goes into the object's first word before
