@@ -106,6 +106,16 @@ TEST_F(TraceItemTest, EveryItemKindInBothFiles) {
             " text NULL EMPTY -1 -2147483648 00000000 00a41230 1e+006 0.1 Q EMPTY in\r\nthe middle \r\n");
 }
 
+TEST_F(TraceItemTest, TheBeginTransactionExampleByteForByte) {
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  EXPECT_EQ(dictionary->BeginTransaction(), 1);
+  std::string const call = " CDataDictionary::BeginTransaction(void) \r\n";
+  std::string const result = std::string(16, ' ') + "1 \r\n";
+  EXPECT_EQ(MaskedLog(), " ........" + call + result);
+  EXPECT_EQ(PlainLog(), " " + Hex(dictionary) + call + result);
+}
+
 TEST_F(TraceItemTest, ExplicitLengthsAreHonoured) {
   WriteTraceItem("abcdef", 3);
   WriteTraceItem("abcdef", 0);

@@ -36,6 +36,10 @@ int __stdcall VirtualProtect(void* address, size_t size, unsigned long protectio
 int __stdcall SetDllDirectoryA(char const* path);
 int __stdcall SetEnvironmentVariableA(char const* name, char const* value);
 unsigned long __stdcall GetEnvironmentVariableA(char const* name, char* buffer, unsigned long size);
+void* __stdcall CreateThread(void* security, size_t stackSize, unsigned long(__stdcall* start)(void*), void* argument,
+                             unsigned long flags, unsigned long* threadId);
+unsigned long __stdcall WaitForSingleObject(void* handle, unsigned long milliseconds);
+int __stdcall CloseHandle(void* handle);
 
 }  // extern "C"
 

@@ -56,6 +56,7 @@ Scenario const kScenarios[] = {
     {"engine-missing", kNoEngine, EngineMissing, kNoOptions, {}},
     {"engine-missing-traced", kNoEngine, EngineMissingTraced, kTraced, {"Tolvan32_Debug=1"}},
     {"entry-missing", kEngineMissingEntry, EntryMissing, kTraced, {"Tolvan32_Debug=1"}},
+    {"thread-notifications", kEngine, ThreadNotifications, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
     // as atol reads it from at most 14 characters.
     {"options-all-on", kEngine, OptionProbe, {2, 1, 1, 1},

@@ -39,6 +39,7 @@ void EngineMissing();
 void EngineMissingTraced();
 void EntryMissing();
 void OptionProbe();
+void ThreadNotifications();
 
 }  // namespace e2e
 

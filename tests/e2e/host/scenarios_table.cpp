@@ -66,6 +66,51 @@ void ExpectForcedShared(char const* what, CTable* table, int mode, int safety, i
 
 }  // namespace
 
+namespace {
+
+unsigned long __stdcall AskWhetherOpen(void* table) {
+  static_cast<CTable*>(table)->IsOpen();
+  return 0;
+}
+
+// Starts a thread, lets it run to its end and waits for it: the module sees
+// a thread attach and a thread detach around the thread's calls.
+void RunOnThread(unsigned long(__stdcall* start)(void*), void* argument) {
+  void* const thread = CreateThread(nullptr, 0, start, argument, 0, nullptr);
+  if (!Expect(thread != nullptr, "a thread is started")) return;
+  Expect(WaitForSingleObject(thread, 0xffffffffu) == 0, "the thread ends");
+  CloseHandle(thread);
+}
+
+}  // namespace
+
+// Threads the host starts and ends change nothing in the module: a call on
+// such a thread is traced like any other, and the options and the registry
+// are still in force afterwards.
+void ThreadNotifications() {
+  RecordModuleImports();
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = NewDictionary(storage.get());
+  Expect(dictionary->OpenEmpty() == 1, "OpenEmpty returns the engine's result");
+  ExpectStep("dictionary opened empty", Calls().Call(kDataDictionary_OpenEmpty, dictionary).Returns(1),
+             Trace().Call(dictionary, kDataDictionary_OpenEmpty).ResultInt(1));
+  CTable* const table = TableOf(dictionary, "T");
+  int word = 0;
+
+  RunOnThread(&AskWhetherOpen, table);
+  word += 1;
+  // The table is not open yet: the engine answers 0.
+  ExpectStep("a call made on a thread of its own", Calls().Call(kTable_IsOpen, table).Returns(0),
+             Trace().Call(table, kTable_IsOpen).TableResult(0, word));
+  RunOnThread(&AskWhetherOpen, table);
+  word += 1;
+  ExpectStep("and on another one", Calls().Call(kTable_IsOpen, table).Returns(0),
+             Trace().Call(table, kTable_IsOpen).TableResult(0, word));
+
+  ExpectLeftAsAsked("the registry outlives the threads", table, 2, 1, &word);
+  Expect(MessageBoxCount() == 0, "no message box");
+}
+
 void ShareForcing() {
   RecordModuleImports();
   Storage<kDictionaryObjectSize> mainStorage;
