@@ -77,7 +77,7 @@ void ReleaseBuffer(char** buffer) {
   *buffer = nullptr;
 }
 
-void ShowMessage(char const* text) { PlatformShowMessageBox(text, kMessageCaption); }
+void ShowMessage(char const* text) { PlatformShowMessageBox(text ? text : "", kMessageCaption); }
 
 void GrowMessageBuffer(char** buffer, unsigned size) {
   if (size == 0 || !g_module.scratchBuffer) return;

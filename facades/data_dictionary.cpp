@@ -30,6 +30,8 @@ bool IsRestructurePath(char const* path) {
 }
 
 bool IsRegisteredDictionary(CDataDictionary const* dictionary) {
+  // A null slot is a free one, not the registration of a null dictionary.
+  if (!dictionary) return false;
   for (CDataDictionary* slot : g_module.registry) {
     if (slot == dictionary) return true;
   }

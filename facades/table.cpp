@@ -81,7 +81,12 @@ int CTable::BeginReadSequence() {
       if (g_module.stopSeq) ShowMessage(TableName(this));
       return result;
     };
-    if (SequenceSwitch(TableDictionary(this))) {
+    CDataDictionary const* const dictionary = TableDictionary(this);
+    // A table without a dictionary has no switch to read: its sequence goes
+    // to the engine, as every sequence does under NoSEQ, rather than being
+    // reported as done without the engine.
+    if (!dictionary) return forward();
+    if (SequenceSwitch(dictionary)) {
       if (!g_module.noSeq) PutTLock(kTLockModeRead);
       return forward();
     }

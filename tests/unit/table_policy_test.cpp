@@ -255,6 +255,21 @@ TEST_F(TablePolicyTest, StopSeqNamesTheTableAfterEachForwardedSequence) {
   EXPECT_EQ(PlainLog().find("CUSTOMERS"), std::string::npos);
 }
 
+TEST_F(TablePolicyTest, ATableWithoutDictionaryIsNeitherExemptNorSkipped) {
+  Attach({{"Tolvan32_StopSEQ", "1"}});
+  objects.tableStorage.dictionary = nullptr;
+  objects.tableStorage.name = nullptr;
+  table->OpenAccess(ShareModeCtl(2), SafetyCtl(1));
+  EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CTable::OpenAccess(2,1)", "CTable::CloseAccess(1)",
+                                                          "CTable::OpenAccess(1,1)"}))
+      << "free registry slots do not register a missing dictionary";
+  engine.calls.clear();
+  engine.SetResult(kTable_BeginReadSequence, 0);
+  EXPECT_EQ(table->BeginReadSequence(), 0) << "the engine's answer, not a skipped sequence's 1";
+  EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CTable::BeginReadSequence()"}));
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{""})) << "a table without a name is shown as an empty text";
+}
+
 TEST_F(TablePolicyTest, StateItemsShowTheTraceWordAfterTheEngineCall) {
   AttachTracing();
   engine.onCall = [&](OperationId, void* object) {
