@@ -28,7 +28,11 @@ ensure_packages() {
 }
 
 host_packages() { ensure_packages cmake make g++ libgtest-dev; }
-product_packages() { ensure_packages cmake make clang-16 lld-16 llvm-16; }
+product_packages() {
+  ensure_packages cmake make clang-16 lld-16 llvm-16 binutils || return 1
+  # The product checks read the version resource with a short Python script.
+  command -v python3 >/dev/null || ensure_packages python3
+}
 
 # The product: build/product/Tolvan32.dll and the programs built beside it.
 build_product() {
