@@ -34,24 +34,45 @@ add_custom_command(OUTPUT ${TOLVAN_EXPORTS_DEF}
           -P ${CMAKE_SOURCE_DIR}/cmake/GenerateExports.cmake
   DEPENDS ${CMAKE_SOURCE_DIR}/core/operations.inc ${CMAKE_SOURCE_DIR}/cmake/GenerateExports.cmake VERBATIM)
 
+# Every image made here runs on every 32-bit Windows from XP SP3 on: operating
+# system and subsystem version 5.01, imports only what XP's system libraries
+# export (checked against tests/product/allowed-imports.txt), and a table of
+# safe exception handlers. No C++ exception tables: their handler is missing
+# from XP's msvcrt.dll. Where the module must act while an engine exception
+# passes, it uses structured exception handling (platform/unwind.h).
+find_program(TOLVAN_PYTHON NAMES python3 REQUIRED)
+function(tolvan_windows_image target subsystem)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform/windows/load_config.cpp)
+  if(MSVC)
+    string(TOUPPER ${subsystem} subsystem)
+    target_link_options(${target} PRIVATE /SUBSYSTEM:${subsystem},5.01 /SAFESEH)
+  else()
+    # -Xlinker, as -Wl would split the version at its comma.
+    target_link_options(${target} PRIVATE "SHELL:-Xlinker /subsystem:${subsystem},5.01" -Wl,/safeseh)
+  endif()
+  # lld-link sizes the load configuration's directory entry by the structure;
+  # Windows XP reads it only when the entry says 64 bytes, as link.exe writes.
+  if(CMAKE_LINKER MATCHES "lld")
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${TOLVAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/LoadConfigDirectory.py $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
+endfunction()
+
 if(MSVC)
-  # cl.exe (or clang-cl): no RTTI, C++ exceptions passing through (see
-  # facades/store_obj.cpp), and nothing that needs the C runtime's static
-  # start-up library: no security cookies, no thread-safe statics, and the
-  # plain operator delete that msvcrt.dll exports.
-  set(TOLVAN_PRODUCT_COMPILE_OPTIONS /GR- /EHsc /GS- /Zc:sizedDealloc- /Zc:threadSafeInit- /W4)
-  set(TOLVAN_PRODUCT_LINK_OPTIONS /NODEFAULTLIB /ENTRY:DllMain /SAFESEH:NO /MANIFEST:NO)
+  # cl.exe (or clang-cl): no RTTI, no C++ exception tables, and nothing that
+  # needs the C runtime's static start-up library: no security cookies, no
+  # thread-safe statics, and the plain operator delete that msvcrt.dll exports.
+  set(TOLVAN_PRODUCT_COMPILE_OPTIONS /GR- /EHs-c- /GS- /Zc:sizedDealloc- /Zc:threadSafeInit- /W4)
+  set(TOLVAN_PRODUCT_LINK_OPTIONS /NODEFAULTLIB /ENTRY:DllMain /MANIFEST:NO)
 else()
   set(TOLVAN_PRODUCT_COMPILE_OPTIONS
-    -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics
-    # The engine's exceptions pass through the module; GetRecAddr cleans up on
-    # their way (see facades/store_obj.cpp).
-    -fexceptions -fcxx-exceptions
+    -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics -fno-exceptions
     -Wall -Wextra -Werror)
   # The compiler driver would run the unversioned lld-link; -B points it at
   # the directory of the versioned tools.
   set(TOLVAN_PRODUCT_LINK_OPTIONS
-    -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/safeseh:no)
+    -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12)
 endif()
 
 add_library(Tolvan32 SHARED
@@ -68,6 +89,7 @@ target_compile_options(Tolvan32 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLVAN_PRODU
 add_dependencies(Tolvan32 tolvan_import_libraries)
 target_link_options(Tolvan32 PRIVATE ${TOLVAN_PRODUCT_LINK_OPTIONS})
 target_link_libraries(Tolvan32 PRIVATE ${TOLVAN_IMPORT_LIBRARIES})
+tolvan_windows_image(Tolvan32 windows)
 
 
 

@@ -33,7 +33,10 @@ long OptionNumber(char const* text) {
 long ReadOption(char const* name) {
   // The 16th byte stays zero: the variable is fetched with room for 15.
   char value[16] = {};
-  PlatformGetEnvironment(name, value, 15);
+  // A value that does not fit leaves the buffer's contents undefined: such a
+  // value is judged by the length the system returns, never by the buffer.
+  unsigned long const length = PlatformGetEnvironment(name, value, sizeof value - 1);
+  if (length >= sizeof value - 1) return 0;
   return OptionNumber(value);
 }
 

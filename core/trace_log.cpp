@@ -31,8 +31,7 @@ bool AppendItem(char letter, char const* bytes, int length) {
   FormatLogPath(letter, path);
   PlatformFile* file = PlatformOpenAppend(path);
   if (!file) return false;
-  PlatformWrite(file, " ", 1);
-  PlatformWrite(file, bytes, static_cast<size_t>(length));
+  PlatformAppend(file, " ", 1, bytes, static_cast<size_t>(length));
   PlatformClose(file);
   return true;
 }

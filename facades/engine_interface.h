@@ -27,6 +27,10 @@ class CKeyObj;
 class CRecAddr;
 class CTable;
 class CNumeric;
+
+namespace tolvan {
+struct RecordAddressOf;
+}
 class CDate;
 class CString;
 
@@ -98,6 +102,12 @@ class CRecAddr {
   int operator==(CRecAddr const& other) const;
   long GetLongVal() const;
   void SetLongVal(long value);
+
+ private:
+  // Not exported and unknown to the engine: builds the record address that
+  // CStoreObj::GetRecAddr returns directly in the host's storage.
+  friend class CStoreObj;
+  explicit CRecAddr(tolvan::RecordAddressOf const& source);
 };
 
 class CKeyObj {

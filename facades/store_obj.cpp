@@ -1,6 +1,7 @@
 // CStoreObj: navigation and record operations, with the store trace words as
 // state items, and the by-value record address of GetRecAddr.
 #include "facades/forwarding.h"
+#include "platform/unwind.h"
 
 using namespace tolvan;
 
@@ -18,62 +19,59 @@ int CStoreObj::Delete() { return Forward<int, StoreThreeWords>(kStoreObj_Delete,
 
 namespace tolvan {
 
-// The engine's record address is built here first, then copied into the
-// host's storage by the facade copy constructor, so the trace shows both.
-// The engine's CRecAddr is a virtual-table pointer and a long (8 bytes); the
-// storage is many times that, so that an engine adding members of its own
-// still fits.
-class WorkingRecAddr {
- public:
-  WorkingRecAddr() = default;
-  WorkingRecAddr(WorkingRecAddr const&) = delete;
-  WorkingRecAddr& operator=(WorkingRecAddr const&) = delete;
-
-  void* Storage() { return storage_; }
-  void Adopt() { alive_ = true; }
-  CRecAddr* Get() { return reinterpret_cast<CRecAddr*>(storage_); }
-
-  // Destroyed through the facade destructor (a qualified call, so the engine's
-  // virtual table is not used), also when an exception from the engine passes
-  // through on its way to the host.
-  ~WorkingRecAddr() noexcept(false) { Destroy(); }
-
-  void Destroy() {
-    if (!alive_) return;
-    alive_ = false;
-    Get()->CRecAddr::~CRecAddr();
-  }
-
- private:
-  alignas(8) unsigned char storage_[256];
-  bool alive_ = false;
+struct RecordAddressOf {
+  CStoreObj const* store;
+  void* entry;  // the engine's GetRecAddr, or null when it cannot be called
 };
 
+namespace {
+
+// Storage for the engine's own record address. The engine's CRecAddr is a
+// virtual-table pointer and a long (8 bytes); the storage is many times that,
+// so that an engine adding members of its own still fits.
+struct WorkingRecAddr {
+  alignas(8) unsigned char storage[256];
+  CRecAddr* Get() { return reinterpret_cast<CRecAddr*>(storage); }
+  // Through the facade destructor (a qualified call, so the engine's
+  // virtual table is not used).
+  void Destroy() { Get()->CRecAddr::~CRecAddr(); }
+};
+
+}  // namespace
+
 }  // namespace tolvan
+
+// The record address is built here, in the host's storage: the engine's own
+// is built first in working storage, then copied by the facade copy
+// constructor, so the trace shows both. An exception from the engine on the
+// way destroys what the module built before it goes on to the host.
+CRecAddr::CRecAddr(RecordAddressOf const& source) {
+  // Without an engine entry the host receives a record address that it can
+  // destroy and that nothing has been asked of: the module's table alone.
+  StoreModuleTable(this);
+  if (!source.entry) return;
+  WorkingRecAddr working;
+  // The engine constructs its result directly in the working storage.
+  ::new (working.storage) CRecAddr(CallEntry<CRecAddr>(source.entry, source.store));
+  CallWithUnwindStep(
+      [&] {
+        if (g_module.tracing) {
+          TraceText(kResultIndent);
+          TracePointer(working.Get());
+          StoreFirstWord::Trace(source.store);
+          TraceLineEnd();
+        }
+        ::new (this) CRecAddr(*working.Get());
+      },
+      [&] { working.Destroy(); });
+  CallWithUnwindStep([&] { working.Destroy(); }, [&] { this->CRecAddr::~CRecAddr(); });
+}
 
 CRecAddr CStoreObj::GetRecAddr() const {
   void* const address = EngineEntry(kStoreObj_GetRecAddr);
   TraceCallRecord(kStoreObj_GetRecAddr, this);
-  WorkingRecAddr working;
-  if (address) {
-    // The engine constructs its result directly in the working storage.
-    ::new (working.Storage()) CRecAddr(CallEntry<CRecAddr>(address, this));
-    working.Adopt();
-    if (g_module.tracing) {
-      TraceText(kResultIndent);
-      TracePointer(working.Get());
-      StoreFirstWord::Trace(this);
-      TraceLineEnd();
-    }
-  }
-  // The one named result is built in the host's storage (the named return
-  // value optimisation), so that should destroying the working record
-  // address throw, the result is destroyed as the exception leaves, like any
-  // local. Without an engine entry the host still receives a record address
-  // it can destroy: an empty one, built through the facade.
-  CRecAddr result = address ? CRecAddr(*working.Get()) : CRecAddr(static_cast<CRecAddr const*>(nullptr));
-  working.Destroy();
-  return result;
+  // A prvalue: constructed in the host's storage itself.
+  return CRecAddr(RecordAddressOf{this, address});
 }
 
 double CStoreObj::GetRelPosition() {

@@ -26,10 +26,14 @@ void* PlatformResize(void* block, size_t size);
 void PlatformFree(void* block);
 size_t PlatformUsableSize(void* block);
 
-// Append-mode text files: every line feed written is stored as CR LF.
+// Append-only text files, opened for appending alone and shared with every
+// other writer (and with deletion): the file is created when absent.
 struct PlatformFile;
 PlatformFile* PlatformOpenAppend(char const* path);
-void PlatformWrite(PlatformFile* file, char const* bytes, size_t length);
+// Stores `head` followed by `bytes` at the end of the file in one write, so
+// that the appends of other threads and processes neither overwrite it nor
+// fall inside it; every line feed is stored as CR LF. Errors are ignored.
+void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length);
 void PlatformClose(PlatformFile* file);
 
 // Directory part of the two trace file names ("C:\" on Windows).

@@ -57,5 +57,5 @@ build_product_msvc_style() {
   ensure_packages cmake make clang-14 lld-16 llvm-16 || return 1
   cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/product-msvc-style" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$TOLVAN_ROOT/cmake/toolchain-clang-cl.cmake" >&2 || return 1
-  cmake --build "$TOLVAN_BUILD/product-msvc-style" --target Tolvan32 -j "$TOLVAN_JOBS" >&2
+  cmake --build "$TOLVAN_BUILD/product-msvc-style" --target Tolvan32 tolvan_windows_tools -j "$TOLVAN_JOBS" >&2
 }

@@ -12,6 +12,11 @@
 namespace tolvan {
 namespace host {
 
+// Environment values that do not fit the caller's buffer: with `fill`, the
+// buffer receives as much of the value as it holds (which Windows is free to
+// do) instead of being left alone.
+void FillBufferWithTooLongValues(bool fill);
+
 struct LibraryExport {
   char const* name;
   void* address;

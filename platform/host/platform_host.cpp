@@ -1,8 +1,11 @@
 // The host test build's stand-ins for the Windows calls.
+#include <fcntl.h>
 #include <malloc.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -24,6 +27,8 @@ std::atomic<long> g_failAt{0};
 std::atomic<bool> g_failPersistent{false};
 std::atomic<long long> g_liveBytes{0};
 
+bool g_fillTooLong = false;
+
 std::string g_logDirectory;
 std::string g_unopenable;
 std::atomic<long> g_openCount{0};
@@ -33,6 +38,8 @@ std::string g_failOpenLetters;
 std::mutex g_messageMutex;
 std::vector<MessageBoxRecord> g_messages;
 
+int Descriptor(PlatformFile* file) { return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1); }
+
 bool AllocationFails() {
   long const number = ++g_allocationCount;
   long const failAt = g_failAt.load();
@@ -41,6 +48,8 @@ bool AllocationFails() {
 }
 
 }  // namespace
+
+void FillBufferWithTooLongValues(bool fill) { g_fillTooLong = fill; }
 
 void SetEngineLibrary(LibraryExport const* exports, size_t count) {
   g_exports = exports;
@@ -76,7 +85,10 @@ unsigned long PlatformGetEnvironment(char const* name, char* buffer, unsigned lo
   char const* value = getenv(name);
   if (!value) return 0;
   size_t const length = strlen(value);
-  if (length >= size) return static_cast<unsigned long>(length + 1);
+  if (length >= size) {
+    if (g_fillTooLong) memcpy(buffer, value, size);
+    return static_cast<unsigned long>(length + 1);
+  }
   memcpy(buffer, value, length + 1);
   return static_cast<unsigned long>(length);
 }
@@ -119,28 +131,33 @@ PlatformFile* PlatformOpenAppend(char const* path) {
   size_t const length = strlen(path);
   // The letter stands just before ".log".
   char const letter = length >= 5 ? path[length - 5] : '\0';
-  long const open = ++g_openCount;
+  long const openNumber = ++g_openCount;
   if (g_unopenable.find(letter) != std::string::npos) return nullptr;
-  if (g_failOpensFrom > 0 && open >= g_failOpensFrom && g_failOpenLetters.find(letter) != std::string::npos) {
+  if (g_failOpensFrom > 0 && openNumber >= g_failOpensFrom && g_failOpenLetters.find(letter) != std::string::npos) {
     return nullptr;
   }
-  return reinterpret_cast<PlatformFile*>(fopen(path, "ab"));
+  int const descriptor = ::open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+  return descriptor < 0 ? nullptr : reinterpret_cast<PlatformFile*>(static_cast<intptr_t>(descriptor) + 1);
 }
 
-void PlatformWrite(PlatformFile* file, char const* bytes, size_t length) {
-  // As the Windows C runtime does in text mode: LF is stored as CR LF.
-  FILE* stream = reinterpret_cast<FILE*>(file);
-  size_t start = 0;
-  for (size_t i = 0; i < length; ++i) {
-    if (bytes[i] != '\n') continue;
-    fwrite(bytes + start, 1, i - start, stream);
-    fwrite("\r\n", 1, 2, stream);
-    start = i + 1;
-  }
-  fwrite(bytes + start, 1, length - start, stream);
+void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length) {
+  // One write of the whole item, its line feeds stored as CR LF, as the
+  // Windows build does.
+  std::string joined;
+  joined.reserve(2 * (headLength + length));
+  auto const add = [&joined](char const* part, size_t partLength) {
+    for (size_t i = 0; i < partLength; ++i) {
+      if (part[i] == '\n') joined += '\r';
+      joined += part[i];
+    }
+  };
+  add(head, headLength);
+  add(bytes, length);
+  ssize_t const written = write(Descriptor(file), joined.data(), joined.size());
+  (void)written;  // write errors are not the trace's concern
 }
 
-void PlatformClose(PlatformFile* file) { fclose(reinterpret_cast<FILE*>(file)); }
+void PlatformClose(PlatformFile* file) { close(Descriptor(file)); }
 
 char const* PlatformLogDirectory() { return g_logDirectory.c_str(); }
 

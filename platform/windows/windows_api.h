@@ -8,19 +8,21 @@
 
 extern "C" {
 
-struct _iobuf;
-
 __declspec(dllimport) unsigned long __stdcall GetEnvironmentVariableA(char const* name, char* buffer,
                                                                       unsigned long size);
 __declspec(dllimport) void* __stdcall LoadLibraryA(char const* fileName);
 __declspec(dllimport) void* __stdcall GetProcAddress(void* module, char const* name);
+__declspec(dllimport) void* __stdcall CreateFileA(char const* path, unsigned long access, unsigned long share,
+                                                 void* security, unsigned long disposition,
+                                                 unsigned long attributes, void* templateFile);
+__declspec(dllimport) int __stdcall WriteFile(void* file, void const* data, unsigned long length,
+                                              unsigned long* written, void* overlapped);
+__declspec(dllimport) int __stdcall CloseHandle(void* handle);
 __declspec(dllimport) void* __stdcall GetActiveWindow(void);
 __declspec(dllimport) int __stdcall MessageBoxA(void* owner, char const* text, char const* caption,
                                                 unsigned type);
 
-__declspec(dllimport) _iobuf* __cdecl fopen(char const* path, char const* mode);
-__declspec(dllimport) size_t __cdecl fwrite(void const* data, size_t size, size_t count, _iobuf* file);
-__declspec(dllimport) int __cdecl fclose(_iobuf* file);
+__declspec(dllimport) void* __cdecl malloc(size_t size);
 __declspec(dllimport) void* __cdecl realloc(void* block, size_t size);
 __declspec(dllimport) void __cdecl free(void* block);
 __declspec(dllimport) size_t __cdecl _msize(void* block);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the built module against what the host and the system see of it:
 # the export table (the operation table's names, ordinals 1..N in table
-# order, nothing else), the imports (only the allowed libraries and entries)
-# and the version resource.
+# order, nothing else), what every Windows from XP SP3 on needs of it and of
+# the tools beside it (check_image.py), and the version resource.
 set -u
 dll=${1:?usage: check_product.sh Tolvan32.dll}
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,29 +26,17 @@ check "operation table in ascending byte order" \
 check "export directory names the module Tolvan32.dll" \
   bash -c "'$readobj' --coff-exports '$dll' >/dev/null && strings -a '$dll' | grep -qx 'Tolvan32.dll'"
 
-cat > "$work/expected-imports" <<'IMPORTS'
-kernel32.dll GetEnvironmentVariableA
-kernel32.dll GetProcAddress
-kernel32.dll LoadLibraryA
-user32.dll GetActiveWindow
-user32.dll MessageBoxA
-msvcrt.dll ??3@YAXPAX@Z
-msvcrt.dll __CxxFrameHandler3
-msvcrt.dll _msize
-msvcrt.dll _snprintf
-msvcrt.dll fclose
-msvcrt.dll fopen
-msvcrt.dll free
-msvcrt.dll fwrite
-msvcrt.dll memcpy
-msvcrt.dll memset
-msvcrt.dll realloc
-msvcrt.dll strlen
-Ravix32.dll ?GetDouble@CNumeric@@QBEOXZ
-Ravix32.dll JDateToString
-IMPORTS
-"$readobj" --coff-imports "$dll" | awk '/^ *Name:/ { lib = $2 } /Symbol:/ { print lib " " $2 }' > "$work/imports"
-check "imports only the allowed entries" diff -u <(sort "$work/expected-imports") <(sort "$work/imports")
+# Every Windows from XP SP3 on: version 5.01, imports within the allow-list,
+# SafeSEH; for the module and for the tools built beside it.
+objdump=$(command -v llvm-objdump-16 || command -v llvm-objdump)
+images=("$dll")
+for tool in "$(dirname "$dll")"/tools/*.exe; do [ -f "$tool" ] && images+=("$tool"); done
+python3 "$root/tests/product/check_image.py" "$readobj" "$objdump" "$root/tests/product/allowed-imports.txt" \
+  "${images[@]}" > "$work/images"
+cat "$work/images"
+passed=$((passed + $(grep -c '^ok ' "$work/images")))
+failed=$((failed + $(grep -c '^FAIL' "$work/images")))
+check "the module and ${#images[@]} image(s) in all checked" test "${#images[@]}" -ge 1 -a -s "$work/images"
 
 python3 - "$dll" "$readobj" > "$work/version" <<'PYTHON'
 import re, subprocess, sys

@@ -71,6 +71,16 @@ TEST_F(OptionsTest, FifteenCharacterValueDoesNotFitAndStaysOff) {
   Attach({{"Tolvan32_Debug", "000000000000001"}, {"Tolvan32_NoShare", "00000000000001"}});
   EXPECT_EQ(g_module.tracing, 0) << "15 characters do not fit the option buffer";
   EXPECT_EQ(g_module.noShare, 1) << "14 characters still fit";
+
+  // A system that fills the buffer with the start of a value too long for it
+  // must not switch anything on: "1" followed by more characters reads as 1.
+  host::FillBufferWithTooLongValues(true);
+  Attach({{"Tolvan32_Debug", "1xxxxxxxxxxxxxx"},
+          {"Tolvan32_NoShare", "000000000000001"},
+          {"Tolvan32_NoSEQ", "1 and a long explanation"},
+          {"Tolvan32_StopSEQ", "00000000000001"}});
+  host::FillBufferWithTooLongValues(false);
+  EXPECT_EQ(Flags(), (FlagState{0, 0, 0, 0, 1})) << "only the 14-character value counts";
 }
 
 TEST_F(OptionsTest, NoOptionsLeaveEverythingOffAndWriteNothing) {

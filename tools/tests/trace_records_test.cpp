@@ -279,9 +279,8 @@ TEST_F(ModuleTraceTest, AMissingLibraryShowsBothErrorsBeforeEveryCall) {
   address->~CRecAddr();
 
   std::vector<TestNode> records = Records();
-  // #001 and #002 before each call; GetRecAddr then builds the host an empty
-  // record address, whose constructor fails the same way, and the host
-  // destroys it.
+  // #001 and #002 before each call; GetRecAddr hands the host a record
+  // address without calling anything more, and the host destroys it.
   ASSERT_EQ(records.size(), 12u) << Shape(records);
   EXPECT_EQ(records[0].errorNumber, 1);
   EXPECT_NE(records[0].text.find(" Tolvan33.dll "), std::string::npos);
@@ -294,11 +293,8 @@ TEST_F(ModuleTraceTest, AMissingLibraryShowsBothErrorsBeforeEveryCall) {
   EXPECT_TRUE(records[5].entryMissing);
   EXPECT_EQ(records[8].op, kStoreObj_GetRecAddr);
   EXPECT_EQ(records[8].status, kNotPerformed);
-  ASSERT_EQ(records[8].children.size(), 3u) << Shape(records);
-  EXPECT_EQ(records[8].children[2].op, kRecAddr_Construct_FromPointer);
-  EXPECT_EQ(records[8].children[2].status, kNotPerformed);
+  EXPECT_TRUE(records[8].children.empty()) << Shape(records);
   EXPECT_EQ(records[11].op, kRecAddr_Destroy);
-  EXPECT_EQ(records[11].line, 15u);
 }
 
 TEST_F(ModuleTraceTest, ErrorsReportedWithTracingOffStandAlone) {
