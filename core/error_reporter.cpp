@@ -24,21 +24,6 @@ bool HasLineFeed(char const* text) {
   return false;
 }
 
-// Shows a piece the message buffer could not take, followed by the space the
-// buffer would have given it; the text is built on the stack, so this needs
-// no heap at all.
-void ShowPieceDirectly(char const* piece, size_t length) {
-  char text[512];
-  if (length + 2 > sizeof text) {
-    ShowMessage(piece);
-    return;
-  }
-  memcpy(text, piece, length);
-  text[length] = ' ';
-  text[length + 1] = '\0';
-  ShowMessage(text);
-}
-
 // The report of #003 happens while the failed report still holds the message
 // buffer, so it is echoed and shown directly: it needs no memory and cannot
 // fail again.
@@ -47,26 +32,75 @@ void FailGrowth(char** buffer) {
   ReportError(kError003);
 }
 
-// Collects the piece, and shows and releases the message once the piece
-// brings a line feed. The caller holds the message buffer.
-void CollectPiece(char const* piece, size_t length) {
+// A message the reporter has finished collecting, taken out of the shared
+// buffers so that it can be shown after they are given back: a report made
+// while the box is open (from another thread, or from the box's own message
+// loop) then collects and shows its own complete text.
+struct FinishedMessage {
+  char* heapText;                                  // the message buffer's block
+  char stackText[sizeof g_module.fallbackMessage];  // or a copy of the fallback
+  char const* piece;                               // or the closing piece alone
+};
+
+bool AppendPiece(char* text, size_t room, char const* piece, size_t length) {
+  size_t const used = strlen(text);
+  if (used + length + 2 > room) return false;
+  memcpy(text + used, piece, length);
+  text[used + length] = ' ';
+  text[used + length + 1] = '\0';
+  return true;
+}
+
+// While the heap cannot take a piece (no scratch buffer, or this piece's
+// growth failed), the message goes on in the fixed fallback buffer, so a
+// message of bounded length is still shown whole. Text the heap had
+// collected before its failure is dropped, as a failed growth drops it.
+void CollectInFallback(char const* piece, size_t length, FinishedMessage& finished) {
+  char* const fallback = g_module.fallbackMessage;
+  if (!AppendPiece(fallback, sizeof g_module.fallbackMessage, piece, length)) {
+    fallback[0] = '\0';
+    if (!AppendPiece(fallback, sizeof g_module.fallbackMessage, piece, length)) {
+      if (HasLineFeed(piece)) finished.piece = piece;  // too long for any copy
+      return;
+    }
+  }
+  if (!HasLineFeed(piece)) return;
+  memcpy(finished.stackText, fallback, sizeof finished.stackText);
+  fallback[0] = '\0';
+}
+
+// Collects the piece; a piece that brings a line feed finishes the message.
+// The caller holds the message buffer.
+void CollectPiece(char const* piece, size_t length, FinishedMessage& finished) {
+  // A message begun in the fallback buffer is finished there, in order.
+  if (g_module.fallbackMessage[0]) {
+    CollectInFallback(piece, length, finished);
+    return;
+  }
   size_t const collected = g_module.messageBuffer ? strlen(g_module.messageBuffer) : 0;
   size_t const needed = collected + length + 2;
   GrowMessageBuffer(&g_module.messageBuffer, static_cast<unsigned>(needed));
   if (!g_module.messageBuffer || PlatformUsableSize(g_module.messageBuffer) < needed) {
     ReleaseBuffer(&g_module.messageBuffer);
-    if (HasLineFeed(piece)) ShowPieceDirectly(piece, length);
+    CollectInFallback(piece, length, finished);
     return;
   }
-
-  char* end = g_module.messageBuffer + strlen(g_module.messageBuffer);
-  memcpy(end, piece, length);
-  end[length] = ' ';
-  end[length + 1] = '\0';
-
+  AppendPiece(g_module.messageBuffer, needed, piece, length);
   if (HasLineFeed(piece)) {
-    ShowMessage(g_module.messageBuffer);
-    ReleaseBuffer(&g_module.messageBuffer);
+    finished.heapText = g_module.messageBuffer;
+    g_module.messageBuffer = nullptr;
+  }
+}
+
+// Shows a piece that no buffer took, followed by the space a buffer would
+// have given it.
+void ShowPieceAlone(char const* piece, size_t length) {
+  char text[sizeof g_module.fallbackMessage];
+  text[0] = '\0';
+  if (AppendPiece(text, sizeof text, piece, length)) {
+    ShowMessage(text);
+  } else {
+    ShowMessage(piece);
   }
 }
 
@@ -114,15 +148,30 @@ void ReportError(char const* piece) {
   // tracing meanwhile must neither lose its setting nor inherit this one.
   TraceTextAlways(piece);
 
-  // One report at a time works on the message buffer. A report that finds
-  // another under way (on another thread, or the report of #003 from within
-  // a failed growth) shows a closing piece on its own instead.
+  // One report at a time works on the shared buffers. A report that finds
+  // another at work there (on another thread, or the report of #003 from
+  // within a failed growth) shows a closing piece on its own instead.
   if (PlatformExchange(&g_module.reporterBusy, 1) != 0) {
-    if (HasLineFeed(piece)) ShowPieceDirectly(piece, length);
+    if (HasLineFeed(piece)) ShowPieceAlone(piece, length);
     return;
   }
-  CollectPiece(piece, length);
+  FinishedMessage finished;
+  finished.heapText = nullptr;
+  finished.stackText[0] = '\0';
+  finished.piece = nullptr;
+  CollectPiece(piece, length, finished);
   PlatformExchange(&g_module.reporterBusy, 0);
+
+  // Shown with the buffers given back: the box is modal and may stay open
+  // for long, and reports made meanwhile must find them free.
+  if (finished.heapText) {
+    ShowMessage(finished.heapText);
+    ReleaseBuffer(&finished.heapText);
+  } else if (finished.stackText[0]) {
+    ShowMessage(finished.stackText);
+  } else if (finished.piece) {
+    ShowPieceAlone(finished.piece, length);
+  }
 }
 
 }  // namespace tolvan

@@ -15,11 +15,14 @@ extern char const kError003[];
 extern char const kError065[];
 
 // Hands one piece of message text to the reporter. The piece always reaches
-// the trace log first. When the message buffer cannot take it (no memory, no
-// scratch buffer, or another report working on it), the collected text is
-// dropped and a piece that closes a message is shown by itself, so the report
-// of an exhausted heap can neither recurse nor vanish, and reports from two
-// threads cannot tear the shared buffer.
+// the trace log first. When the heap cannot take it (no memory, no scratch
+// buffer), the message goes on in a fixed buffer, so that a message of
+// bounded length is still shown whole; the report of an exhausted heap can
+// neither recurse nor vanish. One report at a time collects; one that finds
+// another collecting shows its closing piece by itself, so reports from two
+// threads cannot tear the shared buffers. A finished message is shown after
+// the buffers are given back, so reports made while its box is open keep
+// their whole text.
 void ReportError(char const* piece);
 
 // Makes *buffer at least `size` bytes long, keeping its text and zeroing the

@@ -47,6 +47,7 @@ int ModuleAttach() {
     // A refused attach is never followed by a detach: give back whatever the
     // report itself may have collected.
     ReleaseBuffer(&g_module.messageBuffer);
+    g_module.fallbackMessage[0] = '\0';
     return 0;
   }
   for (int i = 0; i < kRegistrySlots; ++i) g_module.registry[i] = nullptr;
@@ -68,6 +69,7 @@ int ModuleAttach() {
 void ModuleDetach() {
   // Text collected without its closing line feed is dropped unseen.
   ReleaseBuffer(&g_module.messageBuffer);
+  g_module.fallbackMessage[0] = '\0';
   ReleaseBuffer(&g_module.scratchBuffer);
 }
 

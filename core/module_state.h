@@ -18,11 +18,17 @@ struct ModuleState {
   int noSeq;           // read sequences pass to the engine without a table lock
   int noShare;         // tables are never forced into shared access
   int stopSeq;         // a message box follows each forwarded read sequence
-  int internalReopen;  // Pack/ReIndex/Clear hold a table exclusively
+  // Pack/ReIndex/Clear between their exclusive open and their restore: share
+  // forcing is off while any is. A count, changed atomically, so that one
+  // escalation ending does not lift the suspension for another under way.
+  long escalationsInProgress;
   CDataDictionary* registry[kRegistrySlots];  // dictionaries opened empty
   char* messageBuffer;   // error text being collected, or null
   char* scratchBuffer;   // copy space while the message buffer grows
   long reporterBusy;     // a report is working on the message buffer
+  // Where a message is collected while the heap cannot take it (no scratch
+  // buffer, or a failed growth): messages of bounded length stay whole.
+  char fallbackMessage[512];
   void* engineLibrary;             // loaded once, never released
   void* entrySlots[kOperationCount];
 };

@@ -30,8 +30,9 @@ bool IsRestructurePath(char const* path) {
 }
 
 bool IsRegisteredDictionary(CDataDictionary const* dictionary) {
-  // A null slot is a free one, not the registration of a null dictionary.
-  if (!dictionary) return false;
+  // Compared with every slot as they stand: a table without a dictionary
+  // (null) matches a free slot, and so keeps the mode the host asked for as
+  // long as the registry is not full. Nothing is read through the address.
   for (CDataDictionary* slot : g_module.registry) {
     if (slot == dictionary) return true;
   }
@@ -77,8 +78,11 @@ CTable* CDataDictionary::AddTable(char const* name) { return Forward<CTable*>(kD
 int CDataDictionary::BeginTransaction() { return Forward<int>(kDataDictionary_BeginTransaction, this); }
 
 void CDataDictionary::Close() {
+  void* const address = EngineEntry(kDataDictionary_Close);
+  TraceCallRecord(kDataDictionary_Close, this);
+  // Cleared whether or not the engine can be called, as in the destructor.
   UnregisterDictionary(this);
-  ForwardVoid(kDataDictionary_Close, this);
+  if (address) CallEntry<void>(address, this);
 }
 
 int CDataDictionary::DeleteTable(int number) {

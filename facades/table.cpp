@@ -4,6 +4,8 @@
 #include "facades/data_dictionary.h"
 #include "facades/forwarding.h"
 #include "facades/table_policy.h"
+#include "platform/atomic.h"
+#include "platform/unwind.h"
 
 namespace tolvan {
 
@@ -20,7 +22,7 @@ bool IsUsersTable(char const* name) {
 }
 
 bool ShareForcingApplies(CTable const* table, ShareModeCtl mode, int openResult) {
-  return openResult != 0 && !g_module.internalReopen && !g_module.noShare && mode != kShareModeShared &&
+  return openResult != 0 && PlatformLoad(&g_module.escalationsInProgress) == 0 && !g_module.noShare && mode != kShareModeShared &&
          !IsUsersTable(TableName(table)) && !IsRegisteredDictionary(TableDictionary(table));
 }
 
@@ -55,11 +57,19 @@ struct ExclusiveEscalation {
     ShareModeCtl const previous = static_cast<ShareModeCtl>(TableShareMode(table));
     if (previous == kShareModeExclusive) return engineCall();
     table->CloseAccess(kSafetyBeforeExclusive);
-    g_module.internalReopen = 1;
-    table->OpenAccess(kShareModeExclusive, kSafetyNormal);
-    int const result = engineCall();
-    table->CloseAccess(kSafetyNormal);
-    g_module.internalReopen = 0;
+    int result = 0;
+    // From the exclusive open to the close before the restore, share forcing
+    // is suspended; an exception from the engine on the way lifts exactly
+    // this escalation's part of it and goes on to the host.
+    PlatformAdd(&g_module.escalationsInProgress, 1);
+    CallWithUnwindStep(
+        [&] {
+          table->OpenAccess(kShareModeExclusive, kSafetyNormal);
+          result = engineCall();
+          table->CloseAccess(kSafetyNormal);
+        },
+        [] { PlatformAdd(&g_module.escalationsInProgress, -1); });
+    PlatformAdd(&g_module.escalationsInProgress, -1);
     // Share forcing applies to the restore as to any host call.
     table->OpenAccess(previous, kSafetyNormal);
     return result;

@@ -1,5 +1,6 @@
-// The one atomic operation the module uses: an exchange, so that only one
-// error report at a time works on the shared message buffer.
+// The module's few atomic operations: an exchange, so that only one error
+// report at a time works on the shared message buffer, and a counter of the
+// escalations under way, which threads change and read at once.
 #ifndef TOLVAN_PLATFORM_ATOMIC_H
 #define TOLVAN_PLATFORM_ATOMIC_H
 
@@ -15,6 +16,23 @@ inline long PlatformExchange(long* target, long value) {
   return _InterlockedExchange(reinterpret_cast<long volatile*>(target), value);
 #else
   return __atomic_exchange_n(target, value, __ATOMIC_ACQ_REL);
+#endif
+}
+
+// Adds `delta` and returns the new value, as one indivisible step.
+inline long PlatformAdd(long* target, long delta) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return _InterlockedExchangeAdd(reinterpret_cast<long volatile*>(target), delta) + delta;
+#else
+  return __atomic_add_fetch(target, delta, __ATOMIC_ACQ_REL);
+#endif
+}
+
+inline long PlatformLoad(long const* target) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return *reinterpret_cast<long const volatile*>(target);
+#else
+  return __atomic_load_n(target, __ATOMIC_ACQUIRE);
 #endif
 }
 

@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct MessageBoxRecord {
   std::string caption;
 };
 std::vector<MessageBoxRecord>& MessageBoxes();
+// Runs while each box is shown, after it is recorded, as the box's own
+// message loop would run the host's code (empty: nothing).
+void SetWhileMessageBoxShown(std::function<void()> action);
 
 // Allocation number n (1 = the next one) and, with `persistent`, every later
 // one fail; 0 turns failures off.

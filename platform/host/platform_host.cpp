@@ -37,6 +37,7 @@ std::string g_failOpenLetters;
 
 std::mutex g_messageMutex;
 std::vector<MessageBoxRecord> g_messages;
+std::function<void()> g_whileShown;
 
 int Descriptor(PlatformFile* file) { return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1); }
 
@@ -59,6 +60,7 @@ void SetEngineLibrary(LibraryExport const* exports, size_t count) {
 void HideEngineExport(std::string const& name) { g_hiddenExport = name; }
 int EngineLoadCount() { return g_loadCount; }
 std::vector<MessageBoxRecord>& MessageBoxes() { return g_messages; }
+void SetWhileMessageBoxShown(std::function<void()> action) { g_whileShown = std::move(action); }
 
 void FailAllocation(long n, bool persistent) {
   g_allocationCount = 0;
@@ -108,8 +110,13 @@ void* PlatformFindEntry(void* library, char const* exportName) {
 }
 
 void PlatformShowMessageBox(char const* text, char const* caption) {
-  std::lock_guard<std::mutex> lock(g_messageMutex);
-  g_messages.push_back({text, caption});
+  std::function<void()> whileShown;
+  {
+    std::lock_guard<std::mutex> lock(g_messageMutex);
+    g_messages.push_back({text, caption});
+    whileShown = g_whileShown;
+  }
+  if (whileShown) whileShown();
 }
 
 void* PlatformResize(void* block, size_t size) {

@@ -45,6 +45,8 @@ void ModuleTest::SetUp() {
   host::HideEngineExport("");
   host::FailAllocation(0);
   host::MessageBoxes().clear();
+  host::SetWhileMessageBoxShown(nullptr);
+  host::FillBufferWithTooLongValues(false);
   for (char const* name : kOptionNames) unsetenv(name);
   ResetValueTypes();
   engine.Reset();

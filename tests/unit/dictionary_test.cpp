@@ -100,9 +100,27 @@ TEST_F(DictionaryTest, OpenEmptyRegistersOnSuccessInTheFirstFreeSlots) {
   EXPECT_EQ(g_module.registry[1], dictionary);
   other->Close();
   EXPECT_EQ(RegisteredSlots(dictionary), 2) << "closing another dictionary leaves the slots alone";
+  // Close resolves and records first, then frees the slots, then forwards:
+  // the engine's Close finds the dictionary unregistered already.
+  int slotsSeenByEngine = -1;
+  engine.onCall = [&](OperationId op, void*) {
+    if (op == kDataDictionary_Close) slotsSeenByEngine = RegisteredSlots(dictionary);
+  };
   dictionary->Close();
+  EXPECT_EQ(slotsSeenByEngine, 0);
   EXPECT_EQ(RegisteredSlots(dictionary), 0) << "one close frees both";
   EXPECT_EQ(engine.CallCount(kDataDictionary_Close), 2) << "both closes are forwarded";
+}
+
+TEST_F(DictionaryTest, CloseWithoutItsEntryReportsBeforeFreeingTheSlots) {
+  host::HideEngineExport(DecoratedName(kDataDictionary_Close));
+  Attach();
+  dictionary->OpenEmpty();
+  int slotsWhileReported = -1;
+  host::SetWhileMessageBoxShown([&] { slotsWhileReported = RegisteredSlots(dictionary); });
+  dictionary->Close();
+  EXPECT_EQ(slotsWhileReported, 1) << "resolved before the registry is touched";
+  EXPECT_EQ(RegisteredSlots(dictionary), 0) << "and freed all the same";
 }
 
 TEST_F(DictionaryTest, FullRegistryLeavesFurtherDictionariesUnregistered) {

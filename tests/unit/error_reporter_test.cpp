@@ -151,6 +151,48 @@ TEST_F(ErrorReporterTest, ReportsFromManyThreadsAreEachShownAndLeaveTracingAlone
   EXPECT_EQ(g_module.messageBuffer, nullptr);
 }
 
+TEST_F(ErrorReporterTest, ReportsMadeWhileABoxIsOpenShowTheirWholeText) {
+  host::SetEngineLibrary(nullptr, 0);
+  Attach();
+  auto const call = [] {
+    DictionaryLayout storage{};
+    reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  };
+  // While the first box is open, the host's window procedure calls the
+  // module, and another thread calls it and is waited for.
+  host::SetWhileMessageBoxShown([&] {
+    host::SetWhileMessageBoxShown(nullptr);
+    call();
+    std::thread(call).join();
+  });
+  call();
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k001Box, k001Box, k002Box, k001Box, k002Box, k002Box}));
+  EXPECT_EQ(g_module.messageBuffer, nullptr);
+}
+
+TEST_F(ErrorReporterTest, WithoutScratchSpaceMessagesOfBoundedLengthStayWhole) {
+  host::SetEngineLibrary(nullptr, 0);
+  Attach();
+  // A message larger than the scratch buffer, then a growth whose new scratch
+  // buffer cannot be had: the scratch buffer is lost for good.
+  ReportError(std::string(kScratchStep + 10, 'x').c_str());
+  host::FailAllocation(1, true);
+  ReportError("more\n");
+  host::FailAllocation(0);
+  ASSERT_EQ(g_module.scratchBuffer, nullptr);
+  ClearLogs();
+  host::MessageBoxes().clear();
+  DictionaryLayout storage{};
+  reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k001Box, k002Box}));
+  EXPECT_EQ(PlainLog(),
+            " *** Error *** #001 (Library \" Tolvan33.dll \" not found)\r\n"
+            " *** Error *** #002 (Entry in library not found)\r\n");
+  ModuleDetach();
+  attached_ = false;
+  EXPECT_EQ(host::LiveHeapBytes(), 0);
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace tolvan

@@ -143,7 +143,7 @@ TEST_F(TablePolicyTest, EscalationFromSharedTakesExclusiveUseAndGivesItBack) {
       State(3),
   });
   EXPECT_EQ(objects.tableStorage.shareMode, 1);
-  EXPECT_EQ(g_module.internalReopen, 0);
+  EXPECT_EQ(g_module.escalationsInProgress, 0);
 }
 
 TEST_F(TablePolicyTest, EscalationOfAnExclusiveTableIsOneCall) {
@@ -183,13 +183,43 @@ TEST_F(TablePolicyTest, EscalationIgnoresNestedFailuresAndAlwaysClearsTheFlag) {
   engine.SetResult(kTable_Pack, 0);
   int flagDuringEngineCall = -1;
   engine.onCall = [&](OperationId op, void*) {
-    if (op == kTable_Pack) flagDuringEngineCall = g_module.internalReopen;
+    if (op == kTable_Pack) flagDuringEngineCall = g_module.escalationsInProgress;
   };
   EXPECT_EQ(table->Pack(), 0);
   EXPECT_EQ(flagDuringEngineCall, 1);
-  EXPECT_EQ(g_module.internalReopen, 0);
+  EXPECT_EQ(g_module.escalationsInProgress, 0);
   EXPECT_EQ(engine.CallCount(kTable_CloseAccess), 2);
   EXPECT_EQ(engine.CallCount(kTable_OpenAccess), 2);
+}
+
+TEST_F(TablePolicyTest, AnEngineExceptionInAnEscalationLeavesShareForcingWorking) {
+  Attach();
+  TableOfDictionary other("OTHER");
+  // The five engine calls of an escalation: close, exclusive open, Pack,
+  // close, restoring open. Each in turn throws; the host gets the exception
+  // as the engine threw it, and share forcing is in force again after.
+  for (int thrower = 1; thrower <= 5; ++thrower) {
+    objects.tableStorage.shareMode = 1;
+    int calls = 0;
+    engine.onCall = [&](OperationId, void* object) {
+      if (object == table && ++calls == thrower) throw thrower * 100;
+    };
+    int caught = 0;
+    try {
+      table->Pack();
+    } catch (int thrown) {
+      caught = thrown;
+    }
+    engine.onCall = nullptr;
+    EXPECT_EQ(caught, thrower * 100) << "engine call " << thrower;
+    EXPECT_EQ(g_module.escalationsInProgress, 0) << "engine call " << thrower;
+    engine.calls.clear();
+    other.table->OpenAccess(ShareModeCtl(2), SafetyCtl(1));
+    EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CTable::OpenAccess(2,1)", "CTable::CloseAccess(1)",
+                                                            "CTable::OpenAccess(1,1)"}))
+        << "after an exception from engine call " << thrower;
+    engine.calls.clear();
+  }
 }
 
 TEST_F(TablePolicyTest, EscalationSuspendsShareForcingForEveryTableMeanwhile) {
@@ -255,14 +285,21 @@ TEST_F(TablePolicyTest, StopSeqNamesTheTableAfterEachForwardedSequence) {
   EXPECT_EQ(PlainLog().find("CUSTOMERS"), std::string::npos);
 }
 
-TEST_F(TablePolicyTest, ATableWithoutDictionaryIsNeitherExemptNorSkipped) {
-  Attach({{"Tolvan32_StopSEQ", "1"}});
+TEST_F(TablePolicyTest, ATableWithoutDictionaryKeepsItsModeAndIsNotSkipped) {
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_StopSEQ", "1"}});
   objects.tableStorage.dictionary = nullptr;
   objects.tableStorage.name = nullptr;
   table->OpenAccess(ShareModeCtl(2), SafetyCtl(1));
+  EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CTable::OpenAccess(2,1)"}))
+      << "a missing dictionary stands where the registry has a free slot";
+  ExpectTrace({{P(table), "CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl)", 2, 1}, State(1)});
+  // With every slot taken, the missing dictionary stands nowhere.
+  TableOfDictionary others[kRegistrySlots];
+  for (TableOfDictionary& other : others) other.dictionary->OpenEmpty();
+  engine.calls.clear();
+  table->OpenAccess(ShareModeCtl(2), SafetyCtl(1));
   EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CTable::OpenAccess(2,1)", "CTable::CloseAccess(1)",
-                                                          "CTable::OpenAccess(1,1)"}))
-      << "free registry slots do not register a missing dictionary";
+                                                          "CTable::OpenAccess(1,1)"}));
   engine.calls.clear();
   engine.SetResult(kTable_BeginReadSequence, 0);
   EXPECT_EQ(table->BeginReadSequence(), 0) << "the engine's answer, not a skipped sequence's 1";

@@ -41,7 +41,7 @@ TEST_F(UnresolvedEntryTest, ResultsAreZeroAndNoPolicyRuns) {
   EXPECT_EQ(g_module.registry[0], nullptr);
   // Only the operations the host called were tried: no policy step ran.
   EXPECT_EQ(host::MessageBoxes().size(), 2u * 7u);
-  EXPECT_EQ(g_module.internalReopen, 0);
+  EXPECT_EQ(g_module.escalationsInProgress, 0);
   std::string const log = LogWithoutErrors();
   EXPECT_EQ(log.find("CloseAccess"), std::string::npos);
   EXPECT_EQ(log.find("              "), std::string::npos) << "no result records";
@@ -78,6 +78,18 @@ TEST_F(UnresolvedEntryTest, ConstructorsLeaveTheModulesTableAndRecordAddressesSt
                     {P(store), "CStoreObj::GetRecAddr(void)"},
                     {P(memory), "CRecAddr::~CRecAddr(void)"}},
                    false));
+}
+
+TEST_F(ModuleTest, GetRecAddrWithoutItsEntryCallsNoOtherEntry) {
+  host::HideEngineExport(DecoratedName(kStoreObj_GetRecAddr));
+  Attach();
+  StoreLayout storeStorage{};
+  alignas(8) unsigned char memory[64] = {};
+  auto* returned = new (memory) CRecAddr(reinterpret_cast<CStoreObj*>(&storeStorage)->GetRecAddr());
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"*** Error *** #002 (Entry in library not found)\n "}));
+  EXPECT_TRUE(engine.calls.empty()) << "no constructor the host did not call";
+  returned->CRecAddr::~CRecAddr();
+  EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CRecAddr::~CRecAddr()"})) << "the host's own destruction";
 }
 
 }  // namespace
