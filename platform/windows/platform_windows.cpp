@@ -10,7 +10,9 @@ namespace tolvan {
 namespace {
 
 unsigned const kMbOk = 0;
+unsigned long const kFileReadData = 0x0001;
 unsigned long const kFileAppendData = 0x0004;
+unsigned long const kLockExclusive = 0x0002;
 unsigned long const kShareReadWriteDelete = 0x0001 | 0x0002 | 0x0004;
 unsigned long const kOpenAlways = 4;
 unsigned long const kFileAttributeNormal = 0x80;
@@ -39,6 +41,25 @@ void WriteAll(void* handle, char const* bytes, size_t length) {
   WriteFile(handle, bytes, static_cast<unsigned long>(length), &written, nullptr);
 }
 
+// Appends by the file system are whole and in turn. Where the system only
+// emulates appending (a look at the file's size, then a write there, as
+// Wine does), two writers could still meet at the same end; a lock on one
+// byte far beyond any log's end makes every writer, in any process, append
+// in turn. The system releases it if a process ends while holding it.
+struct AppendTurn {
+  explicit AppendTurn(void* file) : handle(file) {
+    place.offset = 0xfffffff0u;
+    place.offsetHigh = 0x7fffffffu;
+    held = LockFileEx(handle, kLockExclusive, 0, 1, 0, &place) != 0;
+  }
+  ~AppendTurn() {
+    if (held) UnlockFileEx(handle, 0, 1, 0, &place);
+  }
+  void* handle;
+  Overlapped place = {};
+  bool held;
+};
+
 }  // namespace
 
 unsigned long PlatformGetEnvironment(char const* name, char* buffer, unsigned long size) {
@@ -62,7 +83,9 @@ size_t PlatformUsableSize(void* block) { return block ? _msize(block) : 0; }
 PlatformFile* PlatformOpenAppend(char const* path) {
   // Appending alone: the system puts every write at the end of the file as
   // one step, whoever else is appending.
-  void* const handle = CreateFileA(path, kFileAppendData, kShareReadWriteDelete, nullptr, kOpenAlways,
+  // Read access only so that the file can be locked; writes still all go to
+  // the end.
+  void* const handle = CreateFileA(path, kFileAppendData | kFileReadData, kShareReadWriteDelete, nullptr, kOpenAlways,
                                    kFileAttributeNormal, nullptr);
   return handle == kInvalidHandle ? nullptr : reinterpret_cast<PlatformFile*>(handle);
 }
@@ -70,6 +93,7 @@ PlatformFile* PlatformOpenAppend(char const* path) {
 void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length) {
   void* const handle = reinterpret_cast<void*>(file);
   size_t const size = SizeWithCrLf(head, headLength) + SizeWithCrLf(bytes, length);
+  AppendTurn const turn(handle);
   char room[kStackItemRoom];
   char* const joined = size <= sizeof room ? room : static_cast<char*>(malloc(size));
   if (!joined) {

@@ -18,6 +18,19 @@ __declspec(dllimport) void* __stdcall CreateFileA(char const* path, unsigned lon
 __declspec(dllimport) int __stdcall WriteFile(void* file, void const* data, unsigned long length,
                                               unsigned long* written, void* overlapped);
 __declspec(dllimport) int __stdcall CloseHandle(void* handle);
+
+struct Overlapped {  // OVERLAPPED, as LockFileEx takes it: where the range starts
+  unsigned long internal;
+  unsigned long internalHigh;
+  unsigned long offset;
+  unsigned long offsetHigh;
+  void* event;
+};
+__declspec(dllimport) int __stdcall LockFileEx(void* file, unsigned long flags, unsigned long reserved,
+                                               unsigned long lengthLow, unsigned long lengthHigh,
+                                               Overlapped* place);
+__declspec(dllimport) int __stdcall UnlockFileEx(void* file, unsigned long reserved, unsigned long lengthLow,
+                                                 unsigned long lengthHigh, Overlapped* place);
 __declspec(dllimport) void* __stdcall GetActiveWindow(void);
 __declspec(dllimport) int __stdcall MessageBoxA(void* owner, char const* text, char const* caption,
                                                 unsigned type);

@@ -68,8 +68,10 @@ struct EngineControl {
   intptr_t queued[kOperationCount][kQueueDepth];
   int queuedCount[kOperationCount];
 
-  // The next call of this operation throws EngineFailure (-1: none).
+  // The next call of this operation throws EngineFailure (-1: none), after
+  // letting `throwSkip` calls of it pass.
   int throwOn;
+  int throwSkip;
 
   int sequenceSwitch;      // given to each dictionary the engine constructs
   double relativePosition;  // GetRelPosition
@@ -83,6 +85,11 @@ struct EngineControl {
 
   // Where GetRecAddr last built its result: the caller's storage.
   void const* builtRecAddr;
+
+  // Calls from several threads at once: nothing is journaled (the counts in
+  // `calls` still are), and what the engine must never see is counted.
+  int journalOff;
+  int rebuiltUnlessExclusive;  // Pack, ReIndex or Clear on a table not held exclusively
 };
 
 // What a scripted entry throws.

@@ -23,11 +23,13 @@ void* __cdecl realloc(void* block, size_t size);
 void __cdecl free(void* block);
 int __cdecl memcmp(void const* a, void const* b, size_t count);
 int __cdecl strcmp(char const* a, char const* b);
+char* __cdecl strstr(char const* text, char const* part);
 _iobuf* __cdecl fopen(char const* path, char const* mode);
 size_t __cdecl fread(void* data, size_t size, size_t count, _iobuf* file);
 int __cdecl fclose(_iobuf* file);
 __declspec(noreturn) void __cdecl exit(int status);
 int __cdecl __getmainargs(int* argc, char*** argv, char*** environment, int expandWildcards, int* startInfo);
+int* __cdecl __p__fmode(void);  // the C runtime's default file mode
 
 void* __stdcall LoadLibraryA(char const* fileName);
 void* __stdcall GetModuleHandleA(char const* moduleName);
@@ -40,6 +42,32 @@ void* __stdcall CreateThread(void* security, size_t stackSize, unsigned long(__s
                              unsigned long flags, unsigned long* threadId);
 unsigned long __stdcall WaitForSingleObject(void* handle, unsigned long milliseconds);
 int __stdcall CloseHandle(void* handle);
+void* __stdcall CreateEventA(void* security, int manualReset, int initialState, char const* name);
+int __stdcall SetEvent(void* event);
+unsigned long __stdcall GetModuleFileNameA(void* module, char* path, unsigned long size);
+int __stdcall GetExitCodeProcess(void* process, unsigned long* exitCode);
+
+struct StartupInfoA {  // STARTUPINFOA
+  unsigned long size;
+  char* reserved;
+  char* desktop;
+  char* title;
+  unsigned long x, y, width, height, columns, rows, fillAttribute, flags;
+  unsigned short showWindow, reserved2;
+  void* reserved3;
+  void* standardInput;
+  void* standardOutput;
+  void* standardError;
+};
+struct ProcessInformation {  // PROCESS_INFORMATION
+  void* process;
+  void* thread;
+  unsigned long processId;
+  unsigned long threadId;
+};
+int __stdcall CreateProcessA(char const* application, char* commandLine, void* processSecurity, void* threadSecurity,
+                             int inheritHandles, unsigned long flags, void* environment, char const* directory,
+                             StartupInfoA* startup, ProcessInformation* information);
 
 }  // extern "C"
 

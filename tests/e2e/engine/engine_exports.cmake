@@ -1,9 +1,11 @@
 # Writes the stand-in engine's export definition from the module's operation
 # table: every operation under its decorated name (ordinal = position + 1),
-# minus the one named in OMIT, plus the control entry of the tests.
+# minus those named in OMIT (separated by "|"), plus the control entry of the
+# tests.
 # Constructors and destructors are exported from entries that first note the
 # object's first word (engine/standin_engine.cpp).
 # Usage: cmake -DINPUT=operations.inc -DOUTPUT=Tolvan33.def [-DOMIT=name] -P engine_exports.cmake
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 set(entries
   "??0CDataDictionary@@QAE@PBD000@Z=e2e_construct_dictionary"
   "??1CDataDictionary@@UAE@XZ=e2e_destroy_dictionary"
@@ -20,11 +22,16 @@ string(REGEX MATCHALL "TOLVAN_OPERATION\\([A-Za-z0-9_]+, \"[^\"]+\"" operations 
 set(text "LIBRARY Tolvan33.dll\nEXPORTS\n")
 set(ordinal 0)
 set(omitted 0)
+set(omit)
+if(DEFINED OMIT)
+  string(REPLACE "|" ";" omit "${OMIT}")
+endif()
+list(LENGTH omit omitting)
 foreach(operation IN LISTS operations)
   string(REGEX REPLACE "^.*\"([^\"]+)\"$" "\\1" name "${operation}")
   math(EXPR ordinal "${ordinal} + 1")
-  if(DEFINED OMIT AND name STREQUAL OMIT)
-    set(omitted 1)
+  if(name IN_LIST omit)
+    math(EXPR omitted "${omitted} + 1")
     continue()
   endif()
   set(export "${name}")
@@ -39,8 +46,8 @@ endforeach()
 if(NOT ordinal EQUAL 104)
   message(FATAL_ERROR "expected 104 operations in ${INPUT}, found ${ordinal}")
 endif()
-if(DEFINED OMIT AND NOT omitted)
-  message(FATAL_ERROR "${OMIT} is not an operation")
+if(NOT omitted EQUAL omitting)
+  message(FATAL_ERROR "not every name of ${OMIT} is an operation")
 endif()
 string(APPEND text "  E2E_EngineControl\n")
 file(WRITE "${OUTPUT}.tmp" "${text}")

@@ -60,15 +60,21 @@ void JournalAppend(Text const& text) {
 // the line with "!throw" and throws.
 template <class... A>
 void Enter(OperationId op, void const* object, A... args) {
-  ++g_control.calls[op];
+  __atomic_add_fetch(&g_control.calls[op], 1, __ATOMIC_RELAXED);
   if (g_quiet) return;
-  Text line;
-  line.Append(kOperationNames[op]);
-  JournalItem(line, object);
-  JournalItems(line, args...);
-  bool const fail = g_control.throwOn == op;
-  if (fail) line.Append(" !throw\n");
-  JournalAppend(line);
+  bool fail = g_control.throwOn == op;
+  if (fail && g_control.throwSkip > 0) {
+    --g_control.throwSkip;
+    fail = false;
+  }
+  if (!g_control.journalOff) {
+    Text line;
+    line.Append(kOperationNames[op]);
+    JournalItem(line, object);
+    JournalItems(line, args...);
+    if (fail) line.Append(" !throw\n");
+    JournalAppend(line);
+  }
   if (fail) {
     g_control.throwOn = -1;
     throw EngineFailure{op};
@@ -77,7 +83,7 @@ void Enter(OperationId op, void const* object, A... args) {
 
 template <class R>
 R Leave(R result) {
-  if (g_quiet) return result;
+  if (g_quiet || g_control.journalOff) return result;
   Text line;
   line.Append(" ->");
   JournalItem(line, result);
@@ -87,7 +93,7 @@ R Leave(R result) {
 }
 
 void Leave() {
-  if (g_quiet) return;
+  if (g_quiet || g_control.journalOff) return;
   Text line;
   line.Append("\n");
   JournalAppend(line);
@@ -247,6 +253,14 @@ void CountStoreCall(CStoreObj const* store) { ++LayoutOf<StoreLayout>(store).fir
 void SetRecord(CStoreObj const* store, int record) { LayoutOf<StoreLayout>(store).secondTraceWord = record; }
 int Record(CStoreObj const* store) { return LayoutOf<StoreLayout>(store).secondTraceWord; }
 
+// The module promises that the engine rebuilds a table only while it is
+// held exclusively.
+void CountUnlessExclusive(CTable const* table) {
+  if (LayoutOf<TableLayout>(table).shareMode != kShareModeExclusive) {
+    __atomic_add_fetch(&g_control.rebuiltUnlessExclusive, 1, __ATOMIC_RELAXED);
+  }
+}
+
 template <class... A>
 void EnterTable(OperationId op, CTable const* table, A... args) {
   CountTableCall(table);
@@ -384,16 +398,19 @@ int CTable::CloseAccess(SafetyCtl safety) {
 
 int CTable::Pack() {
   EnterTable(kTable_Pack, this);
+  CountUnlessExclusive(this);
   return Leave(NextInt(kTable_Pack, 1));
 }
 
 int CTable::ReIndex() {
   EnterTable(kTable_ReIndex, this);
+  CountUnlessExclusive(this);
   return Leave(NextInt(kTable_ReIndex, 1));
 }
 
 int CTable::Clear() {
   EnterTable(kTable_Clear, this);
+  CountUnlessExclusive(this);
   return Leave(NextInt(kTable_Clear, 1));
 }
 

@@ -114,7 +114,10 @@ void QueueResult(OperationId op, intptr_t result) {
 
 void QueuePointer(OperationId op, void const* result) { QueueResult(op, reinterpret_cast<intptr_t>(result)); }
 
-void ThrowOnNextCall(OperationId op) { Engine().throwOn = op; }
+void ThrowOnNextCall(OperationId op, int passing) {
+  Engine().throwSkip = passing;
+  Engine().throwOn = op;
+}
 
 void const* FirstWordSeen(OperationId op, void const* object) {
   EngineControl const& engine = Engine();
@@ -155,13 +158,6 @@ void PrintCoveredOperations() {
 
 // --- Trace logs ------------------------------------------------------------------------
 
-namespace {
-
-char const kMaskedLog[] = "C:\\Tolvan32_b.log";
-char const kPlainLog[] = "C:\\Tolvan32_a.log";
-size_t g_maskedSeen;
-size_t g_plainSeen;
-
 bool ReadWholeFile(char const* path, Text& content) {
   content.Clear();
   _iobuf* file = fopen(path, "rb");
@@ -172,6 +168,13 @@ bool ReadWholeFile(char const* path, Text& content) {
   fclose(file);
   return true;
 }
+
+namespace {
+
+char const kMaskedLog[] = "C:\\Tolvan32_b.log";
+char const kPlainLog[] = "C:\\Tolvan32_a.log";
+size_t g_maskedSeen;
+size_t g_plainSeen;
 
 void ExpectNewText(char const* log, char const* path, size_t* seen, Text const& expected, char const* what) {
   Text content;
@@ -250,6 +253,7 @@ enum { kMessageBoxCapacity = 16, kDeletedCapacity = 64 };
 
 MessageBoxSeen g_boxes[kMessageBoxCapacity];
 int g_boxCount;
+void (*g_whileShown)();
 void const* g_deleted[kDeletedCapacity];
 int g_deletedCount;
 void* const kActiveWindow = reinterpret_cast<void*>(0x00c0ffee);
@@ -275,6 +279,10 @@ int __stdcall RecordMessageBox(void* owner, char const* text, char const* captio
     box.owner = owner;
     box.style = style;
     box.maskedLogSize = MaskedLogSize();
+  }
+  if (void (*const action)() = g_whileShown) {
+    g_whileShown = nullptr;
+    action();
   }
   return 1;  // IDOK
 }
@@ -349,6 +357,7 @@ void RecordModuleImports() {
 
 int MessageBoxCount() { return g_boxCount; }
 MessageBoxSeen const& MessageBoxAt(int index) { return g_boxes[index]; }
+void WhileNextMessageBoxShown(void (*action)()) { g_whileShown = action; }
 void* ActiveWindowGiven() { return kActiveWindow; }
 
 int DeletedCount(void const* block) {

@@ -28,7 +28,8 @@ EngineControl& Engine();  // loads Tolvan33.dll on first use
 ValueTypeCounters& ValueTypes();
 void QueueResult(OperationId op, intptr_t result);
 void QueuePointer(OperationId op, void const* result);
-void ThrowOnNextCall(OperationId op);
+// The engine throws from the next call of `op`, after `passing` calls of it.
+void ThrowOnNextCall(OperationId op, int passing = 0);
 // The virtual table the engine found in an object's first word when the
 // constructor or destructor entry `op` ran on it (null if it never ran).
 void const* FirstWordSeen(OperationId op, void const* object);
@@ -134,6 +135,8 @@ class Trace {
   }
 };
 
+// A file's bytes as they are on disk; false when it cannot be opened.
+bool ReadWholeFile(char const* path, Text& content);
 // Compares what both logs gained since the last comparison.
 void ExpectTrace(char const* what, Trace const& expected);
 // Passes over what the logs gained, unchecked.
@@ -154,6 +157,9 @@ struct MessageBoxSeen {
 void RecordModuleImports();
 int MessageBoxCount();
 MessageBoxSeen const& MessageBoxAt(int index);
+// Runs `action` once, while the next message box is shown, as the box's own
+// message loop would run the host's code.
+void WhileNextMessageBoxShown(void (*action)());
 void* ActiveWindowGiven();
 int DeletedCount(void const* block);
 // Whether an address lies inside Tolvan32.dll's image.

@@ -8,6 +8,7 @@
 //   tolvan_e2e_host --operations  the names of all operations
 //   tolvan_e2e_host NAME          runs the scenario; ends with
 //                                 "result NAME: passed|failed (...)"
+//   tolvan_e2e_host --trace-writer PATH   the second process of concurrent-tracing
 #include "tests/e2e/host/scenarios.h"
 
 namespace e2e {
@@ -57,6 +58,9 @@ Scenario const kScenarios[] = {
     {"engine-missing-traced", kNoEngine, EngineMissingTraced, kTraced, {"Tolvan32_Debug=1"}},
     {"entry-missing", kEngineMissingEntry, EntryMissing, kTraced, {"Tolvan32_Debug=1"}},
     {"thread-notifications", kEngine, ThreadNotifications, kTraced, {"Tolvan32_Debug=1"}},
+    {"concurrent-tracing", kEngine, ConcurrentTracing, kTraced, {"Tolvan32_Debug=1"}},
+    {"concurrent-escalations", kEngine, ConcurrentEscalations, kNoOptions, {}},
+    {"binary-mode-host", kEngine, BinaryModeHost, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
     // as atol reads it from at most 14 characters.
     {"options-all-on", kEngine, OptionProbe, {2, 1, 1, 1},
@@ -110,6 +114,7 @@ int Run(int argc, char** argv) {
     }
     return 0;
   }
+  if (argc == 3 && strcmp(argv[1], "--trace-writer") == 0) return TraceWriterProcess(argv[2]);
   if (argc == 2 && strcmp(argv[1], "--operations") == 0) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;

@@ -40,6 +40,11 @@ void EngineMissingTraced();
 void EntryMissing();
 void OptionProbe();
 void ThreadNotifications();
+void ConcurrentTracing();
+void ConcurrentEscalations();
+void BinaryModeHost();
+// The second process of ConcurrentTracing; returns its exit status.
+int TraceWriterProcess(char const* path);
 
 }  // namespace e2e
 

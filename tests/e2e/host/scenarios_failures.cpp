@@ -32,6 +32,19 @@ Trace& ErrorLines(Trace& trace, bool libraryMissing) {
   return trace.Raw(kError002Line, kError002Line);
 }
 
+unsigned long __stdcall CallFromAnotherThread(void*) {
+  Storage<kDictionaryObjectSize> storage;
+  reinterpret_cast<CDataDictionary*>(storage.get())->BeginTransaction();
+  return 0;
+}
+
+void CallAgainFromTheBox() {
+  CallFromAnotherThread(nullptr);
+  void* const thread = CreateThread(nullptr, 0, &CallFromAnotherThread, nullptr, 0, nullptr);
+  Expect(thread && WaitForSingleObject(thread, 0xffffffffu) == 0, "the other thread's call ends");
+  CloseHandle(thread);
+}
+
 }  // namespace
 
 // Tracing off: the errors reach both logs all the same, and tracing is off
@@ -88,10 +101,39 @@ void EngineMissingTraced() {
   Expect(MessageBoxCount() == 4, "two message boxes per call (got %d)", MessageBoxCount());
   ExpectBox(2, kError001Box);
   ExpectBox(3, kError002Box);
+
+  // GetRecAddr shows the boxes of one call and calls nothing more; the host
+  // destroys what it received.
+  Storage<kStoreObjectSize> storeStorage;
+  CStoreObj* const store = reinterpret_cast<CStoreObj*>(storeStorage.get());
+  Storage<kRecAddrObjectSize> addressStorage;
+  CRecAddr* const address = ::new (addressStorage.get()) CRecAddr(store->GetRecAddr());
+  Expect(MessageBoxCount() == 6, "two message boxes for GetRecAddr (got %d)", MessageBoxCount());
+  ExpectBox(4, kError001Box);
+  ExpectBox(5, kError002Box);
+  Trace recAddr;
+  ErrorLines(recAddr, true).Call(store, kStoreObj_GetRecAddr);
+  ExpectTrace("GetRecAddr without the engine", recAddr);
+  address->~CRecAddr();
+  Trace destroyed;
+  ErrorLines(destroyed, true).Call(address, kRecAddr_Destroy);
+  ExpectTrace("the host destroys the record address", destroyed);
+  Expect(MessageBoxCount() == 8, "two message boxes for the destructor (got %d)", MessageBoxCount());
+
+  // A report made while another report's box is open, from the box's own
+  // message loop and from another thread, shows its whole text.
+  WhileNextMessageBoxShown(&CallAgainFromTheBox);
+  dictionary->BeginTransaction();
+  Expect(MessageBoxCount() == 14, "boxes of the call, of the call from the box and of the thread (got %d)",
+         MessageBoxCount());
+  char const* const boxes[] = {kError001Box, kError001Box, kError002Box, kError001Box,
+                                  kError002Box, kError002Box};
+  for (int i = 0; i < 6; ++i) ExpectBox(8 + i, boxes[i]);
 }
 
-// The engine lacks CDataBaseStaticObj::GetDescription: only that operation
-// reports #002, once per call; the others work.
+// The engine lacks CDataBaseStaticObj::GetDescription and
+// CStoreObj::GetRecAddr: only those operations report #002, once per call;
+// the others work.
 void EntryMissing() {
   RecordModuleImports();
   Storage<kDictionaryObjectSize> storage;
@@ -115,6 +157,21 @@ void EntryMissing() {
   ExpectStep("another operation", Calls().Call(kDataDictionary_BeginTransaction, dictionary).Returns(1),
              Trace().Call(dictionary, kDataDictionary_BeginTransaction).ResultInt(1));
   Expect(MessageBoxCount() == 2, "no further message box (got %d)", MessageBoxCount());
+
+  // GetRecAddr is missing too: one #002 box, no engine constructor called;
+  // the host then destroys the record address through the engine.
+  Storage<kStoreObjectSize> storeStorage;
+  CStoreObj* const store = reinterpret_cast<CStoreObj*>(storeStorage.get());
+  Storage<kRecAddrObjectSize> addressStorage;
+  CRecAddr* const address = ::new (addressStorage.get()) CRecAddr(store->GetRecAddr());
+  Expect(MessageBoxCount() == 3, "one message box for GetRecAddr (got %d)", MessageBoxCount());
+  ExpectBox(2, kError002Box);
+  Trace expected;
+  ErrorLines(expected, false).Call(store, kStoreObj_GetRecAddr);
+  ExpectStep("GetRecAddr without its entry", Calls(), expected);
+  address->~CRecAddr();
+  ExpectStep("the host destroys it", Calls().Call(kRecAddr_Destroy, address).Done(),
+             Trace().Call(address, kRecAddr_Destroy));
 }
 
 // What the options switched on, seen from outside: the trace level by the

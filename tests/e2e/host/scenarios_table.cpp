@@ -3,6 +3,7 @@
 //
 // The stand-in engine counts every call on a table in the table's trace
 // word; the tests keep the same count (`word`) to know the state items.
+#include "core/engine_layout.h"
 #include "tests/e2e/host/scenarios.h"
 
 namespace e2e {
@@ -193,6 +194,12 @@ void ShareForcing() {
   int failedWord = 0;
   ExpectForcedShared("table of a dictionary whose OpenEmpty failed", TableOf(failed, "T"), 2, 1, &failedWord);
 
+  // A table without an owning dictionary keeps the mode asked for.
+  TableLayout orphanLayout = {};
+  orphanLayout.name = "OHNE";
+  int orphanWord = 0;
+  ExpectLeftAsAsked("a table without a dictionary", reinterpret_cast<CTable*>(&orphanLayout), 2, 1, &orphanWord);
+
   // Opening the restructure dictionary switches forcing off for good; paths
   // that only resemble it do not.
   char const* const resembling[] = {"C:/APP/NEW_STRU/Pallo7.DD", "C:\\APP\\XNEW_STRU\\Pallo7.DD",
@@ -329,6 +336,32 @@ void ExclusiveEscalation() {
                  .TableResult(1, 6)
                  .TableResult(1, 7)
                  .TableResult(1, 7));
+
+  // The engine throws from each of the five calls of an escalation in turn:
+  // the host catches what the engine threw, and share forcing works again.
+  struct Thrower {
+    OperationId op;
+    int passing;
+    char const* table;
+  } const throwers[] = {{kTable_CloseAccess, 0, "WIRFT1"}, {kTable_OpenAccess, 0, "WIRFT2"}, {kTable_Pack, 0, "WIRFT3"},
+                        {kTable_CloseAccess, 1, "WIRFT4"}, {kTable_OpenAccess, 1, "WIRFT5"}};
+  for (Thrower const& thrower : throwers) {
+    CTable* const thrown = TableOf(dictionary, thrower.table);
+    int thrownWord = 0;
+    ExpectLeftAsAsked("a table opened shared", thrown, 1, 1, &thrownWord);
+    ThrowOnNextCall(thrower.op, thrower.passing);
+    int caught = -1;
+    try {
+      thrown->Pack();
+    } catch (EngineFailure const& failure) {
+      caught = failure.operation;
+    }
+    Expect(caught == thrower.op, "the exception of %s (call %d) reaches the host (got %d)", kOperationNames[thrower.op],
+           thrower.passing + 1, caught);
+    ForgetCalls();
+    SkipTrace();
+    ExpectForcedShared("share forcing after an engine exception in an escalation", table, 2, 1, &word);
+  }
 }
 
 // Runs under three option sets; the expectations follow Options().
