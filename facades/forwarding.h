@@ -2,7 +2,9 @@
 //   resolve the engine entry, call record, engine call, policy, result record,
 //   return the engine's result.
 // Facades name their operation, the result type and the state items of their
-// family; everything else is derived from the arguments they pass on.
+// family; everything else is derived from the arguments they pass on. An
+// operation that only passes the call on skips the pattern when it has nothing
+// to trace and its entry is known (Forward, below).
 //
 // Reference parameters are passed on as pointers: on every supported ABI a
 // reference is passed exactly as a pointer, and a pointer is what the trace
@@ -130,8 +132,10 @@ void ForwardVoid(OperationId op, Self const* self, A... args) {
 // entry not looked up yet or missing) is given the operation's full path
 // instead, picked and reached by the same jump. One jump for both keeps the
 // facade without a frame: clang makes a jump of only one of two calls that
-// pass on the host's stack arguments, and the frame of the other then stands
-// on the fast path as well.
+// pass on the host's stack arguments, and the frame of the other then lands
+// on the fast path as well. The two replacements are marked unlikely so that
+// the way to the entry is laid out straight, rather than as conditional moves
+// that compute the full path's address on every call.
 //
 // A filled slot is enough: slots are filled only from a loaded library, and
 // neither is ever given back. The tracing flag does not change after attach,

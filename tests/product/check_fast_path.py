@@ -23,9 +23,11 @@ Prints one "ok   ..." or "FAIL ..." line per check; exits 1 on a failure."""
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
+
+import checks
+from checks import report, run
 
 # No argument; several stack arguments; a reference argument (a field
 # exchange); a pointer result.
@@ -40,20 +42,6 @@ STEPS = 16   # instructions followed at most
 
 readobj, objdump, image = sys.argv[1:4]
 mutate = "--mutate" in sys.argv[4:]
-failures = 0
-
-
-def report(name, good, detail=""):
-    global failures
-    print(("ok   " if good else "FAIL ") + name)
-    if not good:
-        failures += 1
-        if detail:
-            print("     " + detail)
-
-
-def run(*command):
-    return subprocess.run(command, capture_output=True, text=True, check=True).stdout
 
 
 def exports_of(path):
@@ -144,18 +132,15 @@ def walk(code, start, zero):
             registers[m.group(2)] = ("constant", int(m.group(1), 16))
         elif mnemonic == "movl" and (m := re.fullmatch(r"%(\w+), %(\w+)", operands)):
             registers[m.group(2)] = registers.get(m.group(1))
-        elif (m := re.fullmatch(r"cmov(n?e)l", mnemonic)) and (r := re.fullmatch(r"%(\w+), %(\w+)", operands)):
-            move = taken(m.group(1))
-            if move is None:
+        elif m := re.fullmatch(r"(cmov|j)(n?e)l?", mnemonic):
+            decided = taken(m.group(2))
+            if decided is None:
                 return ("stop", path[-1]), tested, path
-            if move:
-                registers[r.group(2)] = registers.get(r.group(1))
-        elif (m := re.fullmatch(r"j(n?e)", mnemonic)) and (target := re.fullmatch(r"0x([0-9a-f]+)", operands)):
-            jump = taken(m.group(1))
-            if jump is None:
-                return ("stop", path[-1]), tested, path
-            if jump:
-                address = int(target.group(1), 16)
+            if m.group(1) == "cmov" and decided:
+                source, destination = re.fullmatch(r"%(\w+), %(\w+)", operands).groups()
+                registers[destination] = registers.get(source)
+            elif m.group(1) == "j" and decided:
+                address = int(operands, 16)
                 continue
         elif mnemonic == "jmp" and (target := re.fullmatch(r"0x([0-9a-f]+)", operands)):
             address = int(target.group(1), 16)
@@ -253,4 +238,4 @@ def check(path):
 
 with tempfile.TemporaryDirectory() as temporary:
     check(mutated_copy(image, exports_of(image), temporary) if mutate else image)
-sys.exit(1 if failures else 0)
+sys.exit(1 if checks.failures else 0)
