@@ -107,7 +107,7 @@ def walk(code, start, zero):
 
     def taken(condition):
         nonzero = value(flags)
-        if nonzero is None or condition not in ("e", "ne"):
+        if nonzero is None:
             return None
         if flags[0] == "word":
             tested.add(flags[1])
@@ -119,11 +119,8 @@ def walk(code, start, zero):
         mnemonic, operands = code[address]
         path.append("%x: %s %s" % (address, mnemonic, operands))
         following = min((a for a in code if a > address), default=None)
-        m = None
         if mnemonic == "cmpl" and (m := re.fullmatch(r"\$0x0, 0x([0-9a-f]+)", operands)):
             flags = ("word", int(m.group(1), 16))
-        elif mnemonic == "cmpl" and (m := re.fullmatch(r"\$0x0, %(\w+)", operands)):
-            flags = registers.get(m.group(1))
         elif mnemonic == "testl" and (m := re.fullmatch(r"%(\w+), %(\w+)", operands)) and m.group(1) == m.group(2):
             flags = registers.get(m.group(1))
         elif mnemonic == "movl" and (m := re.fullmatch(r"0x([0-9a-f]+), %(\w+)", operands)):
