@@ -71,11 +71,11 @@ CDataDictionary::~CDataDictionary() noexcept(false) {
   ForwardDestructor(kDataDictionary_Destroy, this, [this] { UnregisterDictionary(this); });
 }
 
-ObjectType CDataDictionary::GetObjType() const { return Forward<ObjectType>(kDataDictionary_GetObjType, this); }
+ObjectType CDataDictionary::GetObjType() const { return Forward<kDataDictionary_GetObjType, ObjectType>(this); }
 
-CTable* CDataDictionary::AddTable(char const* name) { return Forward<CTable*>(kDataDictionary_AddTable, this, name); }
+CTable* CDataDictionary::AddTable(char const* name) { return Forward<kDataDictionary_AddTable, CTable*>(this, name); }
 
-int CDataDictionary::BeginTransaction() { return Forward<int>(kDataDictionary_BeginTransaction, this); }
+int CDataDictionary::BeginTransaction() { return Forward<kDataDictionary_BeginTransaction, int>(this); }
 
 void CDataDictionary::Close() {
   void* const address = EngineEntry(kDataDictionary_Close);
@@ -86,31 +86,31 @@ void CDataDictionary::Close() {
 }
 
 int CDataDictionary::DeleteTable(int number) {
-  return Forward<int>(kDataDictionary_DeleteTable_ByNumber, this, number);
+  return Forward<kDataDictionary_DeleteTable_ByNumber, int>(this, number);
 }
 
 int CDataDictionary::DeleteTable(CTable* table) {
-  return Forward<int>(kDataDictionary_DeleteTable_ByObject, this, table);
+  return Forward<kDataDictionary_DeleteTable_ByObject, int>(this, table);
 }
 
 int CDataDictionary::DeleteTable(char const* name) {
-  return Forward<int>(kDataDictionary_DeleteTable_ByName, this, name);
+  return Forward<kDataDictionary_DeleteTable_ByName, int>(this, name);
 }
 
 int CDataDictionary::EndTransaction(TransactionCtl control) {
-  return Forward<int>(kDataDictionary_EndTransaction, this, control);
+  return Forward<kDataDictionary_EndTransaction, int>(this, control);
 }
 
 char const* CDataDictionary::GetFilePath(TableType type) const {
-  return Forward<char const*>(kDataDictionary_GetFilePath, this, type);
+  return Forward<kDataDictionary_GetFilePath, char const*>(this, type);
 }
 
 CTable* CDataDictionary::GetTable(int number) {
-  return Forward<CTable*>(kDataDictionary_GetTable_ByNumber, this, number);
+  return Forward<kDataDictionary_GetTable_ByNumber, CTable*>(this, number);
 }
 
 CTable* CDataDictionary::GetTable(char const* name) {
-  return Forward<CTable*>(kDataDictionary_GetTable_ByName, this, name);
+  return Forward<kDataDictionary_GetTable_ByName, CTable*>(this, name);
 }
 
 int CDataDictionary::Open(char const* path) {
@@ -131,7 +131,7 @@ int CDataDictionary::OpenEmpty() {
 }
 
 int CDataDictionary::SetAdmFilePath(char const* path) {
-  return Forward<int>(kDataDictionary_SetAdmFilePath, this, path);
+  return Forward<kDataDictionary_SetAdmFilePath, int>(this, path);
 }
 
 void CDataDictionary::SetLocale(int locale, unsigned char* upper, unsigned char* lower) {
@@ -144,9 +144,9 @@ void CDataDictionary::SetLocale(int locale, unsigned char* upper, unsigned char*
 }
 
 int CDataDictionary::SetSysFilePath(char const* path) {
-  return Forward<int>(kDataDictionary_SetSysFilePath, this, path);
+  return Forward<kDataDictionary_SetSysFilePath, int>(this, path);
 }
 
 int CDataDictionary::SetUserFilePath(char const* path) {
-  return Forward<int>(kDataDictionary_SetUserFilePath, this, path);
+  return Forward<kDataDictionary_SetUserFilePath, int>(this, path);
 }

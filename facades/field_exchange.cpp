@@ -84,6 +84,27 @@ void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int dire
   if (!direction) traceValue();
 }
 
+// An exchange's full path, called as its engine entry is: the facade's own
+// arguments, in the facade's order.
+template <OperationId op, class Selector, class... Exchanged>
+struct FullExchange : CStoreObj {
+  void Run(Selector selector, Exchanged... exchanged, int direction) {
+    ExchangeField(op, this, selector, direction, exchanged...);
+  }
+};
+
+// Untraced, an exchange only passes the call on: the engine entry, or the
+// full path, by one jump (see EntryOrFullPath).
+template <OperationId op, class Selector, class Variable>
+TOLVAN_ALWAYS_INLINE void Exchange(CStoreObj* store, Selector selector, Variable* variable, int direction) {
+  EntryOrFullPath<op, FullExchange<op, Selector, Variable*>, void>(store, selector, variable, direction);
+}
+
+template <OperationId op, class Selector>
+TOLVAN_ALWAYS_INLINE void Exchange(CStoreObj* store, Selector selector, char* buffer, long length, int direction) {
+  EntryOrFullPath<op, FullExchange<op, Selector, char*, long>, void>(store, selector, buffer, length, direction);
+}
+
 }  // namespace
 
 }  // namespace tolvan
@@ -93,13 +114,13 @@ using namespace tolvan;
 // One line per value kind: the three selector forms share the helper.
 #define TOLVAN_FX_BY_REFERENCE(Name, Type)                                                   \
   void CStoreObj::Name(int field, Type& value, int direction) {                              \
-    ExchangeField(k##StoreObj_##Name##_ByNumber, this, field, direction, &value);            \
+    Exchange<k##StoreObj_##Name##_ByNumber>(this, field, &value, direction);                 \
   }                                                                                          \
   void CStoreObj::Name(CField* field, Type& value, int direction) {                          \
-    ExchangeField(k##StoreObj_##Name##_ByField, this, field, direction, &value);             \
+    Exchange<k##StoreObj_##Name##_ByField>(this, field, &value, direction);                  \
   }                                                                                          \
   void CStoreObj::Name(char const* field, Type& value, int direction) {                      \
-    ExchangeField(k##StoreObj_##Name##_ByName, this, field, direction, &value);              \
+    Exchange<k##StoreObj_##Name##_ByName>(this, field, &value, direction);                   \
   }
 
 TOLVAN_FX_BY_REFERENCE(FX_Char, char)
@@ -114,15 +135,15 @@ TOLVAN_FX_BY_REFERENCE(FX_String, CString)
 #undef TOLVAN_FX_BY_REFERENCE
 
 void CStoreObj::FX_String(int field, char* buffer, long length, int direction) {
-  ExchangeField(kStoreObj_FX_StringBuffer_ByNumber, this, field, direction, buffer, length);
+  Exchange<kStoreObj_FX_StringBuffer_ByNumber>(this, field, buffer, length, direction);
 }
 
 void CStoreObj::FX_String(CField* field, char* buffer, long length, int direction) {
-  ExchangeField(kStoreObj_FX_StringBuffer_ByField, this, field, direction, buffer, length);
+  Exchange<kStoreObj_FX_StringBuffer_ByField>(this, field, buffer, length, direction);
 }
 
 void CStoreObj::FX_String(char const* field, char* buffer, long length, int direction) {
-  ExchangeField(kStoreObj_FX_StringBuffer_ByName, this, field, direction, buffer, length);
+  Exchange<kStoreObj_FX_StringBuffer_ByName>(this, field, buffer, length, direction);
 }
 
-void CStoreObj::FieldExchange(int direction) { ForwardVoid(kStoreObj_FieldExchange, this, direction); }
+void CStoreObj::FieldExchange(int direction) { Forward<kStoreObj_FieldExchange, void>(this, direction); }

@@ -2,7 +2,9 @@
 //   resolve the engine entry, call record, engine call, policy, result record,
 //   return the engine's result.
 // Facades name their operation, the result type and the state items of their
-// family; everything else is derived from the arguments they pass on.
+// family; everything else is derived from the arguments they pass on. An
+// operation that only passes the call on skips the pattern when it has nothing
+// to trace and its entry is known (Forward, below).
 //
 // Reference parameters are passed on as pointers: on every supported ABI a
 // reference is passed exactly as a pointer, and a pointer is what the trace
@@ -112,17 +114,58 @@ R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
   return result;
 }
 
-template <class R, class State = NoState, class Self, class... A>
-R Forward(OperationId op, Self const* self, A... args) {
-  return ForwardWith<R, State>(op, self, PassThrough(), args...);
-}
-
 // Operations without a result: call record only.
 template <class Self, class... A>
 void ForwardVoid(OperationId op, Self const* self, A... args) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
   if (address) CallEntry<void>(address, self, args...);
+}
+
+// ---------------------------------------------------------------------------
+// The operations that only pass the call on.
+//
+// With tracing off and its entry known, such an operation has nothing to add
+// to the host's call: the facade picks the engine entry and leaves for it by
+// a jump, with the object register and the stack as the host left them, and
+// the engine returns straight to the host. Any other call (tracing on, or the
+// entry not looked up yet or missing) is given the operation's full path
+// instead, picked and reached by the same jump. One jump for both keeps the
+// facade without a frame: clang makes a jump of only one of two calls that
+// pass on the host's stack arguments, and the frame of the other then lands
+// on the fast path as well. The two replacements are marked unlikely so that
+// the way to the entry is laid out straight, rather than as conditional moves
+// that compute the full path's address on every call.
+//
+// A filled slot is enough: slots are filled only from a loaded library, and
+// neither is ever given back. The tracing flag does not change after attach,
+// so the full path finds it as it was tested here.
+template <OperationId op, class FullPath, class R, class Self, class... A>
+TOLVAN_ALWAYS_INLINE R EntryOrFullPath(Self const* self, A... args) {
+  void* target = g_module.entrySlots[op];
+  if (TOLVAN_UNLIKELY(g_module.tracing)) target = nullptr;
+  if (TOLVAN_UNLIKELY(!target)) target = CodeAddress(&FullPath::Run);
+  return CallEntry<R>(target, self, args...);
+}
+
+// A full path is a member of a class derived from the facade's class, so that
+// it is called exactly as the engine entry is (on the product: __thiscall,
+// the same stack arguments, the same bytes popped). It hands the facade's
+// class on, so that operations of one signature share one forwarder.
+template <OperationId op, class R, class State, class Self, class... A>
+struct FullForward : Self {
+  R Run(A... args) const { return ForwardWith<R, State>(op, static_cast<Self const*>(this), PassThrough(), args...); }
+};
+
+template <OperationId op, class State, class Self, class... A>
+struct FullForward<op, void, State, Self, A...> : Self {
+  void Run(A... args) const { ForwardVoid(op, static_cast<Self const*>(this), args...); }
+};
+
+// A pass-through operation: Forward<kTable_IsOpen, int, TableState>(this).
+template <OperationId op, class R, class State = NoState, class Self, class... A>
+TOLVAN_ALWAYS_INLINE R Forward(Self const* self, A... args) {
+  return EntryOrFullPath<op, FullForward<op, R, State, Self, A...>, R>(self, args...);
 }
 
 // Constructors: the module's table goes into the object's first word before

@@ -12,13 +12,13 @@ CKeyObj::CKeyObj(CIndex* index, int first, int second) {
 
 CKeyObj::~CKeyObj() noexcept(false) { ForwardDestructor(kKeyObj_Destroy, this); }
 
-ObjectType CKeyObj::GetObjType() const { return Forward<ObjectType>(kKeyObj_GetObjType, this); }
+ObjectType CKeyObj::GetObjType() const { return Forward<kKeyObj_GetObjType, ObjectType>(this); }
 
 // Fills the third slot of the module's virtual table for keys: touches
 // nothing, resolves nothing, traces nothing.
 void CKeyObj::Reserved() {}
 
-void CKeyObj::SetKeyLength(int first, int second) { ForwardVoid(kKeyObj_SetKeyLength, this, first, second); }
+void CKeyObj::SetKeyLength(int first, int second) { Forward<kKeyObj_SetKeyLength, void>(this, first, second); }
 
 // --- CRecAddr -----------------------------------------------------------------
 
@@ -28,20 +28,20 @@ CRecAddr::CRecAddr(CRecAddr const* source) { ForwardConstructor(kRecAddr_Constru
 
 CRecAddr::~CRecAddr() noexcept(false) { ForwardDestructor(kRecAddr_Destroy, this); }
 
-ObjectType CRecAddr::GetObjType() const { return Forward<ObjectType>(kRecAddr_GetObjType, this); }
+ObjectType CRecAddr::GetObjType() const { return Forward<kRecAddr_GetObjType, ObjectType>(this); }
 
-int CRecAddr::operator==(CRecAddr const& other) const { return Forward<int>(kRecAddr_Equals, this, &other); }
+int CRecAddr::operator==(CRecAddr const& other) const { return Forward<kRecAddr_Equals, int>(this, &other); }
 
-long CRecAddr::GetLongVal() const { return Forward<long>(kRecAddr_GetLongVal, this); }
+long CRecAddr::GetLongVal() const { return Forward<kRecAddr_GetLongVal, long>(this); }
 
-void CRecAddr::SetLongVal(long value) { ForwardVoid(kRecAddr_SetLongVal, this, value); }
+void CRecAddr::SetLongVal(long value) { Forward<kRecAddr_SetLongVal, void>(this, value); }
 
 // --- CIndex and CDataBaseStaticObj ----------------------------------------------
 
-ObjectType CIndex::GetObjType() const { return Forward<ObjectType>(kIndex_GetObjType, this); }
+ObjectType CIndex::GetObjType() const { return Forward<kIndex_GetObjType, ObjectType>(this); }
 
-CField* CIndex::GetField(int number) { return Forward<CField*>(kIndex_GetField, this, number); }
+CField* CIndex::GetField(int number) { return Forward<kIndex_GetField, CField*>(this, number); }
 
 char const* CDataBaseStaticObj::GetDescription() const {
-  return Forward<char const*>(kDataBaseStaticObj_GetDescription, this);
+  return Forward<kDataBaseStaticObj_GetDescription, char const*>(this);
 }

@@ -3,6 +3,7 @@
 #if TOLVAN_MICROSOFT_CXX_ABI
 
 #include "platform/crt.h"
+#include "platform/entry_call.h"
 
 namespace tolvan {
 
@@ -28,15 +29,6 @@ struct StoreSlots : Slots<CStoreObj> {
 struct KeySlots : Slots<CKeyObj> {
   void ReservedSlot() { this->CKeyObj::Reserved(); }
 };
-
-// A pointer to a member of a class without virtual bases is its code address.
-template <class Member>
-void const* CodeAddress(Member member) {
-  static_assert(sizeof member == sizeof(void const*), "single-inheritance pointer to member expected");
-  void const* address;
-  memcpy(&address, &member, sizeof address);
-  return address;
-}
 
 // Filled on first use rather than by a global constructor; two threads
 // filling a table at once write the same values.

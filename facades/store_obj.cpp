@@ -3,19 +3,29 @@
 #include "facades/forwarding.h"
 #include "platform/unwind.h"
 
+namespace tolvan {
+
+// GetRelPosition's full path, called as its engine entry is (see
+// EntryOrFullPath); its result record is of its own form.
+struct FullRelPosition : CStoreObj {
+  double Run();
+};
+
+}  // namespace tolvan
+
 using namespace tolvan;
 
 CStoreObj::CStoreObj(CTable* table, CIndex* index) { ForwardConstructor(kStoreObj_Construct, this, table, index); }
 
 CStoreObj::~CStoreObj() noexcept(false) { ForwardDestructor(kStoreObj_Destroy, this); }
 
-ObjectType CStoreObj::GetObjType() const { return Forward<ObjectType, StoreFirstWord>(kStoreObj_GetObjType, this); }
+ObjectType CStoreObj::GetObjType() const { return Forward<kStoreObj_GetObjType, ObjectType, StoreFirstWord>(this); }
 
 int CStoreObj::Compare(CKeyObj* key, CompCtl control) {
-  return Forward<int, StoreThreeWords>(kStoreObj_Compare, this, key, control);
+  return Forward<kStoreObj_Compare, int, StoreThreeWords>(this, key, control);
 }
 
-int CStoreObj::Delete() { return Forward<int, StoreThreeWords>(kStoreObj_Delete, this); }
+int CStoreObj::Delete() { return Forward<kStoreObj_Delete, int, StoreThreeWords>(this); }
 
 namespace tolvan {
 
@@ -74,7 +84,7 @@ CRecAddr CStoreObj::GetRecAddr() const {
   return CRecAddr(RecordAddressOf{this, address});
 }
 
-double CStoreObj::GetRelPosition() {
+double FullRelPosition::Run() {
   void* const address = EngineEntry(kStoreObj_GetRelPosition);
   TraceCallRecord(kStoreObj_GetRelPosition, this);
   if (!address) return 0.0;
@@ -89,31 +99,35 @@ double CStoreObj::GetRelPosition() {
 }
 
 int CStoreObj::Goto(CRecAddr const& address, int flags) {
-  return Forward<int, StoreThreeWords>(kStoreObj_Goto_ByRecAddr, this, &address, flags);
+  return Forward<kStoreObj_Goto_ByRecAddr, int, StoreThreeWords>(this, &address, flags);
 }
 
 int CStoreObj::Goto(CKeyObj* key, CompCtl control, int flags) {
-  return Forward<int, StoreThreeWords>(kStoreObj_Goto_ByKey, this, key, control, flags);
+  return Forward<kStoreObj_Goto_ByKey, int, StoreThreeWords>(this, key, control, flags);
 }
 
 int CStoreObj::Goto(NavCtrl direction, int count) {
-  return Forward<int, StoreThreeWords>(kStoreObj_Goto_ByNavigation, this, direction, count);
+  return Forward<kStoreObj_Goto_ByNavigation, int, StoreThreeWords>(this, direction, count);
 }
 
-int CStoreObj::Locking(LockCtrl control) { return Forward<int, StoreThreeWords>(kStoreObj_Locking, this, control); }
+int CStoreObj::Locking(LockCtrl control) { return Forward<kStoreObj_Locking, int, StoreThreeWords>(this, control); }
 
-int CStoreObj::New() { return Forward<int, StoreThreeWords>(kStoreObj_New, this); }
+int CStoreObj::New() { return Forward<kStoreObj_New, int, StoreThreeWords>(this); }
 
-int CStoreObj::ReRead() { return Forward<int, StoreThreeWords>(kStoreObj_ReRead, this); }
+int CStoreObj::ReRead() { return Forward<kStoreObj_ReRead, int, StoreThreeWords>(this); }
 
-void CStoreObj::SetOrderIndex(CIndex* index) { ForwardVoid(kStoreObj_SetOrderIndex, this, index); }
+void CStoreObj::SetOrderIndex(CIndex* index) { Forward<kStoreObj_SetOrderIndex, void>(this, index); }
 
 int CStoreObj::SetRelPosition(double position, int flags) {
-  return Forward<int, StoreFirstWord>(kStoreObj_SetRelPosition, this, position, flags);
+  return Forward<kStoreObj_SetRelPosition, int, StoreFirstWord>(this, position, flags);
 }
 
 int CStoreObj::SetSourceTable(CTable* table) {
-  return Forward<int, StoreFirstWord>(kStoreObj_SetSourceTable, this, table);
+  return Forward<kStoreObj_SetSourceTable, int, StoreFirstWord>(this, table);
 }
 
-int CStoreObj::Update() { return Forward<int, StoreThreeWords>(kStoreObj_Update, this); }
+int CStoreObj::Update() { return Forward<kStoreObj_Update, int, StoreThreeWords>(this); }
+
+double CStoreObj::GetRelPosition() {
+  return EntryOrFullPath<kStoreObj_GetRelPosition, FullRelPosition, double>(this);
+}

@@ -41,7 +41,7 @@ int CTable::OpenAccess(ShareModeCtl mode, SafetyCtl safety) {
   }, mode, safety);
 }
 
-int CTable::CloseAccess(SafetyCtl safety) { return Forward<int, TableState>(kTable_CloseAccess, this, safety); }
+int CTable::CloseAccess(SafetyCtl safety) { return Forward<kTable_CloseAccess, int, TableState>(this, safety); }
 
 namespace tolvan {
 
@@ -106,29 +106,29 @@ int CTable::BeginReadSequence() {
   });
 }
 
-void CTable::EndReadSequence() { ForwardVoid(kTable_EndReadSequence, this); }
+void CTable::EndReadSequence() { Forward<kTable_EndReadSequence, void>(this); }
 
-int CTable::PutTLock(TLockModeCtl mode) { return Forward<int, TableState>(kTable_PutTLock, this, mode); }
+int CTable::PutTLock(TLockModeCtl mode) { return Forward<kTable_PutTLock, int, TableState>(this, mode); }
 
 // --- Structure and status ---------------------------------------------------
 
-CField* CTable::AddField(char const* name) { return Forward<CField*, TableState>(kTable_AddField, this, name); }
+CField* CTable::AddField(char const* name) { return Forward<kTable_AddField, CField*, TableState>(this, name); }
 
-CIndex* CTable::AddIndex(char const* name) { return Forward<CIndex*, TableState>(kTable_AddIndex, this, name); }
+CIndex* CTable::AddIndex(char const* name) { return Forward<kTable_AddIndex, CIndex*, TableState>(this, name); }
 
-int CTable::DeleteField(int number) { return Forward<int, TableState>(kTable_DeleteField_ByNumber, this, number); }
+int CTable::DeleteField(int number) { return Forward<kTable_DeleteField_ByNumber, int, TableState>(this, number); }
 
-int CTable::DeleteField(CField* field) { return Forward<int, TableState>(kTable_DeleteField_ByField, this, field); }
+int CTable::DeleteField(CField* field) { return Forward<kTable_DeleteField_ByField, int, TableState>(this, field); }
 
-int CTable::DeleteField(char const* name) { return Forward<int, TableState>(kTable_DeleteField_ByName, this, name); }
+int CTable::DeleteField(char const* name) { return Forward<kTable_DeleteField_ByName, int, TableState>(this, name); }
 
-int CTable::DeleteIndex(int number) { return Forward<int, TableState>(kTable_DeleteIndex_ByNumber, this, number); }
+int CTable::DeleteIndex(int number) { return Forward<kTable_DeleteIndex_ByNumber, int, TableState>(this, number); }
 
-int CTable::DeleteIndex(CIndex* index) { return Forward<int, TableState>(kTable_DeleteIndex_ByObject, this, index); }
+int CTable::DeleteIndex(CIndex* index) { return Forward<kTable_DeleteIndex_ByObject, int, TableState>(this, index); }
 
-int CTable::DeleteIndex(char const* name) { return Forward<int, TableState>(kTable_DeleteIndex_ByName, this, name); }
+int CTable::DeleteIndex(char const* name) { return Forward<kTable_DeleteIndex_ByName, int, TableState>(this, name); }
 
-int CTable::EnableIndexing(int enable) { return Forward<int, TableState>(kTable_EnableIndexing, this, enable); }
+int CTable::EnableIndexing(int enable) { return Forward<kTable_EnableIndexing, int, TableState>(this, enable); }
 
 namespace tolvan {
 
@@ -165,18 +165,18 @@ CField* CTable::GetField(int number) { return LookUpField(kTable_GetField_ByNumb
 
 CField* CTable::GetField(char const* name) { return LookUpField(kTable_GetField_ByName, this, name); }
 
-CIndex* CTable::GetIndex(int number) { return Forward<CIndex*, TableState>(kTable_GetIndex_ByNumber, this, number); }
+CIndex* CTable::GetIndex(int number) { return Forward<kTable_GetIndex_ByNumber, CIndex*, TableState>(this, number); }
 
-CIndex* CTable::GetIndex(char const* name) { return Forward<CIndex*, TableState>(kTable_GetIndex_ByName, this, name); }
+CIndex* CTable::GetIndex(char const* name) { return Forward<kTable_GetIndex_ByName, CIndex*, TableState>(this, name); }
 
-ObjectType CTable::GetObjType() const { return Forward<ObjectType, TableState>(kTable_GetObjType, this); }
+ObjectType CTable::GetObjType() const { return Forward<kTable_GetObjType, ObjectType, TableState>(this); }
 
-TLockModeCtl CTable::GetTLockMode() const { return Forward<TLockModeCtl, TableState>(kTable_GetTLockMode, this); }
+TLockModeCtl CTable::GetTLockMode() const { return Forward<kTable_GetTLockMode, TLockModeCtl, TableState>(this); }
 
-int CTable::IsBufDirty() const { return Forward<int, TableState>(kTable_IsBufDirty, this); }
+int CTable::IsBufDirty() const { return Forward<kTable_IsBufDirty, int, TableState>(this); }
 
-int CTable::IsOpen() const { return Forward<int, TableState>(kTable_IsOpen, this); }
+int CTable::IsOpen() const { return Forward<kTable_IsOpen, int, TableState>(this); }
 
 int CTable::IsRecLocked(CRecAddr& address) const {
-  return Forward<int, TableState>(kTable_IsRecLocked, this, &address);
+  return Forward<kTable_IsRecLocked, int, TableState>(this, &address);
 }

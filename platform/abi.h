@@ -10,4 +10,20 @@
 #define TOLVAN_MICROSOFT_CXX_ABI 0
 #endif
 
+// For code that is worth something only as part of its caller: the fast path
+// of a facade must be the facade itself, not a call away from it.
+#if defined(_MSC_VER)
+#define TOLVAN_ALWAYS_INLINE __forceinline
+#else
+#define TOLVAN_ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
+
+// A condition that is almost never true: its branch is laid out away from the
+// straight path.
+#if defined(__GNUC__) || defined(__clang__)
+#define TOLVAN_UNLIKELY(condition) __builtin_expect(!!(condition), 0)
+#else
+#define TOLVAN_UNLIKELY(condition) (condition)
+#endif
+
 #endif

@@ -33,6 +33,20 @@ R CallEntry(void* address, Self const* object, A... args) {
 #endif
 }
 
+// The code address of a module member function that is not virtual, in the
+// form CallEntry takes an engine entry's. A member of a class without
+// virtual bases is its bare code address on the Microsoft ABI; on the
+// Itanium ABI that address is the first word of the pointer to member.
+template <class Member>
+void* CodeAddress(Member member) {
+#if TOLVAN_MICROSOFT_CXX_ABI
+  static_assert(sizeof member == sizeof(void*), "single-inheritance pointer to member expected");
+#endif
+  void* address;
+  memcpy(&address, &member, sizeof address);
+  return address;
+}
+
 }  // namespace tolvan
 
 #endif

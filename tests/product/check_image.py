@@ -7,25 +7,13 @@ handlers names every handler the image registers (and nothing else).
 usage: check_image.py READOBJ OBJDUMP ALLOWED-IMPORTS IMAGE...
 Prints one "ok   ..." or "FAIL ..." line per check; exits 1 on a failure."""
 import re
-import subprocess
 import sys
+
+import checks
+from checks import report, run
 
 readobj, objdump, allowed_path = sys.argv[1:4]
 images = sys.argv[4:]
-failures = 0
-
-
-def report(name, good, detail=""):
-    global failures
-    print(("ok   " if good else "FAIL ") + name)
-    if not good:
-        failures += 1
-        if detail:
-            print("     " + detail)
-
-
-def run(*command):
-    return subprocess.run(command, capture_output=True, text=True, check=True).stdout
 
 
 def allowed_imports():
@@ -122,4 +110,4 @@ for image in images:
            all(t is not None and t[0].lower() == "msvcrt.dll" and t[1] == "_except_handler3" for t in targets.values()),
            str(targets))
 
-sys.exit(1 if failures else 0)
+sys.exit(1 if checks.failures else 0)

@@ -2,7 +2,8 @@
 # Checks the built module against what the host and the system see of it:
 # the export table (the operation table's names, ordinals 1..N in table
 # order, nothing else), what every Windows from XP SP3 on needs of it and of
-# the tools beside it (check_image.py), and the version resource.
+# the tools beside it (check_image.py), the jump of an untraced call to the
+# engine entry (check_fast_path.py), and the version resource.
 set -u
 dll=${1:?usage: check_product.sh Tolvan32.dll}
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -37,6 +38,15 @@ cat "$work/images"
 passed=$((passed + $(grep -c '^ok ' "$work/images")))
 failed=$((failed + $(grep -c '^FAIL' "$work/images")))
 check "the module and ${#images[@]} image(s) in all checked" test "${#images[@]}" -ge 1 -a -s "$work/images"
+
+# An untraced call of a resolved entry ends in a jump to the engine entry.
+python3 "$root/tests/product/check_fast_path.py" "$readobj" "$objdump" "$dll" > "$work/fast-path"
+cat "$work/fast-path"
+passed=$((passed + $(grep -c '^ok ' "$work/fast-path")))
+failed=$((failed + $(grep -c '^FAIL' "$work/fast-path")))
+python3 "$root/tests/product/check_fast_path.py" "$readobj" "$objdump" "$dll" --mutate > "$work/fast-path-mutated"
+check "the fast-path check refuses a copy whose jump to the engine entry is a call" \
+  grep -q '^FAIL .*: untraced' "$work/fast-path-mutated"
 
 python3 - "$dll" "$readobj" > "$work/version" <<'PYTHON'
 import re, subprocess, sys

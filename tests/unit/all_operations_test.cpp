@@ -207,6 +207,29 @@ TEST_F(AllOperationsTest, EachOperationReachesItsOwnEntryWithTheHostsArguments) 
   EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
+// Untraced, the first call of an operation resolves its entry and the second
+// goes to the entry straight from the facade; both reach the operation's own
+// entry with the host's object and arguments.
+TEST_F(AllOperationsTest, UntracedFirstAndLaterCallsReachTheOperationsOwnEntry) {
+  Attach();
+  Objects objects;
+  for (Case const& c : AllCases(objects)) {
+    engine.calls.clear();
+    c.call(objects);
+    c.call(objects);
+    ASSERT_EQ(engine.CallCount(c.op), 2) << SignatureText(c.op);
+    std::string name = SignatureText(c.op);
+    name = name.substr(0, name.find('('));
+    for (EngineCall const& e : engine.calls) {
+      if (e.op != c.op) continue;
+      EXPECT_EQ(e.object, c.object(objects)) << SignatureText(c.op);
+      EXPECT_EQ(e.text, name + "(" + c.arguments + ")");
+    }
+  }
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_FALSE(LogExists('a') || LogExists('b'));
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace tolvan

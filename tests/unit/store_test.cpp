@@ -84,6 +84,7 @@ TEST_F(StoreTest, RelativePositionPassesThroughWithoutAResultItem) {
   engine.relativePosition = 0.123456789012345;
   Attach();
   EXPECT_EQ(store->GetRelPosition(), 0.123456789012345);
+  EXPECT_EQ(store->GetRelPosition(), 0.123456789012345) << "the entry resolved, from the facade";
   AttachTracing();
   EXPECT_EQ(store->GetRelPosition(), 0.123456789012345);
   ExpectTrace({{P(store), "CStoreObj::GetRelPosition(void)"}, {kIndent, "(", 11, ")"}});

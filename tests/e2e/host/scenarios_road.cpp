@@ -182,6 +182,50 @@ void UntracedRoad() {
   Expect(memcmp(&position, &Engine().relativePosition, sizeof position) == 0,
          "GetRelPosition returns the engine's double unchanged");
   ForgetCalls();
+
+  // Operations of several signatures twice each: the first call resolves the
+  // entry, the second leaves the module by its jump to the entry. Both must
+  // bring the host's object and arguments to the engine and its result back
+  // (and the stack back as the host expects it, or nothing after would run).
+  Calls twice;
+  Storage<16> recAddrStorage;
+  CRecAddr& address = *reinterpret_cast<CRecAddr*>(recAddrStorage.get());
+  for (int round = 0; round < 2; ++round) {
+    QueueResult(kTable_IsOpen, 50 + round);
+    QueueResult(kTable_IsRecLocked, 60 + round);
+    QueueResult(kStoreObj_Goto_ByKey, 70 + round);
+    QueueResult(kStoreObj_SetRelPosition, 80 + round);
+    int const open = table->IsOpen();
+    int const locked = table->IsRecLocked(address);
+    int const found = store->Goto(static_cast<CKeyObj*>(nullptr), static_cast<CompCtl>(3), 7 + round);
+    int const placed = store->SetRelPosition(0.5 + round, -round);
+    Expect(open == 50 + round && locked == 60 + round && found == 70 + round && placed == 80 + round,
+           "round %d: the engine's results reach the host (%d %d %d %d)", round, open, locked, found, placed);
+    long value = 9;
+    store->FX_Long(3, value, 0);
+    Expect(value == -123456, "round %d: FX_Long leaves the engine's value in the host's variable", round);
+    char const* const expectedPath = round ? "X:\\DATA\\3" : "X:\\DATA\\2";
+    char const* const path = dictionary->GetFilePath(static_cast<TableType>(2 + round));
+    Expect(path && strcmp(path, expectedPath) == 0, "round %d: GetFilePath returns the engine's text", round);
+    double const again = store->GetRelPosition();
+    Expect(memcmp(&again, &Engine().relativePosition, sizeof again) == 0,
+           "round %d: GetRelPosition returns the engine's double unchanged", round);
+    twice.Call(kTable_IsOpen, table)
+        .Returns(50 + round)
+        .Call(kTable_IsRecLocked, table, &address)
+        .Returns(60 + round)
+        .Call(kStoreObj_Goto_ByKey, store, static_cast<CKeyObj*>(nullptr), 3, 7 + round)
+        .Returns(70 + round)
+        .Call(kStoreObj_SetRelPosition, store, 0.5 + round, -round)
+        .Returns(80 + round)
+        .Call(kStoreObj_FX_Long_ByNumber, store, 3, &value, 9L, 0)
+        .Done()
+        .Call(kDataDictionary_GetFilePath, dictionary, 2 + round)
+        .Returns(expectedPath)
+        .Call(kStoreObj_GetRelPosition, store)
+        .Returns(Engine().relativePosition);
+  }
+  ExpectCalls("the first and the second call of each operation", twice);
   ExpectNoLogFiles("tracing off");
 }
 
