@@ -3,7 +3,8 @@
 // process against the stand-in engine.
 //
 //   tolvan_e2e_host --list        one line per scenario: name, engine variant
-//                                 ("engine", "engine-missing-entry", "none")
+//                                 ("engine", "engine-missing-entry",
+//                                 "engine-is-module-copy", "none")
 //                                 and the environment, separated by tabs
 //   tolvan_e2e_host --operations  the names of all operations
 //   tolvan_e2e_host NAME          runs the scenario; ends with
@@ -27,6 +28,7 @@ struct Scenario {
 char const kEngine[] = "engine";
 char const kEngineMissingEntry[] = "engine-missing-entry";
 char const kNoEngine[] = "none";
+char const kEngineIsModuleCopy[] = "engine-is-module-copy";
 
 ExpectedOptions const kNoOptions = {0, 0, 0, 0};
 ExpectedOptions const kTraced = {1, 0, 0, 0};
@@ -56,6 +58,7 @@ Scenario const kScenarios[] = {
     {"engine-missing", kNoEngine, EngineMissing, kNoOptions, {}},
     {"engine-missing-traced", kNoEngine, EngineMissingTraced, kTraced, {"Tolvan32_Debug=1"}},
     {"entry-missing", kEngineMissingEntry, EntryMissing, kTraced, {"Tolvan32_Debug=1"}},
+    {"engine-is-module-copy", kEngineIsModuleCopy, EngineIsModuleCopy, kTraced, {"Tolvan32_Debug=1"}},
     {"thread-notifications", kEngine, ThreadNotifications, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
     // as atol reads it from at most 14 characters.
