@@ -40,6 +40,7 @@ void* __stdcall CreateThread(void* security, size_t stackSize, unsigned long(__s
                              unsigned long flags, unsigned long* threadId);
 unsigned long __stdcall WaitForSingleObject(void* handle, unsigned long milliseconds);
 int __stdcall CloseHandle(void* handle);
+void __stdcall Sleep(unsigned long milliseconds);
 
 }  // extern "C"
 

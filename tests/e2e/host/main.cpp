@@ -9,6 +9,8 @@
 //   tolvan_e2e_host --operations  the names of all operations
 //   tolvan_e2e_host NAME          runs the scenario; ends with
 //                                 "result NAME: passed|failed (...)"
+//   tolvan_e2e_host --hold FILE   a running host for tolvan32-setup: keeps
+//                                 the Tolvan32.dll it loaded until FILE exists
 #include "tests/e2e/host/scenarios.h"
 
 namespace e2e {
@@ -117,12 +119,20 @@ int Run(int argc, char** argv) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;
   }
+  if (argc == 3 && strcmp(argv[1], "--hold") == 0) {
+    printf("holding\n");
+    fflush(nullptr);
+    _iobuf* file;
+    while (!(file = fopen(argv[2], "rb"))) Sleep(100);
+    fclose(file);
+    return 0;
+  }
   if (argc == 2) {
     for (Scenario const& scenario : kScenarios) {
       if (strcmp(scenario.name, argv[1]) == 0) return RunScenario(scenario);
     }
   }
-  printf("usage: tolvan_e2e_host --list | --operations | SCENARIO\n");
+  printf("usage: tolvan_e2e_host --list | --operations | SCENARIO | --hold FILE\n");
   return 2;
 }
 
