@@ -109,6 +109,32 @@ bool RefuseInTheWay(Output& out, FileFacts const& file, char const* path) {
   return true;
 }
 
+// Both ways start from a Tolvan32.dll that can be read: the engine before
+// installation, the module after.
+bool RefuseWithoutTolvan32(Output& out, FolderFacts const& facts, FolderPaths const& paths,
+                           PutSystemError putError) {
+  if (!facts.module.present) {
+    RefuseWith(out, paths.module,
+               facts.engine.present ? "it is missing, while Tolvan33.dll is there: put the folder right by hand"
+                                    : "it is missing: there is no engine here (is this the host's folder?)");
+    return true;
+  }
+  return RefuseUnreadable(out, paths.module, facts.module, putError);
+}
+
+// With the module installed, Tolvan33.dll must be the engine it forwards to.
+bool RefuseWithoutEngine(Output& out, FolderFacts const& facts, FolderPaths const& paths,
+                         PutSystemError putError) {
+  if (!facts.engine.present) {
+    RefuseWith(out, paths.engine, "it is missing: Tolvan32.dll is the module, and its engine is not there");
+    return true;
+  }
+  if (RefuseUnreadable(out, paths.engine, facts.engine, putError)) return true;
+  if (facts.engine.identity != kVersionProxyModule) return false;
+  RefuseWith(out, paths.engine, "it is a copy of the module, not the engine: put the original engine back by hand");
+  return true;
+}
+
 void PutVersionLine(Output& out, char const* what, char const* path, FileVersion version) {
   Put(out, what);
   Put(out, path);
@@ -121,16 +147,7 @@ void PutVersionLine(Output& out, char const* what, char const* path, FileVersion
 // one replaced.
 PlanOutcome PlanReplacement(Output& out, FolderFacts const& facts, FolderPaths const& paths,
                             PutSystemError putError, SetupPlan& plan) {
-  if (!facts.engine.present) {
-    RefuseWith(out, paths.engine,
-               "it is missing: Tolvan32.dll is the module already, and the engine it forwards to is not there");
-    return kPlanRefused;
-  }
-  if (RefuseUnreadable(out, paths.engine, facts.engine, putError)) return kPlanRefused;
-  if (facts.engine.identity == kVersionProxyModule) {
-    RefuseWith(out, paths.engine, "it is a copy of the module, not the engine: the module would call itself");
-    return kPlanRefused;
-  }
+  if (RefuseWithoutEngine(out, facts, paths, putError)) return kPlanRefused;
   PutVersionLine(out, "Installed module:  ", paths.module, facts.module.version);
   int const order = CompareFileVersions(facts.module.version, facts.sourceFacts.version);
   if (order == 0) {
@@ -157,29 +174,23 @@ PlanOutcome PlanReplacement(Output& out, FolderFacts const& facts, FolderPaths c
   return kPlanRun;
 }
 
+void PutPieces(Output& out, char const* a, char const* b, char const* c = "", char const* d = "") {
+  Put(out, a);
+  Put(out, b);
+  Put(out, c);
+  Put(out, d);
+}
+
 void PutStep(Output& out, SetupStep const& step) {
   switch (step.kind) {
     case kStepRename:
-      Put(out, "rename ");
-      Put(out, step.from);
-      Put(out, " to ");
-      Put(out, step.to);
-      break;
+      return PutPieces(out, "rename ", step.from, " to ", step.to);
     case kStepCopy:
-      Put(out, "copy ");
-      Put(out, step.from);
-      Put(out, " to ");
-      Put(out, step.to);
-      break;
+      return PutPieces(out, "copy ", step.from, " to ", step.to);
     case kStepDelete:
-      Put(out, "delete ");
-      Put(out, step.from);
-      break;
+      return PutPieces(out, "delete ", step.from);
     case kStepCheck:
-      Put(out, "check the installation (engine ");
-      Put(out, step.from);
-      Put(out, ")");
-      break;
+      return PutPieces(out, "check the installation (engine ", step.from, ")");
   }
 }
 
@@ -188,15 +199,8 @@ void PutStep(Output& out, SetupStep const& step) {
 bool HasUndo(SetupStep const& step) { return step.kind == kStepRename || step.kind == kStepCopy; }
 
 void PutUndo(Output& out, SetupStep const& step) {
-  if (step.kind == kStepRename) {
-    Put(out, "rename ");
-    Put(out, step.to);
-    Put(out, " back to ");
-    Put(out, step.from);
-  } else {
-    Put(out, "delete ");
-    Put(out, step.to);
-  }
+  if (step.kind == kStepRename) return PutPieces(out, "rename ", step.to, " back to ", step.from);
+  PutPieces(out, "delete ", step.to);
 }
 
 unsigned long Undo(SetupActions const& actions, SetupStep const& step) {
@@ -295,13 +299,7 @@ PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError pu
   }
   PutVersionLine(out, "Module to install: ", facts.source, source.version);
 
-  if (!facts.module.present) {
-    RefuseWith(out, paths.module,
-               facts.engine.present ? "it is missing, while Tolvan33.dll is there: put the folder right by hand"
-                                    : "it is missing: there is no engine here (is this the host's folder?)");
-    return kPlanRefused;
-  }
-  if (RefuseUnreadable(out, paths.module, facts.module, putError)) return kPlanRefused;
+  if (RefuseWithoutTolvan32(out, facts, paths, putError)) return kPlanRefused;
   if (facts.module.identity == kVersionProxyModule) return PlanReplacement(out, facts, paths, putError, plan);
 
   if (facts.engine.present) {
@@ -329,13 +327,7 @@ PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError 
   MakePaths(facts.folder, paths);
   if (RefuseFolder(out, facts, putError)) return kPlanRefused;
 
-  if (!facts.module.present) {
-    RefuseWith(out, paths.module,
-               facts.engine.present ? "it is missing, while Tolvan33.dll is there: put the folder right by hand"
-                                    : "it is missing (is this the host's folder?)");
-    return kPlanRefused;
-  }
-  if (RefuseUnreadable(out, paths.module, facts.module, putError)) return kPlanRefused;
+  if (RefuseWithoutTolvan32(out, facts, paths, putError)) return kPlanRefused;
   if (facts.module.identity != kVersionProxyModule) {
     if (!facts.engine.present) {
       Put(out, "Not installed: ");
@@ -347,16 +339,7 @@ PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError 
     return kPlanRefused;
   }
   PutVersionLine(out, "Installed module:  ", paths.module, facts.module.version);
-  if (!facts.engine.present) {
-    RefuseWith(out, paths.engine, "it is missing: without the module the host would have no engine at all");
-    return kPlanRefused;
-  }
-  if (RefuseUnreadable(out, paths.engine, facts.engine, putError)) return kPlanRefused;
-  if (facts.engine.identity == kVersionProxyModule) {
-    RefuseWith(out, paths.engine,
-               "it is a copy of the module, not the engine: put the original engine back by hand");
-    return kPlanRefused;
-  }
+  if (RefuseWithoutEngine(out, facts, paths, putError)) return kPlanRefused;
   if (RefuseUnchangeable(out, paths.module, facts.module, putError) ||
       RefuseUnchangeable(out, paths.engine, facts.engine, putError) ||
       RefuseInTheWay(out, facts.backup, paths.backup)) {
