@@ -268,8 +268,8 @@ int UndoFrom(Output& out, SetupPlan const& plan, int last, SetupActions const& a
 
 bool JoinPath(char* path, size_t size, char const* folder, char const* name) {
   size_t const folderLength = strlen(folder);
-  bool const separator =
-      folderLength && folder[folderLength - 1] != '\\' && folder[folderLength - 1] != '/' && folder[folderLength - 1] != ':';
+  char const last = folderLength ? folder[folderLength - 1] : '\\';
+  bool const separator = last != '\\' && last != '/' && last != ':';
   size_t const length = folderLength + (separator ? 1 : 0) + strlen(name);
   if (length >= size) {
     if (size) path[0] = '\0';
