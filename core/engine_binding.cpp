@@ -7,9 +7,25 @@ namespace tolvan {
 
 char const kEngineLibraryName[] = "Tolvan33.dll";
 
+namespace {
+
+// A copy of the module installed under the engine's name is given its own
+// handle when it loads the engine: forwarding to itself would recurse until
+// the stack overflows. It counts as no engine at all.
+void* LoadEngineLibrary() {
+  void* const library = PlatformLoadLibrary(kEngineLibraryName);
+  if (library && library == PlatformOwnLibrary()) {
+    PlatformReleaseLibrary(library);
+    return nullptr;
+  }
+  return library;
+}
+
+}  // namespace
+
 void* ResolveEntry(OperationId op) {
   if (!g_module.engineLibrary) {
-    g_module.engineLibrary = PlatformLoadLibrary(kEngineLibraryName);
+    g_module.engineLibrary = LoadEngineLibrary();
     if (!g_module.engineLibrary) {
       ReportError(kError001Begin);
       ReportError(kEngineLibraryName);

@@ -14,9 +14,12 @@ namespace tolvan {
 // size needed, or 0 for an absent variable.
 unsigned long PlatformGetEnvironment(char const* name, char* buffer, unsigned long size);
 
-// Library loading: LoadLibraryA / GetProcAddress.
+// Library loading: LoadLibraryA / GetProcAddress / FreeLibrary.
 void* PlatformLoadLibrary(char const* fileName);
 void* PlatformFindEntry(void* library, char const* exportName);
+void PlatformReleaseLibrary(void* library);
+// The module's own library handle (the loader's instance handle at attach).
+void* PlatformOwnLibrary();
 
 // A modal message box owned by the thread's active window, with one OK button.
 void PlatformShowMessageBox(char const* text, char const* caption);

@@ -24,8 +24,14 @@ struct LibraryExport {
 };
 
 // The library that loading "Tolvan33.dll" gives; null makes the load fail.
-// Restarts the count of loads.
+// Restarts the counts of loads and releases.
 void SetEngineLibrary(LibraryExport const* exports, size_t count);
+// From now on loading "Tolvan33.dll" gives the module's own handle, as it
+// does inside a copy of the module installed under the engine's name.
+void LoadModuleItselfAsEngine();
+// How often a library was given back, and whether each was the module's own.
+int LibraryReleaseCount();
+bool OnlyOwnLibraryReleased();
 // An export that the library then lacks (empty: none).
 void HideEngineExport(std::string const& name);
 int EngineLoadCount();

@@ -21,6 +21,10 @@ LibraryExport const* g_exports = nullptr;
 size_t g_exportCount = 0;
 std::string g_hiddenExport;
 int g_loadCount = 0;
+bool g_loadsItself = false;
+int g_releaseCount = 0;
+bool g_releasedOthers = false;
+char g_ownLibrary;  // stands for the module's handle
 
 std::atomic<long> g_allocationCount{0};
 std::atomic<long> g_failAt{0};
@@ -56,7 +60,13 @@ void SetEngineLibrary(LibraryExport const* exports, size_t count) {
   g_exports = exports;
   g_exportCount = count;
   g_loadCount = 0;
+  g_loadsItself = false;
+  g_releaseCount = 0;
+  g_releasedOthers = false;
 }
+void LoadModuleItselfAsEngine() { g_loadsItself = true; }
+int LibraryReleaseCount() { return g_releaseCount; }
+bool OnlyOwnLibraryReleased() { return !g_releasedOthers; }
 void HideEngineExport(std::string const& name) { g_hiddenExport = name; }
 int EngineLoadCount() { return g_loadCount; }
 std::vector<MessageBoxRecord>& MessageBoxes() { return g_messages; }
@@ -96,10 +106,22 @@ unsigned long PlatformGetEnvironment(char const* name, char* buffer, unsigned lo
 }
 
 void* PlatformLoadLibrary(char const* fileName) {
-  if (strcmp(fileName, "Tolvan33.dll") != 0 || !g_exports) return nullptr;
+  if (strcmp(fileName, "Tolvan33.dll") != 0) return nullptr;
+  if (g_loadsItself) {
+    ++g_loadCount;
+    return PlatformOwnLibrary();
+  }
+  if (!g_exports) return nullptr;
   ++g_loadCount;
   return const_cast<LibraryExport*>(g_exports);
 }
+
+void PlatformReleaseLibrary(void* library) {
+  ++g_releaseCount;
+  if (library != PlatformOwnLibrary()) g_releasedOthers = true;
+}
+
+void* PlatformOwnLibrary() { return &g_ownLibrary; }
 
 void* PlatformFindEntry(void* library, char const* exportName) {
   if (library != g_exports || g_hiddenExport == exportName) return nullptr;

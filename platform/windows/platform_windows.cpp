@@ -70,6 +70,8 @@ void* PlatformLoadLibrary(char const* fileName) { return LoadLibraryA(fileName);
 
 void* PlatformFindEntry(void* library, char const* exportName) { return GetProcAddress(library, exportName); }
 
+void PlatformReleaseLibrary(void* library) { FreeLibrary(library); }
+
 void PlatformShowMessageBox(char const* text, char const* caption) {
   MessageBoxA(GetActiveWindow(), text, caption, kMbOk);
 }

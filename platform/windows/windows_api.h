@@ -12,6 +12,7 @@ __declspec(dllimport) unsigned long __stdcall GetEnvironmentVariableA(char const
                                                                       unsigned long size);
 __declspec(dllimport) void* __stdcall LoadLibraryA(char const* fileName);
 __declspec(dllimport) void* __stdcall GetProcAddress(void* module, char const* name);
+__declspec(dllimport) int __stdcall FreeLibrary(void* module);
 __declspec(dllimport) void* __stdcall CreateFileA(char const* path, unsigned long access, unsigned long share,
                                                  void* security, unsigned long disposition,
                                                  unsigned long attributes, void* templateFile);

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The tools for the people who deploy the module, in their Windows builds
 # under Wine:
-#   tolvan32-check against a complete engine, one that lacks an entry, a
-#   missing engine and two wrong installations;
+#   tolvan32-setup check against a complete engine, one that lacks an entry,
+#   a missing engine and two wrong installations;
+#   tolvan32-setup install and uninstall, each case in a scratch host folder
+#   whose names, modes and bytes are compared before and after: a clean
+#   install, again, an upgrade, uninstall, every refusal, a failure at each
+#   step, another program's file in the way, a running host, a dry run;
 #   tolvan32-trace reading real trace logs (those of the end-to-end
 #   scenarios, and a damaged one from the host tests) exactly as its host
 #   build reads them, understanding every line the product wrote.
@@ -19,20 +23,27 @@ runner=${WINE32_RUN:-$TOLVAN_ROOT/../shared/tools/wine32-run}
 readobj=$(command -v llvm-readobj-16 || command -v llvm-readobj)
 build=$(cd "$TOLVAN_BUILD" && pwd)
 product=$build/product
-check_exe=$product/tools/tolvan32-check.exe
+setup_exe=$product/tools/tolvan32-setup.exe
 trace_exe=$product/tools/tolvan32-trace.exe
 host_trace=$build/host/tools/tolvan32-trace
 # The same Wine prefix as the end-to-end stage: made once, used by both.
 export WINE32_RUN_PREFIX=${WINE32_RUN_PREFIX:-$build/e2e-wine}
 work=$build/tools-check
+# A folder left unwritable by an interrupted run could not be removed.
+[ -d "$work" ] && chattr -R -i "$work" 2>/dev/null
 rm -rf "$work"
 mkdir -p "$work"
-trap '"$runner" --stop >/dev/null 2>&1 || true' EXIT
+trap 'chattr -R -i "$work" 2>/dev/null; "$runner" --stop >/dev/null 2>&1 || true' EXIT
 
 passed=0 failed=0
-report() {  # name, then the command that must succeed
+out=""
+report() {  # name, then the command that must succeed; the last output is shown on failure
   local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
+  if "$@"; then
+    passed=$((passed + 1)); echo "ok   $name"
+  else
+    failed=$((failed + 1)); echo "FAIL $name"; head -n 40 <<<"$out" | sed 's/^/     /'
+  fi
 }
 windows_path() { local path=$1; printf 'Z:%s' "${path//\//\\}"; }
 # wine FOLDER PROGRAM ARGS...: runs a Windows program in FOLDER; its output
@@ -44,7 +55,7 @@ wine() {
   out=$(tr -d '\r' <<<"$out")
 }
 
-# --- tolvan32-check -------------------------------------------------------------
+# --- tolvan32-setup check -------------------------------------------------------
 e2e=$product/tests/e2e
 if [ -f "$e2e/engine/Tolvan33.dll" ] && [ -f "$e2e/engine-missing-entry/Tolvan33.dll" ] && [ -f "$e2e/Ravix32.dll" ]; then
   engine=$e2e/engine/Tolvan33.dll incomplete=$e2e/engine-missing-entry/Tolvan33.dll ravix=$e2e/Ravix32.dll
@@ -70,41 +81,270 @@ expected_missing=$(comm -23 <(echo "$operations") <(echo "$exports"))
 missing_count=$(grep -c . <<<"$expected_missing" || true)
 
 install "$work/complete" "$engine" "$product/Tolvan32.dll"
-wine "$work/complete" "$check_exe"
+wine "$work/complete" "$setup_exe" check
 report "check: complete installation, exit status 0" test "$status" -eq 0
 report "check: all $count engine and module entries, both value-types entries" \
   test "$(grep -c "entries    $count of $count present$" <<<"$out")" -eq 2 -a "$(grep -c 'entries    2 of 2 present$' <<<"$out")" -eq 1
 report "check: the module identified by its version resource" grep -q '^  version    Tolvan32 Share$' <<<"$out"
 
 install "$work/incomplete" "$incomplete" "$product/Tolvan32.dll"
-wine "$work/incomplete" "$check_exe"
+wine "$work/incomplete" "$setup_exe" check
 report "check: engine lacking an entry, exit status 1" test "$status" -eq 1
 report "check: exactly the missing entries named ($(tr '\n' ' ' <<<"$expected_missing"))" \
   diff <(echo "$expected_missing") <(sed -nE 's/^  MISSING    ([^ ]+).*$/\1/p' <<<"$out" | sort)
 report "check: $((count - missing_count)) of $count counted" \
   grep -q "entries    $((count - missing_count)) of $count present, INCOMPLETE" <<<"$out"
 
-wine "$work" "$check_exe" "$(windows_path "$work/complete/Tolvan33.dll")" --all
+wine "$work" "$setup_exe" check "$(windows_path "$work/complete/Tolvan33.dll")" --all
 report "check: engine named by its path from another folder, --all lists every entry" \
   test "$status" -eq 0 -a "$(grep -c '^  present    ' <<<"$out")" -eq $((2 * count + 2))
+wine "$work" "$setup_exe" check incomplete
+report "check: the host's folder named: its Tolvan33.dll checked" \
+  bash -c '[ "$1" -eq 1 ] && grep -qxF "  requested  incomplete\Tolvan33.dll" <<<"$2"' _ "$status" "$out"
 
 install "$work/no-engine" "" "$product/Tolvan32.dll"
-wine "$work/no-engine" "$check_exe"
+wine "$work/no-engine" "$setup_exe" check
 report "check: no engine, exit status 1 and NOT LOADED" \
   bash -c '[ "$1" -eq 1 ] && grep -q "NOT LOADED" <<<"$2"' _ "$status" "$out"
 
 install "$work/module-as-engine" "$product/Tolvan32.dll" "$product/Tolvan32.dll"
-wine "$work/module-as-engine" "$check_exe"
+wine "$work/module-as-engine" "$setup_exe" check
 report "check: the module copied over the engine is refused" \
   bash -c '[ "$1" -eq 1 ] && grep -q "WRONG FILE this is the proxy module itself" <<<"$2"' _ "$status" "$out"
 
 install "$work/not-installed" "$engine" "$engine"
-wine "$work/not-installed" "$check_exe"
+wine "$work/not-installed" "$setup_exe" check
 report "check: the engine still in the module's place is refused" \
   bash -c '[ "$1" -eq 1 ] && grep -q "is the original engine still in its place?" <<<"$2"' _ "$status" "$out"
 
-wine "$work" "$check_exe" --no-such-option
+wine "$work" "$setup_exe" check --no-such-option
 report "check: usage error, exit status 2" test "$status" -eq 2
+
+# --- tolvan32-setup install and uninstall ------------------------------------------
+# Each case in a scratch host folder of its own; "as it was" compares the
+# folder's names, modes (the read-only attribute) and bytes.
+setup_work=$work/setup
+mkdir -p "$setup_work"
+module=$product/Tolvan32.dll
+module_path=$(windows_path "$module")
+# An older module: the same file, its fixed file version 8.0.0.6.
+older=$setup_work/older-Tolvan32.dll
+python3 - "$module" "$older" <<'PYTHON'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+fixed = data.find(bytes.fromhex("bd04effe"))  # VS_FIXEDFILEINFO's signature
+assert fixed > 0
+data[fixed + 12:fixed + 16] = (6).to_bytes(4, "little")  # least significant file version word
+open(sys.argv[2], "wb").write(data)
+PYTHON
+# The module beside the tool, as it is handed out.
+dist=$setup_work/dist
+mkdir -p "$dist"
+cp "$setup_exe" "$module" "$dist/"
+
+snapshot() {
+  (cd "$1" && find . -mindepth 1 -printf '%P %y %m\n' | LC_ALL=C sort &&
+    find . -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0r sha256sum)
+}
+# host NAME FILE=SOURCE...: a fresh scratch host folder $dir with those files.
+host() {
+  dir=$setup_work/$1
+  shift
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  local pair
+  for pair; do cp "${pair#*=}" "$dir/${pair%%=*}"; done
+  before=$(snapshot "$dir")
+}
+hooks=()
+# setup ARGS...: tolvan32-setup in $setup_work (the folder named by ARGS),
+# with the test hooks in ${hooks[@]}.
+setup() {
+  status=0
+  out=$(cd "$setup_work" && env "${hooks[@]}" "$runner" "$setup_exe" "$@" 2>&1 </dev/null) || status=$?
+  out=$(tr -d '\r' <<<"$out")
+}
+as_it_was() { test "$(snapshot "$dir")" == "$before"; }
+holds() { cmp -s "$dir/$1" "$2"; }
+# refused PATTERN: exit status 1, a REFUSED line matching PATTERN, nothing changed.
+refused() { [ "$status" -eq 1 ] && grep -q "^REFUSED: .*$1" <<<"$out" && as_it_was; }
+# undone STEP: step STEP failed, exit status 1, the folder as it was.
+undone() {
+  [ "$status" -eq 1 ] && grep -q "^Step $1 of " <<<"$out" &&
+    [ "$(grep -c '^  FAILED: ' <<<"$out")" -eq 1 ] && as_it_was
+}
+installed() {  # the module as Tolvan32.dll, ENGINE as Tolvan33.dll, nothing else left
+  holds Tolvan32.dll "$module" && holds Tolvan33.dll "$1" && holds Ravix32.dll "$ravix" &&
+    [ "$(ls "$dir" | wc -l)" -eq 3 ]
+}
+
+# The deployment road: install (the module beside the tool, the current
+# folder), check, install again, uninstall.
+host road Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+original=$before
+wine "$dir" "$dist/tolvan32-setup.exe" install
+report "setup: clean install in the current folder, the module from beside the tool" \
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Result: complete$" <<<"$2" && grep -qx "Done." <<<"$2"' _ "$status" "$out"
+report "setup: the engine renamed to Tolvan33.dll, the module copied in, nothing else" installed "$engine"
+installed_snapshot=$(snapshot "$dir")
+setup check road
+report "setup: check of the installed folder, exit status 0" \
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Result: complete$" <<<"$2"' _ "$status" "$out"
+before=$installed_snapshot
+setup install --module "$module_path" road
+report "setup: a second install says so, checks, changes nothing, exit status 0" \
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Already installed" <<<"$2" && grep -q "^Result: complete$" <<<"$2"' \
+  _ "$status" "$out"
+report "setup: ... the folder as it was" as_it_was
+setup uninstall road
+before=$original
+report "setup: uninstall, exit status 0" test "$status" -eq 0
+report "setup: ... the folder byte for byte as before the installation" as_it_was
+setup uninstall road
+report "setup: uninstall where nothing is installed: nothing to do, exit status 0" \
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Not installed" <<<"$2"' _ "$status" "$out"
+
+host upgrade Tolvan32.dll="$older" Tolvan33.dll="$engine" Ravix32.dll="$ravix"
+setup install --module "$module_path" upgrade
+report "setup: upgrade from module 8.0.0.6, only the module replaced" \
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Installed module: .*version 8.0.0.6$" <<<"$2"' _ "$status" "$out"
+report "setup: ... the newer module in place, the engine untouched, nothing left over" installed "$engine"
+before=$(snapshot "$dir")
+setup install --module "$(windows_path "$older")" upgrade
+report "setup: an older module than the installed one is refused" refused 'Tolvan32.dll: it is a newer module'
+
+# Refusals: each names the file in the way, and nothing changes.
+host module-in-place Tolvan32.dll="$module" Ravix32.dll="$ravix"
+setup install --module "$module_path" module-in-place
+report "setup: refused: the module already in the engine's place" refused 'Tolvan33.dll: it is missing'
+host module-as-engine Tolvan32.dll="$engine" Tolvan33.dll="$module" Ravix32.dll="$ravix"
+setup install --module "$module_path" module-as-engine
+report "setup: refused: a copy of the module as Tolvan33.dll" \
+  refused 'Tolvan33.dll: it is already there, and it is a copy'
+host engine-twice Tolvan32.dll="$engine" Tolvan33.dll="$engine" Ravix32.dll="$ravix"
+setup install --module "$module_path" engine-twice
+report "setup: refused: Tolvan33.dll already present" refused 'Tolvan33.dll: it is already there'
+host no-value-types Tolvan32.dll="$engine"
+setup install --module "$module_path" no-value-types
+report "setup: refused: no Ravix32.dll" refused 'Ravix32.dll: it was found neither'
+host not-a-module Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+setup install --module "$(windows_path "$engine")" not-a-module
+report "setup: refused: the file offered as the module is not the module" refused 'Tolvan33.dll: it is not the module'
+setup install --module "$module_path" no-such-folder
+report "setup: refused: a missing folder, with the system's reason" \
+  bash -c '[ "$1" -eq 1 ] && grep -q "^REFUSED: no-such-folder: the folder cannot be used: .*(error 2)$" <<<"$2" &&
+    [ ! -e "$3" ]' _ "$status" "$out" "$setup_work/no-such-folder"
+# Wine gives a file without write permission the read-only attribute.
+host read-only Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+chmod a-w "$dir/Tolvan32.dll"
+before=$(snapshot "$dir")
+setup install --module "$module_path" read-only
+report "setup: refused: a read-only Tolvan32.dll" refused 'Tolvan32.dll: it is read-only'
+host uninstall-no-engine Tolvan32.dll="$module" Ravix32.dll="$ravix"
+setup uninstall uninstall-no-engine
+report "setup: uninstall refused: no engine to give its name back" refused 'Tolvan33.dll: it is missing'
+host uninstall-module-twice Tolvan32.dll="$module" Tolvan33.dll="$module" Ravix32.dll="$ravix"
+setup uninstall uninstall-module-twice
+report "setup: uninstall refused: Tolvan33.dll is a copy of the module" \
+  refused 'Tolvan33.dll: it is a copy of the module'
+# An unwritable folder: root passes every Unix permission, an immutable folder
+# it does not.
+host unwritable Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+if chattr +i "$dir"; then
+  setup install --module "$module_path" unwritable
+  chattr -i "$dir"
+  report "setup: an unwritable folder: the first step fails with the system's reason, nothing changed" \
+    bash -c '[ "$1" -eq 1 ] && grep -q "^  FAILED: .*(error 5)$" <<<"$2" && grep -qx "Nothing was changed." <<<"$2"' \
+    _ "$status" "$out"
+  report "setup: ... the folder as it was" as_it_was
+else
+  report "setup: an unwritable folder (chattr +i not possible here)" false
+fi
+# A running host holds its Tolvan32.dll (the engine, before installation; the
+# test host binds to its names as the real host does).
+if [ -f "$e2e/tolvan_e2e_host.exe" ]; then
+  host running Tolvan32.dll="$engine" Ravix32.dll="$ravix" tolvan_e2e_host.exe="$e2e/tolvan_e2e_host.exe"
+  release=$setup_work/release-running-host
+  rm -f "$release"
+  (cd "$dir" && "$runner" ./tolvan_e2e_host.exe --hold "$(windows_path "$release")" \
+    >"$setup_work/running.log" 2>&1 </dev/null) &
+  holder=$!
+  for _ in $(seq 100); do grep -q holding "$setup_work/running.log" 2>/dev/null && break; sleep 0.2; done
+  setup install --module "$module_path" running
+  touch "$release"
+  wait "$holder"
+  report "setup: refused while the host runs: Tolvan32.dll in use" \
+    refused 'Tolvan32.dll: it cannot be changed: .*(error 32) - is the host application running?'
+fi
+
+# A step that fails half-way: every step of each plan in turn, its file held
+# open by the test hook; everything before it is undone.
+for step in 1 2 3 4; do
+  host hold-install-$step Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+  hooks=(TOLVAN32_SETUP_TEST_HOLD=$step)
+  setup install --module "$module_path" hold-install-$step
+  report "setup: install failing at step $step of 4, undone, the folder as it was" undone $step
+done
+for step in 1 2 3 4 5; do
+  host hold-upgrade-$step Tolvan32.dll="$older" Tolvan33.dll="$engine" Ravix32.dll="$ravix"
+  hooks=(TOLVAN32_SETUP_TEST_HOLD=$step)
+  setup install --module "$module_path" hold-upgrade-$step
+  report "setup: upgrade failing at step $step of 5, undone, the folder as it was" undone $step
+done
+for step in 1 2 3; do
+  host hold-uninstall-$step Tolvan32.dll="$module" Tolvan33.dll="$engine" Ravix32.dll="$ravix"
+  hooks=(TOLVAN32_SETUP_TEST_HOLD=$step)
+  setup uninstall hold-uninstall-$step
+  report "setup: uninstall failing at step $step of 3, undone, the folder as it was" undone $step
+done
+# Another program's file appears where a step renames or copies to: it is
+# never replaced. Steps 1 and 2 are undone around it; at step 3 it takes
+# Tolvan32.dll while that name is free, so the engine cannot have its name
+# back: it stays whole as Tolvan33.dll and what is left to do is listed.
+# intruder_kept FILE STEP: the empty file is still there (then removed), and
+# the rest was undone.
+intruder_kept() { [ -f "$dir/$1" ] && [ ! -s "$dir/$1" ] && rm "$dir/$1" && undone "$2"; }
+for step in 1 2; do
+  host intrude-install-$step Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+  hooks=(TOLVAN32_SETUP_TEST_INTRUDE=$step)
+  setup install --module "$module_path" intrude-install-$step
+  intruder=$([ "$step" = 1 ] && echo Tolvan32.dll.setup-new || echo Tolvan33.dll)
+  report "setup: a file put where step $step goes is kept, the rest undone, the folder as it was" \
+    intruder_kept "$intruder" "$step"
+done
+host intrude-install-3 Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+hooks=(TOLVAN32_SETUP_TEST_INTRUDE=3)
+setup install --module "$module_path" intrude-install-3
+hooks=()
+report "setup: a file takes Tolvan32.dll between the renames: exit status 3, the steps left listed in order" \
+  bash -c '[ "$1" -eq 3 ] && diff <(sed -n "/^UNDO FAILED/,\$p" <<<"$2") - <<<"$3"' _ "$status" "$out" \
+  "UNDO FAILED: the folder is NOT as it was. Still to be done by hand, in this order:
+  rename intrude-install-3\\Tolvan33.dll back to intrude-install-3\\Tolvan32.dll
+  delete intrude-install-3\\Tolvan32.dll.setup-new"
+report "setup: ... the engine whole as Tolvan33.dll, the other file untouched" \
+  bash -c '[ -f "$1/Tolvan32.dll" ] && [ ! -s "$1/Tolvan32.dll" ] && cmp -s "$1/Tolvan33.dll" "$2"' _ "$dir" "$engine"
+
+host dry-run Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+setup install --module "$module_path" --dry-run dry-run
+report "setup: install --dry-run lists the four steps and changes nothing" \
+  bash -c '[ "$1" -eq 0 ] && [ "$(grep -c "^Step [1-4] of 4: " <<<"$2")" -eq 4 ] && ! grep -q "^  done" <<<"$2"' \
+  _ "$status" "$out"
+report "setup: ... the folder as it was" as_it_was
+
+# A module handed out on read-only media: the copy is installed writable, so
+# that it can be replaced and removed later.
+host read-only-source Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+cp "$module" "$setup_work/read-only-Tolvan32.dll"
+chmod a-w "$setup_work/read-only-Tolvan32.dll"
+setup install --module "$(windows_path "$setup_work/read-only-Tolvan32.dll")" read-only-source
+installed_writable() { [ "$status" -eq 0 ] && [[ $(stat -c %A "$dir/Tolvan32.dll") == ??w* ]]; }
+report "setup: a read-only module to install: installed writable" installed_writable
+setup uninstall read-only-source
+report "setup: ... and removed again" \
+  bash -c '[ "$1" -eq 0 ] && [ "$(ls "$2" | wc -l)" -eq 2 ] && cmp -s "$2/Tolvan32.dll" "$3"' _ "$status" "$dir" "$engine"
+
+setup frobnicate
+report "setup: unknown verb, exit status 2" test "$status" -eq 2
 
 # --- tolvan32-trace -------------------------------------------------------------
 logs=$work/logs

@@ -36,7 +36,8 @@ e2e_host() {
 
 # e2e_run SCENARIO ENGINE [NAME=VALUE...]: a fresh pair of log files, then
 # the scenario in its own process with the engine variant ("engine",
-# "engine-missing-entry" or "none") on the library search path.
+# "engine-missing-entry", "engine-is-module-copy" or "none") on the library
+# search path.
 e2e_run() {
   local scenario=$1 engine=$2
   shift 2

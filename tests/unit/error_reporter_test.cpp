@@ -60,6 +60,35 @@ TEST_F(ErrorReporterTest, MissingEngineReportsLibraryThenEntryOnEveryCall) {
   EXPECT_EQ(engine.CallCount(kDataDictionary_BeginTransaction), 2);
 }
 
+// Inside a copy of the module installed as Tolvan33.dll, loading the engine
+// gives the module itself: it must count as missing, never be called.
+TEST_F(ErrorReporterTest, ModuleLoadedAsItsOwnEngineCountsAsMissing) {
+  host::LoadModuleItselfAsEngine();
+  AttachTracing();
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  EXPECT_EQ(dictionary->BeginTransaction(), 0);
+  EXPECT_EQ(dictionary->GetTable("T"), nullptr);
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k001Box, k002Box, k001Box, k002Box}));
+  EXPECT_EQ(g_module.engineLibrary, nullptr);
+  EXPECT_EQ(g_module.entrySlots[kDataDictionary_BeginTransaction], nullptr);
+  EXPECT_EQ(host::EngineLoadCount(), 2) << "each call is one load attempt";
+  EXPECT_EQ(host::LibraryReleaseCount(), 2) << "every reference the load took is given back";
+  EXPECT_TRUE(host::OnlyOwnLibraryReleased());
+  std::string const errors =
+      " *** Error *** #001 (Library \" Tolvan33.dll \" not found)\r\n *** Error *** #002 (Entry in library not "
+      "found)\r\n";
+  EXPECT_EQ(MaskedLog(), errors + " ........ CDataDictionary::BeginTransaction(void) \r\n" + errors +
+                             " ........ CDataDictionary::GetTable(char const *) T \r\n");
+
+  // A real engine put in place later is loaded and kept, and nothing is
+  // given back any more.
+  engine.Install();
+  EXPECT_EQ(dictionary->BeginTransaction(), 1);
+  EXPECT_EQ(engine.CallCount(kDataDictionary_BeginTransaction), 1);
+  EXPECT_EQ(host::LibraryReleaseCount(), 0);
+}
+
 TEST_F(ErrorReporterTest, ErrorsReachTheLogsWithTracingOff) {
   host::SetEngineLibrary(nullptr, 0);
   Attach();

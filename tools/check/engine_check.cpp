@@ -38,6 +38,41 @@ bool NamesProxyModule(void const* versionResource, size_t size) {
   return false;
 }
 
+bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* version) {
+  // The root block: three 16-bit words, the key "VS_VERSION_INFO" in UTF-16
+  // with its terminating zero, padding to 32 bits, then the fixed part:
+  // signature, structure version, file version (most, least significant).
+  enum { kFixedPart = 40, kFixedSize = 52 };
+  uint32_t const kSignature = 0xfeef04bdu;
+  unsigned char const* const bytes = static_cast<unsigned char const*>(versionResource);
+  if (!bytes || size < kFixedPart + kFixedSize) return false;
+  auto const word = [bytes](size_t offset) {
+    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
+  };
+  uint32_t const valueLength = word(0) >> 16;
+  if (valueLength < kFixedSize || word(kFixedPart) != kSignature) return false;
+  version->high = word(kFixedPart + 8);
+  version->low = word(kFixedPart + 12);
+  return true;
+}
+
+int CompareFileVersions(FileVersion a, FileVersion b) {
+  if (a.high != b.high) return a.high < b.high ? -1 : 1;
+  if (a.low != b.low) return a.low < b.low ? -1 : 1;
+  return 0;
+}
+
+void PutFileVersion(Output& out, FileVersion version) {
+  PutNumber(out, version.high >> 16);
+  PutChar(out, '.');
+  PutNumber(out, version.high & 0xffff);
+  PutChar(out, '.');
+  PutNumber(out, version.low >> 16);
+  PutChar(out, '.');
+  PutNumber(out, version.low & 0xffff);
+}
+
 char const* LoadErrorText(unsigned long error) {
   switch (error) {
     case 2:

@@ -6,6 +6,7 @@
 #define TOLVAN_TOOLS_CHECK_ENGINE_CHECK_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "tools/common/tool_output.h"
 
@@ -51,6 +52,18 @@ bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entr
 // Whether a version resource's bytes hold the module's product name as the
 // UTF-16 text the resource stores.
 bool NamesProxyModule(void const* versionResource, size_t size);
+
+// The fixed file version of a version resource: 8.0.0.7 is {0x00080000, 7}.
+struct FileVersion {
+  uint32_t high;
+  uint32_t low;
+};
+// Reads it from the resource's bytes; false when they hold none.
+bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* version);
+// Negative, zero or positive as `a` is older than, the same as or newer than `b`.
+int CompareFileVersions(FileVersion a, FileVersion b);
+// "8.0.0.7"
+void PutFileVersion(Output& out, FileVersion version);
 
 // A short explanation of a load failure's system error number.
 char const* LoadErrorText(unsigned long error);

@@ -68,6 +68,7 @@ struct ProcessInformation {  // PROCESS_INFORMATION
 int __stdcall CreateProcessA(char const* application, char* commandLine, void* processSecurity, void* threadSecurity,
                              int inheritHandles, unsigned long flags, void* environment, char const* directory,
                              StartupInfoA* startup, ProcessInformation* information);
+void __stdcall Sleep(unsigned long milliseconds);
 
 }  // extern "C"
 

@@ -147,7 +147,9 @@ void ForgetCalls() {
 
 void PrintCoveredOperations() {
   printf("covered:");
-  if (GetModuleHandleA(kEngineFile)) {
+  // Only the stand-in engine keeps a journal (Tolvan33.dll may be a copy of the module).
+  void* const library = GetModuleHandleA(kEngineFile);
+  if (library && GetProcAddress(library, kEngineControlEntry)) {
     EngineControl const& engine = Engine();
     for (int op = 0; op < kOperationCount; ++op) {
       if (engine.calls[op]) printf(" %s", kOperationNames[op]);
@@ -308,12 +310,13 @@ bool SameNameIgnoringCase(char const* a, char const* b) {
   return *a == *b;
 }
 
-unsigned char* ModuleImage() { return static_cast<unsigned char*>(GetModuleHandleA(kModuleFile)); }
+unsigned char* ModuleImage(char const* file = kModuleFile) {
+  return static_cast<unsigned char*>(GetModuleHandleA(file));
+}
 
-// Replaces the address the module imports as `library`!`name` with
+// Replaces the address the module `image` imports as `library`!`name` with
 // `replacement`; returns the address it replaced (null if not imported).
-void* ReplaceImport(char const* library, char const* name, void* replacement) {
-  unsigned char* const image = ModuleImage();
+void* ReplaceImport(unsigned char* image, char const* library, char const* name, void* replacement) {
   if (!image) return nullptr;
   uint32_t const headers = Word32(image, 0x3c);
   uint32_t const optionalHeader = headers + 4 + 20;
@@ -343,14 +346,17 @@ void* ReplaceImport(char const* library, char const* name, void* replacement) {
 
 }  // namespace
 
-void RecordModuleImports() {
-  bool const boxes = ReplaceImport("user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox));
-  bool const owner = ReplaceImport("user32.dll", "GetActiveWindow", reinterpret_cast<void*>(&RecordActiveWindow));
+void RecordModuleImports(char const* moduleFile) {
+  unsigned char* const image = ModuleImage(moduleFile);
+  bool const boxes = ReplaceImport(image, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox));
+  bool const owner =
+      ReplaceImport(image, "user32.dll", "GetActiveWindow", reinterpret_cast<void*>(&RecordActiveWindow));
+  // Every module image imports the same operator delete.
   g_realDelete = reinterpret_cast<DeleteEntry>(
-      ReplaceImport("msvcrt.dll", "??3@YAXPAX@Z", reinterpret_cast<void*>(&RecordDelete)));
+      ReplaceImport(image, "msvcrt.dll", "??3@YAXPAX@Z", reinterpret_cast<void*>(&RecordDelete)));
   if (!boxes || !owner || !g_realDelete) {
-    printf("    FAIL cannot replace the module's imports (MessageBoxA %d, GetActiveWindow %d, delete %d)\n",
-           boxes, owner, g_realDelete != nullptr);
+    printf("    FAIL cannot replace the imports of %s (MessageBoxA %d, GetActiveWindow %d, delete %d)\n",
+           moduleFile, boxes, owner, g_realDelete != nullptr);
     exit(3);
   }
 }

@@ -146,7 +146,8 @@ size_t MaskedLogSize();
 
 // --- The module's imports, replaced by recorders ------------------------------------
 // Message boxes (the test machine has no display), their owner window and
-// the runtime's operator delete are replaced in Tolvan32.dll's import table.
+// the runtime's operator delete are replaced in the import table of
+// Tolvan32.dll, or of another loaded copy of the module.
 struct MessageBoxSeen {
   char text[256];
   char caption[64];
@@ -154,7 +155,7 @@ struct MessageBoxSeen {
   unsigned style;
   size_t maskedLogSize;  // how far the masked log was written when it showed
 };
-void RecordModuleImports();
+void RecordModuleImports(char const* moduleFile = "Tolvan32.dll");
 int MessageBoxCount();
 MessageBoxSeen const& MessageBoxAt(int index);
 // Runs `action` once, while the next message box is shown, as the box's own

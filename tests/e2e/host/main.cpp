@@ -3,12 +3,15 @@
 // process against the stand-in engine.
 //
 //   tolvan_e2e_host --list        one line per scenario: name, engine variant
-//                                 ("engine", "engine-missing-entry", "none")
+//                                 ("engine", "engine-missing-entry",
+//                                 "engine-is-module-copy", "none")
 //                                 and the environment, separated by tabs
 //   tolvan_e2e_host --operations  the names of all operations
 //   tolvan_e2e_host NAME          runs the scenario; ends with
 //                                 "result NAME: passed|failed (...)"
 //   tolvan_e2e_host --trace-writer PATH   the second process of concurrent-tracing
+//   tolvan_e2e_host --hold FILE   a running host for tolvan32-setup: keeps
+//                                 the Tolvan32.dll it loaded until FILE exists
 #include "tests/e2e/host/scenarios.h"
 
 namespace e2e {
@@ -28,6 +31,7 @@ struct Scenario {
 char const kEngine[] = "engine";
 char const kEngineMissingEntry[] = "engine-missing-entry";
 char const kNoEngine[] = "none";
+char const kEngineIsModuleCopy[] = "engine-is-module-copy";
 
 ExpectedOptions const kNoOptions = {0, 0, 0, 0};
 ExpectedOptions const kTraced = {1, 0, 0, 0};
@@ -57,6 +61,7 @@ Scenario const kScenarios[] = {
     {"engine-missing", kNoEngine, EngineMissing, kNoOptions, {}},
     {"engine-missing-traced", kNoEngine, EngineMissingTraced, kTraced, {"Tolvan32_Debug=1"}},
     {"entry-missing", kEngineMissingEntry, EntryMissing, kTraced, {"Tolvan32_Debug=1"}},
+    {"engine-is-module-copy", kEngineIsModuleCopy, EngineIsModuleCopy, kTraced, {"Tolvan32_Debug=1"}},
     {"thread-notifications", kEngine, ThreadNotifications, kTraced, {"Tolvan32_Debug=1"}},
     {"concurrent-tracing", kEngine, ConcurrentTracing, kTraced, {"Tolvan32_Debug=1"}},
     {"concurrent-escalations", kEngine, ConcurrentEscalations, kNoOptions, {}},
@@ -119,12 +124,20 @@ int Run(int argc, char** argv) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;
   }
+  if (argc == 3 && strcmp(argv[1], "--hold") == 0) {
+    printf("holding\n");
+    fflush(nullptr);
+    _iobuf* file;
+    while (!(file = fopen(argv[2], "rb"))) Sleep(100);
+    fclose(file);
+    return 0;
+  }
   if (argc == 2) {
     for (Scenario const& scenario : kScenarios) {
       if (strcmp(scenario.name, argv[1]) == 0) return RunScenario(scenario);
     }
   }
-  printf("usage: tolvan_e2e_host --list | --operations | SCENARIO\n");
+  printf("usage: tolvan_e2e_host --list | --operations | SCENARIO | --hold FILE\n");
   return 2;
 }
 

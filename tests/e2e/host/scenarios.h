@@ -37,6 +37,7 @@ void EngineExceptions();
 void ExceptionFromWorkingRecAddrDestructor();
 void EngineMissing();
 void EngineMissingTraced();
+void EngineIsModuleCopy();
 void EntryMissing();
 void OptionProbe();
 void ThreadNotifications();

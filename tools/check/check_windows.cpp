@@ -1,10 +1,12 @@
-// tolvan32-check: loads an engine library, the value-types library and the
-// module beside it, and reports which exported entries each of them has.
-// Libraries are only loaded and searched by name; no entry is ever called.
+// The check of tolvan32-setup: loads an engine library, the value-types
+// library and the module beside it, and reports which exported entries each
+// of them has. Libraries are only loaded and searched by name; no entry is
+// ever called.
+#include "tools/check/check_windows.h"
+
 #include "core/operations.h"
 #include "tools/check/engine_check.h"
 #include "tools/common/tool_crt.h"
-#include "tools/common/tool_platform.h"
 #include "tools/common/windows_api.h"
 
 namespace tolvan {
@@ -23,13 +25,6 @@ struct LoadedLibrary {
 
 bool HasEntry(void* context, char const* name) {
   return GetProcAddress(static_cast<LoadedLibrary*>(context)->handle, name) != nullptr;
-}
-
-bool HasDirectory(char const* path) {
-  for (char const* p = path; *p; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') return true;
-  }
-  return false;
 }
 
 // The folder part of a path, with its final separator; "" when there is none.
@@ -60,14 +55,12 @@ void Load(LoadedLibrary& library, char const* path) {
   }
 }
 
-VersionIdentity Identify(void* module) {
-  void* const resource = FindResourceA(module, reinterpret_cast<char const*>(kVersionResourceName),
-                                       reinterpret_cast<char const*>(kVersionResourceType));
-  if (!resource) return kVersionUnknown;
-  void* const loaded = LoadResource(module, resource);
-  void const* const bytes = loaded ? LockResource(loaded) : nullptr;
-  if (!bytes) return kVersionUnknown;
-  return NamesProxyModule(bytes, SizeofResource(module, resource)) ? kVersionProxyModule : kVersionOther;
+// The check's libraries are given back, so that the files can be renamed or
+// removed afterwards (tolvan32-setup undoes an installation the check found
+// incomplete).
+void Release(LoadedLibrary& library) {
+  if (library.handle) FreeLibrary(library.handle);
+  library.handle = nullptr;
 }
 
 LibraryProbe Probe(char const* title, LoadedLibrary& library) {
@@ -76,7 +69,7 @@ LibraryProbe Probe(char const* title, LoadedLibrary& library) {
   probe.requestedPath = library.requested;
   probe.loadedPath = library.handle ? library.loaded : nullptr;
   probe.loadError = library.error;
-  probe.identity = library.handle ? Identify(library.handle) : kVersionUnknown;
+  probe.identity = library.handle ? IdentifyLibrary(library.handle, nullptr) : kVersionUnknown;
   probe.context = &library;
   probe.hasEntry = &HasEntry;
   return probe;
@@ -88,39 +81,28 @@ LoadedLibrary g_module;
 char const* g_operationNames[kOperationCount];
 char const* g_operationTexts[kOperationCount];
 
-void Usage(Output& out) {
-  Put(out,
-      "usage: tolvan32-check [--all] [ENGINE]\n"
-      "  Loads ENGINE (default .\\Tolvan33.dll), the value-types library Ravix32.dll and the module\n"
-      "  Tolvan32.dll from the same folder, and lists the exported entries each of them lacks.\n"
-      "  --all  list every entry, present or missing\n"
-      "  Exit status: 0 when everything is present, 1 when something is missing, 2 on a usage error.\n");
-}
-
 }  // namespace
 
-int ToolMain(int argc, char** argv) {
-  Output& out = StandardOutput();
-  bool listAll = false;
-  char const* enginePath = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    char const* argument = argv[i];
-    if (strcmp(argument, "--all") == 0) {
-      listAll = true;
-    } else if (strcmp(argument, "--help") == 0 || strcmp(argument, "/?") == 0) {
-      Usage(out);
-      return 0;
-    } else if (argument[0] == '-' || enginePath) {
-      Usage(StandardError());
-      return 2;
-    } else {
-      enginePath = argument;
-    }
+bool HasDirectory(char const* path) {
+  for (char const* p = path; *p; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') return true;
   }
-  char defaultEngine[32];
-  CopyText(defaultEngine, sizeof defaultEngine, ".\\", 2, kEngineFileName);
-  if (!enginePath) enginePath = defaultEngine;
+  return false;
+}
 
+VersionIdentity IdentifyLibrary(void* library, FileVersion* version) {
+  void* const resource = FindResourceA(library, reinterpret_cast<char const*>(kVersionResourceName),
+                                       reinterpret_cast<char const*>(kVersionResourceType));
+  if (!resource) return kVersionUnknown;
+  void* const loaded = LoadResource(library, resource);
+  void const* const bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return kVersionUnknown;
+  unsigned long const size = SizeofResource(library, resource);
+  if (version && !ReadFileVersion(bytes, size, version)) *version = FileVersion();
+  return NamesProxyModule(bytes, size) ? kVersionProxyModule : kVersionOther;
+}
+
+int RunCheck(Output& out, char const* enginePath, bool listAll) {
   // A missing library is reported here, not in a system dialog.
   SetErrorMode(kFailCriticalErrors | kNoOpenFileErrorBox);
 
@@ -145,6 +127,10 @@ int ToolMain(int argc, char** argv) {
   good = ReportLibrary(out, Probe("Value-types library", g_valueTypes), valueTypes, kAnyIdentity, listAll) && good;
   good = ReportLibrary(out, Probe("Module", g_module), operations, kMustBeProxy, listAll) && good;
   Put(out, good ? "Result: complete\n" : "Result: INCOMPLETE\n");
+  // The module imports the value-types library: it goes first.
+  Release(g_module);
+  Release(g_valueTypes);
+  Release(g_engine);
   return good ? 0 : 1;
 }
 

@@ -1,0 +1,27 @@
+// The Windows side of the engine check, used by the verbs of tolvan32-setup.
+#ifndef TOLVAN_TOOLS_CHECK_CHECK_WINDOWS_H
+#define TOLVAN_TOOLS_CHECK_CHECK_WINDOWS_H
+
+#include "tools/check/engine_check.h"
+#include "tools/common/tool_output.h"
+
+namespace tolvan {
+namespace tools {
+
+// Loads the engine at `enginePath`, then Ravix32.dll and Tolvan32.dll from
+// its folder, prints the report and gives the libraries back. Returns 0 when
+// everything is present, 1 otherwise.
+int RunCheck(Output& out, char const* enginePath, bool listAll);
+
+// What a loaded library's version resource says (the library may be loaded
+// as a data file); its file version too when `version` is not null (zero
+// when it has none).
+VersionIdentity IdentifyLibrary(void* library, FileVersion* version);
+
+// Whether a path names a folder, so that the system does not search for it.
+bool HasDirectory(char const* path);
+
+}  // namespace tools
+}  // namespace tolvan
+
+#endif

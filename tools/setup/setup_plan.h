@@ -1,0 +1,106 @@
+// Installing and removing the module as a short list of steps, each of which
+// can be undone. The folder is examined first; the plan is made from what
+// was found alone, before anything is touched; the steps then run in order,
+// and when one fails the steps already done are undone in reverse order, so
+// that the folder is left with the same names and the same bytes as before.
+// The system's side (file operations, the check) comes in as SetupActions,
+// so that the same code runs against a simulated folder in the tests.
+#ifndef TOLVAN_TOOLS_SETUP_SETUP_PLAN_H
+#define TOLVAN_TOOLS_SETUP_SETUP_PLAN_H
+
+#include "tools/check/engine_check.h"
+#include "tools/common/tool_output.h"
+
+namespace tolvan {
+namespace tools {
+
+// The longest path the system's file functions take (MAX_PATH), and the
+// longest plan.
+enum { kSetupPathSize = 260, kMaxSetupSteps = 5 };
+
+// Exit statuses of install and uninstall (check keeps its own: 0 or 1).
+enum SetupStatus {
+  kSetupDone = 0,        // done, or nothing to do
+  kSetupNotDone = 1,     // refused, or failed and undone: the folder is as it was
+  kSetupUsage = 2,       // wrong command line
+  kSetupUndoFailed = 3,  // a step failed and undoing failed too: the folder is not as it was
+};
+
+// The names of the module on its way in and on its way out. The module to
+// install is copied in under a name of its own first: the copy is the step
+// that takes long and can fail half-way (a full disk, a network share), and
+// Tolvan32.dll is then missing only between two renames.
+extern char const kModuleIncomingFileName[];  // "Tolvan32.dll.setup-new"
+extern char const kModuleBackupFileName[];    // "Tolvan32.dll.setup-old"
+
+// What was found at one path.
+struct FileFacts {
+  bool present;
+  unsigned long readError;  // present, but it cannot be read as a library (the system's error), else 0
+  VersionIdentity identity;
+  FileVersion version;      // the module's file version
+  bool readOnly;
+  unsigned long lockError;  // why it cannot be opened for writing by this program alone, else 0
+};
+
+struct FolderFacts {
+  char const* folder;
+  unsigned long folderError;  // why the folder cannot be used (kNotAFolder: it is a file), else 0
+  FileFacts module;           // FOLDER\Tolvan32.dll, the engine before installation
+  FileFacts engine;           // FOLDER\Tolvan33.dll
+  FileFacts incoming;         // FOLDER\Tolvan32.dll.setup-new
+  FileFacts backup;           // FOLDER\Tolvan32.dll.setup-old
+  bool valueTypesFound;       // Ravix32.dll, in the folder or where the system's search finds it
+  char const* source;         // install: the module to install
+  FileFacts sourceFacts;
+};
+unsigned long const kNotAFolder = 0xffffffffu;
+
+enum StepKind { kStepRename, kStepCopy, kStepDelete, kStepCheck };
+
+struct SetupStep {
+  StepKind kind;
+  char from[kSetupPathSize];  // delete: the file; check: the engine
+  char to[kSetupPathSize];
+};
+
+struct SetupPlan {
+  int count;
+  SetupStep steps[kMaxSetupSteps];
+};
+
+// `folder` and `name` joined by a backslash unless the folder ends in one.
+// False (and an empty path) when the result does not fit: a path cut short
+// could name another file.
+bool JoinPath(char* path, size_t size, char const* folder, char const* name);
+
+enum PlanOutcome { kPlanRun, kPlanNothingToDo, kPlanRefused };
+
+// Decide from the facts alone, print what was found and, when refusing,
+// which file is in the way and why. `putError` prints a system error's text.
+typedef void (*PutSystemError)(Output& out, unsigned long error);
+PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError putError, SetupPlan& plan);
+PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError putError, SetupPlan& plan);
+
+// The system's side. The file operations return 0 or the system's error;
+// none of them ever replaces an existing file.
+struct SetupActions {
+  void* context;
+  unsigned long (*rename)(void* context, char const* from, char const* to);
+  unsigned long (*copy)(void* context, char const* from, char const* to);
+  unsigned long (*remove)(void* context, char const* path);
+  bool (*check)(void* context, Output& out, char const* enginePath);  // prints the report; true when complete
+  PutSystemError putError;
+  // Around each step (for the tests' obstructions); may be null.
+  void (*beforeStep)(void* context, int number, SetupStep const& step);
+  void (*afterStep)(void* context, int number, SetupStep const& step);
+};
+
+// Runs the steps (or, with `dryRun`, only lists them); undoes them in
+// reverse order after a failure. Returns a SetupStatus.
+int RunPlan(Output& out, SetupPlan const& plan, SetupActions const& actions, bool dryRun);
+
+}  // namespace tools
+}  // namespace tolvan
+
+#endif

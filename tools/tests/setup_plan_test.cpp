@@ -1,0 +1,165 @@
+// tolvan32-setup's decisions from what it found in a folder, and the pieces
+// they rest on. The tools stage runs the tool itself under Wine: the
+// installation road, the usual refusals and a failure at every step; here
+// are the refusals it does not arrange.
+#include "tools/setup/setup_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace tolvan {
+namespace tools {
+namespace {
+
+std::string const kFolder = "C:\\Host";
+std::string const kModule = kFolder + "\\Tolvan32.dll";
+std::string const kEngine = kFolder + "\\Tolvan33.dll";
+std::string const kIncoming = kFolder + "\\Tolvan32.dll.setup-new";
+std::string const kBackup = kFolder + "\\Tolvan32.dll.setup-old";
+std::string const kSource = "D:\\Dist\\Tolvan32.dll";
+
+FileVersion const kOlder = {0x00080000, 6};
+FileVersion const kCurrent = {0x00080000, 7};
+
+FileFacts Library(VersionIdentity identity, FileVersion version = FileVersion()) {
+  FileFacts facts = {};
+  facts.present = true;
+  facts.identity = identity;
+  facts.version = version;
+  return facts;
+}
+
+// A host folder before installation: the engine as Tolvan32.dll.
+FolderFacts Fresh() {
+  FolderFacts facts = {};
+  facts.folder = kFolder.c_str();
+  facts.module = Library(kVersionOther);
+  facts.valueTypesFound = true;
+  facts.source = kSource.c_str();
+  facts.sourceFacts = Library(kVersionProxyModule, kCurrent);
+  return facts;
+}
+
+FolderFacts Installed(FileVersion version = kCurrent) {
+  FolderFacts facts = Fresh();
+  facts.module = Library(kVersionProxyModule, version);
+  facts.engine = Library(kVersionOther);
+  return facts;
+}
+
+void PutErrorNumber(Output& out, unsigned long error) {
+  Put(out, "error ");
+  PutNumber(out, error);
+}
+
+void Append(void* context, char const* data, size_t length) {
+  static_cast<std::string*>(context)->append(data, length);
+}
+
+struct Printed {
+  Printed() {
+    out.sink = &Append;
+    out.context = &text;
+    out.used = 0;
+  }
+  std::string const& Text() {
+    Flush(out);
+    return text;
+  }
+  std::string text;
+  Output out;
+};
+
+typedef PlanOutcome (*Planner)(Output&, FolderFacts const&, PutSystemError, SetupPlan&);
+
+struct Refusal {
+  char const* what;
+  Planner planner;
+  std::function<void(FolderFacts&)> arrange;
+  std::string refused;  // "REFUSED: PATH: REASON" begins with this
+};
+
+TEST(SetupPlanTest, RefusalsNameTheFileAndTheReason) {
+  Refusal const refusals[] = {
+      {"folder is a file", PlanUninstall, [](FolderFacts& f) { f.folderError = kNotAFolder; },
+       kFolder + ": it is not a folder"},
+      {"no module to install", PlanInstall, [](FolderFacts& f) { f.sourceFacts = FileFacts(); },
+       kSource + ": the module to install was not found"},
+      {"no Tolvan32.dll", PlanInstall, [](FolderFacts& f) { f.module = FileFacts(); },
+       kModule + ": it is missing: there is no engine here"},
+      {"Tolvan32.dll unreadable", PlanInstall, [](FolderFacts& f) { f.module.readError = 193; },
+       kModule + ": it cannot be read as a library: error 193"},
+      {"leftover incoming copy", PlanInstall, [](FolderFacts& f) { f.incoming = Library(kVersionProxyModule); },
+       kIncoming + ": it is in the way"},
+      {"upgrade of a module in use", PlanInstall,
+       [](FolderFacts& f) {
+         f = Installed(kOlder);
+         f.module.lockError = 32;
+       },
+       kModule + ": it cannot be changed: error 32 - is the host application running?"},
+      {"upgrade over a leftover backup", PlanInstall,
+       [](FolderFacts& f) {
+         f = Installed(kOlder);
+         f.backup = Library(kVersionOther);
+       },
+       kBackup + ": it is in the way"},
+      {"uninstall with the engine read-only", PlanUninstall,
+       [](FolderFacts& f) {
+         f = Installed();
+         f.engine.readOnly = true;
+       },
+       kEngine + ": it is read-only"},
+      {"uninstall beside an unknown Tolvan33.dll", PlanUninstall,
+       [](FolderFacts& f) { f.engine = Library(kVersionOther); }, kModule + ": it is not the module"},
+  };
+  for (Refusal const& refusal : refusals) {
+    FolderFacts facts = Fresh();
+    refusal.arrange(facts);
+    Printed printed;
+    SetupPlan plan;
+    EXPECT_EQ(refusal.planner(printed.out, facts, &PutErrorNumber, plan), kPlanRefused) << refusal.what;
+    EXPECT_EQ(plan.count, 0) << refusal.what;
+    EXPECT_NE(printed.Text().find("REFUSED: " + refusal.refused), std::string::npos)
+        << refusal.what << "\n" << printed.Text();
+  }
+}
+
+TEST(SetupPlanTest, PathsThatDoNotFitAreNeverCutShort) {
+  char path[18];
+  EXPECT_TRUE(JoinPath(path, sizeof path, "C:\\H", "Tolvan32.dll"));
+  EXPECT_STREQ(path, "C:\\H\\Tolvan32.dll");
+  EXPECT_FALSE(JoinPath(path, sizeof path, "C:\\Ho", "Tolvan32.dll"));
+  EXPECT_STREQ(path, "");
+  EXPECT_TRUE(JoinPath(path, sizeof path, "C:\\", "Tolvan32.dll"));
+  EXPECT_STREQ(path, "C:\\Tolvan32.dll");
+  EXPECT_TRUE(JoinPath(path, sizeof path, "", "Tolvan32.dll"));
+  EXPECT_STREQ(path, "Tolvan32.dll");
+}
+
+TEST(SetupPlanTest, FileVersionsAreReadFromTheFixedPartOfTheResource) {
+  // "VS_VERSION_INFO" root block: 3 words, the key in UTF-16, padding, then
+  // the fixed part (signature, structure version, file version).
+  unsigned char resource[96] = {};
+  resource[2] = 52;  // value length
+  char const key[] = "VS_VERSION_INFO";
+  for (size_t i = 0; i < sizeof key; ++i) resource[6 + 2 * i] = static_cast<unsigned char>(key[i]);
+  unsigned char const fixed[] = {0xbd, 0x04, 0xef, 0xfe, 0, 0, 1, 0, 0, 0, 8, 0, 7, 0, 0, 0};
+  memcpy(resource + 40, fixed, sizeof fixed);
+  FileVersion version = {};
+  ASSERT_TRUE(ReadFileVersion(resource, sizeof resource, &version));
+  EXPECT_EQ(CompareFileVersions(version, kCurrent), 0);
+  EXPECT_LT(CompareFileVersions(kOlder, version), 0);
+  EXPECT_GT(CompareFileVersions({0x00090000, 0}, version), 0);
+  Printed printed;
+  PutFileVersion(printed.out, version);
+  EXPECT_EQ(printed.Text(), "8.0.0.7");
+  resource[40] = 0;
+  EXPECT_FALSE(ReadFileVersion(resource, sizeof resource, &version)) << "no signature, no version";
+  EXPECT_FALSE(ReadFileVersion(resource, 60, &version)) << "cut short";
+}
+
+}  // namespace
+}  // namespace tools
+}  // namespace tolvan
