@@ -381,6 +381,17 @@ bool InsideModule(void const* address) {
   return at >= image && at < image + sizeOfImage;
 }
 
+void RunOnThreads(ThreadStart start, void* const* arguments, int count) {
+  enum { kMostThreads = 16 };
+  void* threads[kMostThreads] = {};
+  if (!Expect(count <= kMostThreads, "at most %d threads at once", kMostThreads)) return;
+  for (int t = 0; t < count; ++t) threads[t] = CreateThread(nullptr, 0, start, arguments[t], 0, nullptr);
+  for (int t = 0; t < count; ++t) {
+    Expect(threads[t] && WaitForSingleObject(threads[t], 0xffffffffu) == 0, "thread %d is started and ends", t + 1);
+    if (threads[t]) CloseHandle(threads[t]);
+  }
+}
+
 void EnvironmentValue(char const* name, char* buffer, unsigned long size) {
   buffer[0] = '\0';
   unsigned long const length = GetEnvironmentVariableA(name, buffer, size);

@@ -197,6 +197,13 @@ struct StringValue {
   CString& get() { return *reinterpret_cast<CString*>(this); }
 };
 
+// --- Threads ------------------------------------------------------------------------------
+typedef unsigned long(__stdcall* ThreadStart)(void*);
+// Starts one thread per argument, all running `start`, and waits until every
+// one has ended.
+void RunOnThreads(ThreadStart start, void* const* arguments, int count);
+inline void RunOnThread(ThreadStart start, void* argument) { RunOnThreads(start, &argument, 1); }
+
 // Reads an environment variable of this process ("" when absent).
 void EnvironmentValue(char const* name, char* buffer, unsigned long size);
 

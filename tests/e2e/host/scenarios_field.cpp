@@ -180,16 +180,11 @@ void ConcurrentEscalations() {
     packers[t].table->OpenAccess(kShareModeShared, kSafetyNormal);
   }
   Engine().journalOff = 1;
-  void* threads[kPackingThreads];
-  for (int t = 0; t < kPackingThreads; ++t) {
-    threads[t] = CreateThread(nullptr, 0, &PackRepeatedly, &packers[t], 0, nullptr);
-  }
+  void* arguments[kPackingThreads];
+  for (int t = 0; t < kPackingThreads; ++t) arguments[t] = &packers[t];
+  RunOnThreads(&PackRepeatedly, arguments, kPackingThreads);
   int packs = 0;
-  for (int t = 0; t < kPackingThreads; ++t) {
-    Expect(threads[t] && WaitForSingleObject(threads[t], kForever) == 0, "a packing thread ends");
-    CloseHandle(threads[t]);
-    packs += packers[t].packs;
-  }
+  for (Packer const& packer : packers) packs += packer.packs;
   int const total = kPackingThreads * kPacksPerThread;
   Expect(packs == total, "every Pack returns the engine's result");
   Expect(Engine().calls[kTable_Pack] == total, "every Pack reached the engine");

@@ -74,15 +74,6 @@ unsigned long __stdcall AskWhetherOpen(void* table) {
   return 0;
 }
 
-// Starts a thread, lets it run to its end and waits for it: the module sees
-// a thread attach and a thread detach around the thread's calls.
-void RunOnThread(unsigned long(__stdcall* start)(void*), void* argument) {
-  void* const thread = CreateThread(nullptr, 0, start, argument, 0, nullptr);
-  if (!Expect(thread != nullptr, "a thread is started")) return;
-  Expect(WaitForSingleObject(thread, 0xffffffffu) == 0, "the thread ends");
-  CloseHandle(thread);
-}
-
 }  // namespace
 
 // Threads the host starts and ends change nothing in the module: a call on
