@@ -18,22 +18,22 @@ class OperationFormsTest : public ::testing::Test {
 TEST_F(OperationFormsTest, EveryOperationIsFoundByItsOwnSignatureText) {
   for (int op = 0; op < kOperationCount; ++op) {
     std::string const text = SignatureText(static_cast<OperationId>(op));
-    EXPECT_EQ(FindSignature(forms, text.c_str(), text.size()), op) << text;
+    EXPECT_EQ(FindSignature(forms, text), op) << text;
     std::string const withArguments = text + " 1 2";
-    EXPECT_EQ(FindSignature(forms, withArguments.c_str(), withArguments.size()), op) << text;
+    EXPECT_EQ(FindSignature(forms, withArguments), op) << text;
   }
 }
 
 TEST_F(OperationFormsTest, NearMissesOfASignatureAreNotFound) {
-  EXPECT_EQ(FindSignature(forms, "CTable::Pack(void)x", 19), -1);
-  EXPECT_EQ(FindSignature(forms, "CTable::Pack(voi)", 17), -1);
-  EXPECT_EQ(FindSignature(forms, "CTable::Pack(void", 17), -1);
-  EXPECT_EQ(FindSignature(forms, "ctable::Pack(void)", 18), -1);
+  EXPECT_EQ(FindSignature(forms, "CTable::Pack(void)x"), -1);
+  EXPECT_EQ(FindSignature(forms, "CTable::Pack(voi)"), -1);
+  EXPECT_EQ(FindSignature(forms, "CTable::Pack(void"), -1);
+  EXPECT_EQ(FindSignature(forms, "ctable::Pack(void)"), -1);
   // The constructor's text really ends in "))": one ")" is not it.
   std::string const constructor = "CStoreObj::CStoreObj(class CTable *,class CIndex *) a b";
-  EXPECT_EQ(FindSignature(forms, constructor.c_str(), constructor.size()), -1);
+  EXPECT_EQ(FindSignature(forms, constructor), -1);
   std::string const exact = "CStoreObj::CStoreObj(class CTable *,class CIndex *)) a b";
-  EXPECT_EQ(FindSignature(forms, exact.c_str(), exact.size()), kStoreObj_Construct);
+  EXPECT_EQ(FindSignature(forms, exact), kStoreObj_Construct);
 }
 
 TEST_F(OperationFormsTest, ResultRecordsFollowTheDeclaredResultTypes) {
@@ -73,7 +73,7 @@ TEST_F(OperationFormsTest, StateItemsFollowTheClass) {
 TEST_F(OperationFormsTest, ArgumentItemsFollowTheParameterList) {
   auto kinds = [&](OperationId op) {
     std::string text;
-    for (int i = 0; i < Form(op).argumentCount; ++i) text += "IPTRC"[Form(op).arguments[i]];
+    for (ItemKind const kind : Form(op).arguments) text += "IPTRC"[kind];
     return text;
   };
   EXPECT_EQ(kinds(kTable_OpenAccess), "II");

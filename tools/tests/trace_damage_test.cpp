@@ -170,18 +170,19 @@ TEST_F(DamagedTraceTest, ARunThatEndedMidCallIsFollowedByTheNextRun) {
   EXPECT_EQ(records[1].outcome, kReopenedShared);
 }
 
-TEST_F(DamagedTraceTest, OverlongLinesAreCutAndReported) {
+TEST_F(DamagedTraceTest, LongLinesAreReadWholeAndUnreadableOnesKeptShort) {
   std::string const longText(200000, 'x');
   std::string log = " 00a41230 CDataDictionary::Open(char const *) " + longText + " \r\n" +
-                    std::string(16, ' ') + "1 \r\n" + " 00a41230 CDataDictionary::OpenEmpty(void) \r\n" +
-                    std::string(16, ' ') + "1 \r\n";
+                    std::string(16, ' ') + "1 \r\n" + longText + "\r\n" +
+                    " 00a41230 CDataDictionary::OpenEmpty(void) \r\n" + std::string(16, ' ') + "1 \r\n";
   std::vector<TestNode> records = ReadRecords(log);
   ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].kind, kBadNode);
-  EXPECT_EQ(records[0].problem, "line too long");
-  EXPECT_LE(records[0].text.size(), kMaxKeptText);
+  EXPECT_EQ(records[0].op, kDataDictionary_Open);
+  EXPECT_EQ(records[0].status, kCompleted);
+  EXPECT_EQ(records[0].arguments, longText);
   EXPECT_EQ(records[1].kind, kBadNode);
-  EXPECT_EQ(records[1].line, 2u);
+  EXPECT_EQ(records[1].line, 3u);
+  EXPECT_EQ(records[1].text.size(), kMaxKeptText);
   EXPECT_EQ(records[2].op, kDataDictionary_OpenEmpty);
   EXPECT_EQ(records[2].status, kCompleted);
 }

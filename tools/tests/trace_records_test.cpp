@@ -221,12 +221,12 @@ TEST_F(ModuleTraceTest, SingleLineRecordsStandAlone) {
 
   ArgumentItems items;
   std::string const exchange = records[0].arguments;
-  ASSERT_TRUE(SplitArguments(Forms().forms[kStoreObj_FX_String_ByName], Span{exchange.data(), exchange.size()}, items));
-  EXPECT_EQ(std::string(items.items[0].data, items.items[0].length), "NAME");
-  EXPECT_EQ(std::string(items.items[1].data, items.items[1].length), "Ivan Petrov");
+  ASSERT_TRUE(SplitArguments(Forms().forms[kStoreObj_FX_String_ByName], exchange, items));
+  EXPECT_EQ(std::string(items.items[0]), "NAME");
+  EXPECT_EQ(std::string(items.items[1]), "Ivan Petrov");
   std::string const character = records[2].arguments;
-  ASSERT_TRUE(SplitArguments(Forms().forms[kStoreObj_FX_Char_ByNumber], Span{character.data(), character.size()}, items));
-  EXPECT_EQ(std::string(items.items[1].data, items.items[1].length), " ");
+  ASSERT_TRUE(SplitArguments(Forms().forms[kStoreObj_FX_Char_ByNumber], character, items));
+  EXPECT_EQ(std::string(items.items[1]), " ");
 }
 
 TEST_F(ModuleTraceTest, FieldLookUpsAtTraceLevelTwo) {

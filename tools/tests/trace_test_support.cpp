@@ -16,33 +16,18 @@ TestNode Convert(Record const& record, int index) {
   out.entryMissing = node.entryMissing;
   out.line = node.line;
   out.resultLine = node.resultLine;
-  auto text = [&](TextRef ref) {
-    Span const span = TextOf(record, ref);
-    return std::string(span.data, span.length);
-  };
+  auto text = [&](TextRef ref) { return std::string(record.TextOf(ref)); };
   out.object = text(node.object);
   out.arguments = text(node.arguments);
   out.result = text(node.result);
   out.text = text(node.text);
-  out.problem = node.problem ? node.problem : "";
+  out.problem = node.problem;
   out.errorNumber = node.errorNumber;
   out.outcome = OutcomeOf(Forms(), record, index);
   for (int child = node.firstChild; child >= 0; child = record.nodes[child].nextSibling) {
     out.children.push_back(Convert(record, child));
   }
   return out;
-}
-
-void Collect(void* context, Record const& record) {
-  static_cast<std::vector<TestNode>*>(context)->push_back(Convert(record, 0));
-}
-
-struct SummaryContext {
-  Summary* summary;
-};
-
-void Count(void* context, Record const& record) {
-  CountRecord(*static_cast<SummaryContext*>(context)->summary, Forms(), record);
 }
 
 }  // namespace
@@ -56,25 +41,23 @@ OperationForms const& Forms() {
   return *forms;
 }
 
-void ForEachRecord(std::string const& log, void (*handle)(void* context, Record const& record), void* context) {
-  auto assembler = std::make_unique<Assembler>();
-  auto reader = std::make_unique<LineReader>();
-  StartAssembly(*assembler, Forms(), handle, context);
-  ReadTraceText(log.data(), log.size(), *reader, *assembler);
-  FinishAssembly(*assembler);
+void ForEachRecord(std::string const& log, std::function<void(Record const&)> const& handle) {
+  RecordAssembler assembler(Forms(), handle);
+  LineReader reader(
+      [&](uint64_t number, std::string_view text, LineEnding ending) { assembler.AddLine(number, text, ending); });
+  reader.ReadText(log);
+  assembler.Finish();
 }
 
 std::vector<TestNode> ReadRecords(std::string const& log) {
   std::vector<TestNode> records;
-  ForEachRecord(log, &Collect, &records);
+  ForEachRecord(log, [&](Record const& record) { records.push_back(Convert(record, 0)); });
   return records;
 }
 
 std::unique_ptr<Summary> Summarise(std::string const& log) {
   auto summary = std::make_unique<Summary>();
-  ResetSummary(*summary);
-  SummaryContext context{summary.get()};
-  ForEachRecord(log, &Count, &context);
+  ForEachRecord(log, [&](Record const& record) { CountRecord(*summary, Forms(), record); });
   return summary;
 }
 

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ std::vector<TestNode> ReadRecords(std::string const& log);
 // The figures of the log.
 std::unique_ptr<Summary> Summarise(std::string const& log);
 // Runs `handle` on each record of the log.
-void ForEachRecord(std::string const& log, void (*handle)(void* context, Record const& record), void* context);
+void ForEachRecord(std::string const& log, std::function<void(Record const&)> const& handle);
 
 // The log with every CR LF turned into LF.
 std::string WithoutCarriageReturns(std::string const& log);

@@ -5,8 +5,11 @@
 #ifndef TOLVAN_TOOLS_TRACE_OPERATION_FORMS_H
 #define TOLVAN_TOOLS_TRACE_OPERATION_FORMS_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/operations.h"
 
@@ -37,41 +40,35 @@ enum StateForm : uint8_t {
   kStoreThreeWords,  // "(" word ":" word ":" word ")"
 };
 
-enum { kMaxArguments = 8 };
-
 struct OperationForm {
-  char const* signature;  // the readable signature text
-  size_t signatureLength;
-  size_t keyLength;  // up to and including the first ")"
-  char const* decorated;
-  size_t classLength;   // "CTable" in "CTable::OpenAccess(...)"
-  size_t methodStart;   // offset of "OpenAccess"
-  size_t methodLength;
-  ItemKind arguments[kMaxArguments];
-  int argumentCount;
-  ResultForm result;
-  StateForm state;
-  bool exchange;  // a field-exchange line: one line, values after the selector
-  bool valid;     // the texts could be read
+  std::string_view signature;  // the readable signature text
+  std::string_view key;        // the signature up to and including the first ")"
+  std::string_view decorated;
+  std::string_view className;  // "CTable" in "CTable::OpenAccess(...)"
+  std::string_view method;     // "OpenAccess"
+  std::vector<ItemKind> arguments;
+  ResultForm result = kNoResultRecord;
+  StateForm state = kNoState;
+  bool exchange = false;  // a field-exchange line: one line, values after the selector
+  bool valid = false;     // the texts could be read
 };
 
 struct OperationForms {
-  OperationForm forms[kOperationCount];
-  // Look-up of a signature text by its beginning up to the first ")".
-  int16_t slots[512];
+  std::vector<OperationForm> forms;  // indexed by OperationId
+  std::unordered_map<std::string_view, int> byKey;
 };
 
 // Fills `forms` from the operation table. Returns false if an operation's
 // texts could not be read (which a test guards against).
 bool BuildOperationForms(OperationForms& forms);
 
-// The operation whose signature text stands at `text`, followed by a space
-// or the end of the text; -1 when none does.
-int FindSignature(OperationForms const& forms, char const* text, size_t length);
+// The operation whose signature text stands at the start of `text`, followed
+// by a space or the end of the text; -1 when none does.
+int FindSignature(OperationForms const& forms, std::string_view text);
 
 // Whether `name` names this operation: its signature text, its decorated
 // name, "Class::Method" or "Method".
-bool OperationNamed(OperationForm const& form, char const* name);
+bool OperationNamed(OperationForm const& form, std::string_view name);
 
 }  // namespace tools
 }  // namespace tolvan

@@ -1,33 +1,42 @@
-// Reads a trace log from start to end in fixed-size pieces and hands each
-// line to the assembler: one pass, the same memory for any length of log.
+// Reads a trace log from start to end in pieces and hands on each line: one
+// pass, memory bounded by the longest line, whatever the length of the log.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_INPUT_H
 #define TOLVAN_TOOLS_TRACE_TRACE_INPUT_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
 
 #include "tools/trace/trace_records.h"
 
 namespace tolvan {
 namespace tools {
 
-enum { kReadSize = 1 << 20, kMaxLineLength = 1 << 16 };
+class LineReader {
+ public:
+  // Each line without its line end (CR LF or LF), numbered from 1.
+  using LineSink = std::function<void(uint64_t number, std::string_view text, LineEnding ending)>;
+  explicit LineReader(LineSink sink) : sink_(std::move(sink)) {}
 
-struct LineReader {
-  uint64_t lines;
-  uint64_t bytes;
-  size_t carryLength;
-  bool carryOverlong;
-  char carry[kMaxLineLength];
-  char chunk[kReadSize];
+  // Every line of the open input. Returns false when reading failed.
+  bool ReadAll(int handle);
+  // The same for a log already in memory (the tests use it).
+  void ReadText(std::string_view text);
+
+  uint64_t lines() const { return lines_; }
+  uint64_t bytes() const { return bytes_; }
+
+ private:
+  void Deliver(std::string_view text, LineEnding ending);
+  void ReadPiece(std::string_view piece);
+  void ReadEnd();
+
+  LineSink sink_;
+  uint64_t lines_ = 0;
+  uint64_t bytes_ = 0;
+  std::string carry_;  // the start of a line that the next piece ends
 };
-
-// Feeds every line of the open input to the assembler (without finishing
-// it). Returns false when reading failed.
-bool ReadTrace(int handle, LineReader& reader, Assembler& assembler);
-
-// The same for a log already in memory (the tests use it).
-void ReadTraceText(char const* text, size_t length, LineReader& reader, Assembler& assembler);
 
 }  // namespace tools
 }  // namespace tolvan

@@ -1,23 +1,20 @@
 #include "tools/trace/trace_line.h"
 
-#include "tools/common/tool_crt.h"
-
 namespace tolvan {
 namespace tools {
 
 namespace {
 
-char const kErrorPrefix[] = " *** Error *** #";
-size_t const kResultIndent = 16;  // separator, the 14-space item, separator
+std::string_view const kErrorPrefix = " *** Error *** #";
+std::string_view const kResultIndent = "                ";  // separator, the 14-space item, separator
 size_t const kMaxPointerDigits = 16;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsRealItem(Span item) {
-  if (item.length == 0) return false;
+bool IsRealItem(std::string_view item) {
+  if (item.empty()) return false;
   bool digit = false;
-  for (size_t i = 0; i < item.length; ++i) {
-    char const c = item.data[i];
+  for (char const c : item) {
     if (IsDigit(c)) {
       digit = true;
     } else if (!(c == '.' || c == '-' || c == '+' || c == 'e' || c == 'i' || c == 'n' || c == 'f' || c == 'a')) {
@@ -25,10 +22,10 @@ bool IsRealItem(Span item) {
     }
   }
   // "inf", "-inf" and "nan" are the only forms without a digit.
-  return digit || SpanEquals(item, "inf") || SpanEquals(item, "-inf") || SpanEquals(item, "nan");
+  return digit || item == "inf" || item == "-inf" || item == "nan";
 }
 
-bool ValidItem(ItemKind kind, Span item) {
+bool ValidItem(ItemKind kind, std::string_view item) {
   switch (kind) {
     case kIntegerItem:
       return IsIntegerItem(item);
@@ -37,260 +34,221 @@ bool ValidItem(ItemKind kind, Span item) {
     case kRealItem:
       return IsRealItem(item);
     case kCharItem:
-      return item.length == 1 || SpanEquals(item, "EMPTY");
+      return item.size() == 1 || item == "EMPTY";
     case kTextItem:
-      return item.length > 0;
+      return !item.empty();
   }
   return false;
 }
 
-Span Sub(Span span, size_t start, size_t end) { return Span{span.data + start, end - start}; }
+std::string_view Sub(std::string_view text, size_t start, size_t end) { return text.substr(start, end - start); }
 
 // The length of the item of this kind that starts at `position` (for a
 // character item: one byte, or "EMPTY" for the zero character).
-size_t ItemLengthFrom(ItemKind kind, Span text, size_t position) {
-  size_t const rest = text.length - position;
+size_t ItemLengthFrom(ItemKind kind, std::string_view text, size_t position) {
+  std::string_view const rest = text.substr(position);
   if (kind == kCharItem) {
-    bool const empty = rest >= 5 && memcmp(text.data + position, "EMPTY", 5) == 0 &&
-                       (rest == 5 || text.data[position + 5] == ' ');
-    return empty ? 5 : (rest ? 1 : 0);
+    bool const empty = rest.substr(0, 5) == "EMPTY" && (rest.size() == 5 || rest[5] == ' ');
+    return empty ? 5 : (rest.empty() ? 0 : 1);
   }
-  size_t length = 0;
-  while (length < rest && text.data[position + length] != ' ') ++length;
-  return length;
+  return std::min(rest.find(' '), rest.size());
 }
 
 // The length of the item of this kind that ends at `end`.
-size_t ItemLengthTo(ItemKind kind, Span text, size_t end) {
+size_t ItemLengthTo(ItemKind kind, std::string_view text, size_t end) {
+  std::string_view const before = text.substr(0, end);
   if (kind == kCharItem) {
-    bool const empty = end >= 5 && memcmp(text.data + end - 5, "EMPTY", 5) == 0 &&
-                       (end == 5 || text.data[end - 6] == ' ');
+    bool const empty = end >= 5 && before.substr(end - 5) == "EMPTY" && (end == 5 || before[end - 6] == ' ');
     return empty ? 5 : (end ? 1 : 0);
   }
-  size_t length = 0;
-  while (length < end && text.data[end - 1 - length] != ' ') ++length;
-  return length;
+  size_t const space = before.rfind(' ');
+  return space == std::string_view::npos ? end : end - space - 1;
 }
 
 // Takes "( w )" or "( w : w : w )" from the end of `body`; `rest` is what
 // stands before it, without its separator.
-bool TakeState(Span body, int words, Span* state, Span& rest) {
-  size_t end = body.length;
-  auto takeToken = [&](Span& token) {
-    size_t length = 0;
-    while (length < end && body.data[end - 1 - length] != ' ') ++length;
+bool TakeState(std::string_view body, int words, std::string_view* state, std::string_view& rest) {
+  size_t end = body.size();
+  auto takeToken = [&](std::string_view& token) {
+    size_t const length = ItemLengthTo(kIntegerItem, body, end);
     if (length == 0) return false;
     token = Sub(body, end - length, end);
     end -= length;
     return true;
   };
   auto takeSeparator = [&]() {
-    if (end == 0 || body.data[end - 1] != ' ') return false;
+    if (end == 0 || body[end - 1] != ' ') return false;
     --end;
     return true;
   };
-  Span token;
-  if (!takeToken(token) || !SpanEquals(token, ")")) return false;
+  std::string_view token;
+  if (!takeToken(token) || token != ")") return false;
   for (int i = words - 1; i >= 0; --i) {
     if (!takeSeparator() || !takeToken(state[i]) || !IsIntegerItem(state[i])) return false;
-    if (i > 0 && !(takeSeparator() && takeToken(token) && SpanEquals(token, ":"))) return false;
+    if (i > 0 && !(takeSeparator() && takeToken(token) && token == ":")) return false;
   }
-  if (!takeSeparator() || !takeToken(token) || !SpanEquals(token, "(")) return false;
+  if (!takeSeparator() || !takeToken(token) || token != "(") return false;
   if (end > 0 && !takeSeparator()) return false;
-  rest = Sub(body, 0, end);
+  rest = body.substr(0, end);
   return true;
 }
 
-bool TakeField(Span rest, ResultItems& items) {
-  if (SpanEquals(rest, "[ NULL ]")) {
+bool TakeField(std::string_view rest, ResultItems& items) {
+  if (rest == "[ NULL ]") {
     items.nullField = true;
     return true;
   }
-  if (rest.length < 9 || memcmp(rest.data, "[ ", 2) != 0 || memcmp(rest.data + rest.length - 2, " ]", 2) != 0) {
-    return false;
-  }
-  Span inner = Sub(rest, 2, rest.length - 2);
-  size_t end = inner.length;
+  if (rest.size() < 9 || rest.substr(0, 2) != "[ " || rest.substr(rest.size() - 2) != " ]") return false;
+  std::string_view const inner = Sub(rest, 2, rest.size() - 2);
+  size_t end = inner.size();
   for (int i = 1; i >= 0; --i) {
     size_t const length = ItemLengthTo(kIntegerItem, inner, end);
     items.fieldWords[i] = Sub(inner, end - length, end);
-    if (!IsIntegerItem(items.fieldWords[i]) || end - length < 2 || inner.data[end - length - 1] != ' ') return false;
+    if (!IsIntegerItem(items.fieldWords[i]) || end - length < 2 || inner[end - length - 1] != ' ') return false;
     end -= length + 1;
   }
-  items.fieldName = Sub(inner, 0, end);
+  items.fieldName = inner.substr(0, end);
   return end > 0;
+}
+
+TraceLine BadLine(char const* problem) {
+  TraceLine line;
+  line.problem = problem;
+  return line;
 }
 
 }  // namespace
 
-bool SpanEquals(Span span, char const* text) {
-  size_t const length = strlen(text);
-  return span.length == length && memcmp(span.data, text, length) == 0;
-}
+bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 
-bool IsMaskedPointer(Span item) { return SpanEquals(item, "........"); }
-
-bool IsPointerItem(Span item) {
+bool IsPointerItem(std::string_view item) {
   if (IsMaskedPointer(item)) return true;
   // Eight digits on the module's platform; more where pointers are wider.
-  if (item.length < 8 || item.length > kMaxPointerDigits) return false;
-  for (size_t i = 0; i < item.length; ++i) {
-    char const c = item.data[i];
+  if (item.size() < 8 || item.size() > kMaxPointerDigits) return false;
+  for (char const c : item) {
     if (!(IsDigit(c) || (c >= 'a' && c <= 'f'))) return false;
   }
   return true;
 }
 
-bool IsIntegerItem(Span item) {
-  size_t start = (item.length && item.data[0] == '-') ? 1 : 0;
-  size_t const digits = item.length - start;
+bool IsIntegerItem(std::string_view item) {
+  size_t const start = (!item.empty() && item[0] == '-') ? 1 : 0;
+  size_t const digits = item.size() - start;
   if (digits == 0 || digits > 10) return false;
-  if (item.data[start] == '0' && (digits > 1 || start)) return false;  // "%d" writes no leading zero, no "-0"
-  for (size_t i = start; i < item.length; ++i) {
-    if (!IsDigit(item.data[i])) return false;
+  if (item[start] == '0' && (digits > 1 || start)) return false;  // "%d" writes no leading zero, no "-0"
+  for (size_t i = start; i < item.size(); ++i) {
+    if (!IsDigit(item[i])) return false;
   }
   if (digits < 10) return true;
-  char const* limit = start ? "2147483648" : "2147483647";
-  return memcmp(item.data + start, limit, 10) <= 0;
+  return item.substr(start) <= (start ? "2147483648" : "2147483647");
 }
 
-long IntegerValue(Span item) {
-  bool const negative = item.length && item.data[0] == '-';
-  unsigned long magnitude = 0;
-  for (size_t i = negative ? 1 : 0; i < item.length; ++i) {
-    magnitude = magnitude * 10 + static_cast<unsigned long>(item.data[i] - '0');
-  }
-  return negative ? static_cast<long>(0ul - magnitude) : static_cast<long>(magnitude);
-}
-
-void ClassifyLine(OperationForms const& forms, char const* text, size_t length, TraceLine& line) {
-  line = TraceLine();
-  line.kind = kBadLine;
-  line.op = -1;
-  Span const all = {text, length};
-  size_t const prefixLength = sizeof kErrorPrefix - 1;
-  if (length >= prefixLength + 5 && memcmp(text, kErrorPrefix, prefixLength) == 0) {
-    char const* number = text + prefixLength;
-    if (IsDigit(number[0]) && IsDigit(number[1]) && IsDigit(number[2]) && number[3] == ' ' && number[4] == '(') {
-      line.kind = kErrorLine;
-      line.errorNumber = (number[0] - '0') * 100 + (number[1] - '0') * 10 + (number[2] - '0');
-      line.text = Sub(all, 1, length);
-      return;
+TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
+  if (text.substr(0, kErrorPrefix.size()) == kErrorPrefix && text.size() >= kErrorPrefix.size() + 5) {
+    std::string_view const number = text.substr(kErrorPrefix.size());
+    if (!(IsDigit(number[0]) && IsDigit(number[1]) && IsDigit(number[2]) && number[3] == ' ' && number[4] == '(')) {
+      return BadLine("error line without its number");
     }
-    line.problem = "error line without its number";
-    return;
+    TraceLine line;
+    line.kind = kErrorLine;
+    line.errorNumber = (number[0] - '0') * 100 + (number[1] - '0') * 10 + (number[2] - '0');
+    line.text = text.substr(1);
+    return line;
   }
-  if (length == 0) {
-    line.problem = "empty line";
-    return;
-  }
-  if (length >= kResultIndent && memcmp(text, "                ", kResultIndent) == 0) {
-    if (length == kResultIndent || text[length - 1] != ' ') {
-      line.problem = "result line without its items or its closing separator";
-      return;
+  if (text.empty()) return BadLine("empty line");
+  if (text.substr(0, kResultIndent.size()) == kResultIndent) {
+    if (text.size() == kResultIndent.size() || text.back() != ' ') {
+      return BadLine("result line without its items or its closing separator");
     }
+    TraceLine line;
     line.kind = kResultLine;
-    line.body = Sub(all, kResultIndent, length - 1);
-    return;
+    line.body = Sub(text, kResultIndent.size(), text.size() - 1);
+    return line;
   }
-  if (text[0] != ' ') {
-    line.problem = "not a trace line";
-    return;
-  }
+  if (text[0] != ' ') return BadLine("not a trace line");
   size_t pointerEnd = 1;
-  while (pointerEnd < length && text[pointerEnd] != ' ' && pointerEnd <= kMaxPointerDigits + 1) ++pointerEnd;
-  line.object = Sub(all, 1, pointerEnd);
-  if (pointerEnd >= length || !IsPointerItem(line.object)) {
-    line.problem = "not a trace line";
-    return;
-  }
+  while (pointerEnd < text.size() && text[pointerEnd] != ' ' && pointerEnd <= kMaxPointerDigits + 1) ++pointerEnd;
+  std::string_view const object = Sub(text, 1, pointerEnd);
+  if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
   size_t const signatureStart = pointerEnd + 1;
-  int const op = FindSignature(forms, text + signatureStart, length - signatureStart);
-  if (op < 0) {
-    line.problem = "unknown operation text";
-    return;
-  }
-  size_t const restStart = signatureStart + forms.forms[op].signatureLength;
+  int const op = FindSignature(forms, text.substr(signatureStart));
+  if (op < 0) return BadLine("unknown operation text");
+  size_t const restStart = signatureStart + forms.forms[op].signature.size();
   // The rest: the separator of each argument item, then the line end's.
-  if (restStart == length || text[length - 1] != ' ') {
-    line.problem = "call line without its closing separator";
-    return;
-  }
+  if (restStart == text.size() || text.back() != ' ') return BadLine("call line without its closing separator");
+  TraceLine line;
   line.kind = kCallLine;
   line.op = op;
-  line.arguments = restStart + 1 == length ? Sub(all, length, length) : Sub(all, restStart + 1, length - 1);
+  line.object = object;
+  line.arguments = restStart + 1 == text.size() ? text.substr(text.size()) : Sub(text, restStart + 1, text.size() - 1);
+  return line;
 }
 
-bool SplitArguments(OperationForm const& form, Span arguments, ArgumentItems& items) {
-  items = ArgumentItems();
-  items.count = form.argumentCount;
-  items.split = true;
-  if (form.argumentCount == 0) return arguments.length == 0;
+bool SplitArguments(OperationForm const& form, std::string_view arguments, ArgumentItems& result) {
+  std::vector<std::string_view>& items = result.items;
+  int const count = static_cast<int>(form.arguments.size());
+  items.assign(form.arguments.size(), std::string_view());
+  result.split = true;
+  if (count == 0) return arguments.empty();
 
   // Items of fixed kinds from the left up to the first text item...
   size_t left = 0;
   int first = 0;
-  for (; first < form.argumentCount && form.arguments[first] != kTextItem; ++first) {
+  for (; first < count && form.arguments[first] != kTextItem; ++first) {
     if (first > 0) {
-      if (left >= arguments.length || arguments.data[left] != ' ') return false;
+      if (left >= arguments.size() || arguments[left] != ' ') return false;
       ++left;
     }
     size_t const length = ItemLengthFrom(form.arguments[first], arguments, left);
-    items.items[first] = Sub(arguments, left, left + length);
-    if (!ValidItem(form.arguments[first], items.items[first])) return false;
+    items[first] = arguments.substr(left, length);
+    if (!ValidItem(form.arguments[first], items[first])) return false;
     left += length;
   }
-  if (first == form.argumentCount) return left == arguments.length;
+  if (first == count) return left == arguments.size();
   if (first > 0) {
-    if (left >= arguments.length || arguments.data[left] != ' ') return false;
+    if (left >= arguments.size() || arguments[left] != ' ') return false;
     ++left;
   }
 
   // ...then from the right down to the last text item...
-  size_t right = arguments.length;
-  int last = form.argumentCount - 1;
+  size_t right = arguments.size();
+  int last = count - 1;
   for (; last > first && form.arguments[last] != kTextItem; --last) {
     size_t const length = ItemLengthTo(form.arguments[last], arguments, right);
-    items.items[last] = Sub(arguments, right - length, right);
-    if (!ValidItem(form.arguments[last], items.items[last])) return false;
+    items[last] = Sub(arguments, right - length, right);
+    if (!ValidItem(form.arguments[last], items[last])) return false;
     right -= length;
-    if (right <= left || arguments.data[right - 1] != ' ') return false;
+    if (right <= left || arguments[right - 1] != ' ') return false;
     --right;
   }
   if (right < left) return false;
 
   // ...and the text items in between. Texts may hold spaces: one text takes
   // all of it; several are split at spaces when that gives exactly as many.
-  Span const middle = Sub(arguments, left, right);
+  std::string_view const middle = Sub(arguments, left, right);
   int const texts = last - first + 1;
   if (texts == 1) {
-    items.items[first] = middle;
-    return middle.length > 0;
+    items[first] = middle;
+    return !middle.empty();
   }
-  int pieces = 1;
-  for (size_t i = 0; i < middle.length; ++i) pieces += middle.data[i] == ' ';
+  int const pieces = 1 + static_cast<int>(std::count(middle.begin(), middle.end(), ' '));
   if (pieces < texts) return false;
   size_t start = 0;
   for (int i = first; i <= last; ++i) {
-    size_t end = start;
     // With more pieces than texts, a field-exchange line gives the field name
     // its first piece and the value all the rest.
-    if (i < last) {
-      while (end < middle.length && middle.data[end] != ' ') ++end;
-    } else {
-      end = middle.length;
-    }
-    items.items[i] = Sub(middle, start, end);
-    if (items.items[i].length == 0) return false;
+    size_t const end = i < last ? std::min(middle.find(' ', start), middle.size()) : middle.size();
+    items[i] = Sub(middle, start, end);
+    if (items[i].empty()) return false;
     start = end + 1;
   }
-  if (pieces > texts && !(form.exchange && texts == 2)) items.split = false;
+  if (pieces > texts && !(form.exchange && texts == 2)) result.split = false;
   return true;
 }
 
-bool SplitResult(OperationForm const& form, Span body, ResultItems& items) {
+bool SplitResult(OperationForm const& form, std::string_view body, ResultItems& items) {
   items = ResultItems();
-  Span rest = body;
+  std::string_view rest = body;
   switch (form.state) {
     case kNoState:
       break;
@@ -313,11 +271,11 @@ bool SplitResult(OperationForm const& form, Span body, ResultItems& items) {
     case kPointerResult:
       return IsPointerItem(rest);
     case kTextResult:
-      return rest.length > 0;
+      return !rest.empty();
     case kStateOnlyResult:
-      return rest.length == 0 && items.stateCount > 0;
+      return rest.empty() && items.stateCount > 0;
     case kFieldResult:
-      items.result = Span{rest.data, 0};
+      items.result = rest.substr(0, 0);
       return TakeField(rest, items);
   }
   return false;

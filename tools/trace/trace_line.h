@@ -9,17 +9,13 @@
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_LINE_H
 #define TOLVAN_TOOLS_TRACE_TRACE_LINE_H
 
-#include <stddef.h>
+#include <string_view>
+#include <vector>
 
 #include "tools/trace/operation_forms.h"
 
 namespace tolvan {
 namespace tools {
-
-struct Span {
-  char const* data;
-  size_t length;
-};
 
 enum LineKind {
   kCallLine,    // a call record, or a whole field-exchange line
@@ -29,46 +25,42 @@ enum LineKind {
 };
 
 struct TraceLine {
-  LineKind kind;
-  int op;          // call lines
-  Span object;     // call lines: the pointer item
-  Span arguments;  // call lines: the argument items as written, without the separators around them
-  Span body;       // result lines: the items after the 16 spaces, without the closing separator
-  int errorNumber; // error lines
-  Span text;       // error lines: the message
-  char const* problem;  // bad lines: why
+  LineKind kind = kBadLine;
+  int op = -1;                 // call lines
+  std::string_view object;     // call lines: the pointer item
+  std::string_view arguments;  // call lines: the argument items as written, without the separators around them
+  std::string_view body;       // result lines: the items after the 16 spaces, without the closing separator
+  int errorNumber = 0;         // error lines
+  std::string_view text;       // error lines: the message
+  char const* problem = "";    // bad lines: why
 };
 
-void ClassifyLine(OperationForms const& forms, char const* text, size_t length, TraceLine& line);
+TraceLine ClassifyLine(OperationForms const& forms, std::string_view text);
 
 // The argument items of a call line, split by the operation's item kinds.
 // `split` is false when several text items could not be told apart (texts
 // with spaces in them); the items are then not given one by one.
 struct ArgumentItems {
-  Span items[kMaxArguments];
-  int count;
-  bool split;
+  std::vector<std::string_view> items;
+  bool split = true;
 };
 // False when the arguments do not fit the operation.
-bool SplitArguments(OperationForm const& form, Span arguments, ArgumentItems& items);
+bool SplitArguments(OperationForm const& form, std::string_view arguments, ArgumentItems& items);
 
 struct ResultItems {
-  Span result;  // empty for a record without a result item
-  Span state[3];
-  int stateCount;
-  Span fieldName;  // CTable::GetField at trace level 2
-  Span fieldWords[2];
-  bool nullField;
+  std::string_view result;  // empty for a record without a result item
+  std::string_view state[3];
+  int stateCount = 0;
+  std::string_view fieldName;  // CTable::GetField at trace level 2
+  std::string_view fieldWords[2];
+  bool nullField = false;
 };
 // False when the result line does not fit the operation's result record.
-bool SplitResult(OperationForm const& form, Span body, ResultItems& items);
+bool SplitResult(OperationForm const& form, std::string_view body, ResultItems& items);
 
-bool IsPointerItem(Span item);
-bool IsMaskedPointer(Span item);
-bool IsIntegerItem(Span item);
-// The value of an integer item (which IsIntegerItem has accepted).
-long IntegerValue(Span item);
-bool SpanEquals(Span span, char const* text);
+bool IsPointerItem(std::string_view item);
+bool IsMaskedPointer(std::string_view item);
+bool IsIntegerItem(std::string_view item);
 
 }  // namespace tools
 }  // namespace tolvan

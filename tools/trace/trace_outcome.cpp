@@ -21,20 +21,20 @@ bool HasCallChildren(Record const& record, int node) {
 
 }  // namespace
 
-Span ResultItemOf(OperationForms const& forms, Record const& record, Node const& node) {
+std::string_view ResultItemOf(OperationForms const& forms, Record const& record, Node const& node) {
   ResultItems items;
   if (node.kind != kCallNode || node.status != kCompleted ||
-      !SplitResult(forms.forms[node.op], TextOf(record, node.result), items)) {
-    return Span{"", 0};
+      !SplitResult(forms.forms[node.op], record.TextOf(node.result), items)) {
+    return {};
   }
   return items.result;
 }
 
-Span FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node) {
+std::string_view FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node) {
   ArgumentItems items;
-  if (node.kind != kCallNode || !SplitArguments(forms.forms[node.op], TextOf(record, node.arguments), items) ||
-      items.count == 0 || !items.split) {
-    return Span{"", 0};
+  if (node.kind != kCallNode || !SplitArguments(forms.forms[node.op], record.TextOf(node.arguments), items) ||
+      items.items.empty() || !items.split) {
+    return {};
   }
   return items.items[0];
 }
@@ -42,7 +42,7 @@ Span FirstArgumentOf(OperationForms const& forms, Record const& record, Node con
 PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int index) {
   Node const& node = record.nodes[index];
   if (node.kind != kCallNode || node.status != kCompleted) return kNoOutcome;
-  Span const result = ResultItemOf(forms, record, node);
+  std::string_view const result = ResultItemOf(forms, record, node);
   switch (node.op) {
     case kTable_OpenAccess: {
       int const close = FirstChildWithOp(record, index, kTable_CloseAccess);
@@ -51,13 +51,13 @@ PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int i
         // the forcing with the table closed.
         Node const& closeNode = record.nodes[close];
         bool const closed = closeNode.status == kCompleted &&
-                            !SpanEquals(ResultItemOf(forms, record, closeNode), "0");
+                            ResultItemOf(forms, record, closeNode) != "0";
         return closed ? kReopenedShared : kCloseFailed;
       }
       // Only the host's own opens say anything about exemptions: the module's
       // exclusive open inside Pack is never forced.
-      if (node.parent >= 0 || SpanEquals(FirstArgumentOf(forms, record, node), "1")) return kNoOutcome;
-      return SpanEquals(result, "0") ? kRefusedByEngine : kLeftAsAsked;
+      if (node.parent >= 0 || FirstArgumentOf(forms, record, node) == "1") return kNoOutcome;
+      return result == "0" ? kRefusedByEngine : kLeftAsAsked;
     }
     case kTable_Pack:
     case kTable_ReIndex:
@@ -65,7 +65,7 @@ PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int i
       return HasCallChildren(record, index) ? kEscalated : kAlreadyExclusive;
     case kTable_BeginReadSequence:
       if (FirstChildWithOp(record, index, kTable_PutTLock) >= 0) return kSequenceLocked;
-      return SpanEquals(result, "1") ? kSequenceSkippedOrUnlocked : kSequenceUnlocked;
+      return result == "1" ? kSequenceSkippedOrUnlocked : kSequenceUnlocked;
     default:
       return kNoOutcome;
   }

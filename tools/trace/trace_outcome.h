@@ -28,9 +28,9 @@ char const* OutcomeNote(PolicyOutcome outcome);
 char const* OutcomeKey(PolicyOutcome outcome);
 
 // The result item of a completed call (empty when there is none).
-Span ResultItemOf(OperationForms const& forms, Record const& record, Node const& node);
+std::string_view ResultItemOf(OperationForms const& forms, Record const& record, Node const& node);
 // The first argument item of a call (empty when there is none).
-Span FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node);
+std::string_view FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node);
 
 }  // namespace tools
 }  // namespace tolvan

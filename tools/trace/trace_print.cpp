@@ -1,6 +1,7 @@
 #include "tools/trace/trace_print.h"
 
-#include "tools/common/tool_crt.h"
+#include <charconv>
+
 #include "tools/trace/trace_outcome.h"
 
 namespace tolvan {
@@ -30,33 +31,33 @@ bool IsProblem(Node const& node) {
          node.entryMissing;
 }
 
-void PutTreeNode(Output& out, OperationForms const& forms, Record const& record, int index, int depth) {
+void PutTreeNode(std::string& out, OperationForms const& forms, Record const& record, int index, int depth) {
   Node const& node = record.nodes[index];
-  PutNumberPadded(out, node.line, 8);
-  PutSpaces(out, 2 + 2 * depth);
+  AppendPadded(out, node.line, 8);
+  out.append(2 + 2 * depth, ' ');
   switch (node.kind) {
     case kErrorNode:
-      PutVisible(out, TextOf(record, node.text));
+      AppendVisible(out, record.TextOf(node.text));
       break;
     case kBadNode:
-      Put(out, "?? ");
-      Put(out, node.problem);
-      Put(out, ": ");
-      PutVisible(out, TextOf(record, node.text));
+      out += "?? ";
+      out += node.problem;
+      out += ": ";
+      AppendVisible(out, record.TextOf(node.text));
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
-      PutVisible(out, TextOf(record, node.object));
-      PutChar(out, ' ');
-      Put(out, form.signature);
-      Span const arguments = TextOf(record, node.arguments);
-      if (arguments.length) {
-        PutChar(out, ' ');
-        PutVisible(out, arguments);
+      AppendVisible(out, record.TextOf(node.object));
+      out += ' ';
+      out += form.signature;
+      std::string_view const arguments = record.TextOf(node.arguments);
+      if (!arguments.empty()) {
+        out += ' ';
+        AppendVisible(out, arguments);
       }
       if (node.status == kCompleted) {
-        Put(out, "  => ");
-        PutVisible(out, TextOf(record, node.result));
+        out += "  => ";
+        AppendVisible(out, record.TextOf(node.result));
       }
       char const* note = OutcomeNote(OutcomeOf(forms, record, index));
       if (node.status == kWithoutResult) note = "no result line";
@@ -64,136 +65,133 @@ void PutTreeNode(Output& out, OperationForms const& forms, Record const& record,
         note = "not performed: engine entry missing";
       }
       if (*note) {
-        Put(out, "  [");
-        Put(out, note);
-        PutChar(out, ']');
+        out += "  [";
+        out += note;
+        out += ']';
       }
       break;
     }
   }
-  PutChar(out, '\n');
+  out += '\n';
   for (int child = node.firstChild; child >= 0; child = record.nodes[child].nextSibling) {
     PutTreeNode(out, forms, record, child, depth + 1);
   }
 }
 
-void PutKey(Output& out, char const* key) {
-  Put(out, ",\"");
-  Put(out, key);
-  Put(out, "\":");
+void PutKey(std::string& out, char const* key) {
+  out += ",\"";
+  out += key;
+  out += "\":";
 }
 
 // An item as a JSON value: integers as numbers, everything else as strings.
-void PutJsonItem(Output& out, Span item, bool integer) {
+void PutJsonItem(std::string& out, std::string_view item, bool integer) {
   if (integer && IsIntegerItem(item)) {
-    PutBytes(out, item.data, item.length);
+    out += item;
   } else {
-    PutJsonString(out, item);
+    AppendJsonString(out, item);
   }
 }
 
-void PutJsonNode(Output& out, OperationForms const& forms, Record const& record, int index) {
+void PutJsonNode(std::string& out, OperationForms const& forms, Record const& record, int index) {
   Node const& node = record.nodes[index];
-  Put(out, "{\"line\":");
-  PutNumber(out, node.line);
+  out += "{\"line\":";
+  AppendNumber(out, node.line);
   switch (node.kind) {
-    case kErrorNode: {
-      Put(out, ",\"type\":\"error\",\"number\":");
-      PutNumber(out, static_cast<uint64_t>(node.errorNumber));
+    case kErrorNode:
+      out += ",\"type\":\"error\",\"number\":";
+      AppendNumber(out, static_cast<uint64_t>(node.errorNumber));
       PutKey(out, "text");
-      PutJsonString(out, TextOf(record, node.text));
+      AppendJsonString(out, record.TextOf(node.text));
       break;
-    }
     case kBadNode:
-      Put(out, ",\"type\":\"unreadable\"");
+      out += ",\"type\":\"unreadable\"";
       PutKey(out, "problem");
-      PutJsonString(out, Span{node.problem, strlen(node.problem)});
+      AppendJsonString(out, node.problem);
       PutKey(out, "text");
-      PutJsonString(out, TextOf(record, node.text));
+      AppendJsonString(out, record.TextOf(node.text));
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
-      Put(out, form.exchange ? ",\"type\":\"exchange\"" : ",\"type\":\"call\"");
+      out += form.exchange ? ",\"type\":\"exchange\"" : ",\"type\":\"call\"";
       PutKey(out, "object");
-      PutJsonString(out, TextOf(record, node.object));
+      AppendJsonString(out, record.TextOf(node.object));
       PutKey(out, "operation");
-      PutJsonString(out, Span{form.signature, form.signatureLength});
-      Span const argumentText = TextOf(record, node.arguments);
+      AppendJsonString(out, form.signature);
+      std::string_view const argumentText = record.TextOf(node.arguments);
       PutKey(out, "arguments_text");
-      PutJsonString(out, argumentText);
+      AppendJsonString(out, argumentText);
       ArgumentItems arguments;
       if (SplitArguments(form, argumentText, arguments) && arguments.split) {
         PutKey(out, "arguments");
-        PutChar(out, '[');
-        for (int i = 0; i < arguments.count; ++i) {
-          if (i) PutChar(out, ',');
+        out += '[';
+        for (size_t i = 0; i < arguments.items.size(); ++i) {
+          if (i) out += ',';
           PutJsonItem(out, arguments.items[i], form.arguments[i] == kIntegerItem);
         }
-        PutChar(out, ']');
+        out += ']';
       }
       PutKey(out, "status");
-      Put(out, "\"");
-      Put(out, StatusKey(node.status));
-      Put(out, "\"");
-      if (node.entryMissing || node.status == kNotPerformed) Put(out, ",\"entry_missing\":true");
+      out += '"';
+      out += StatusKey(node.status);
+      out += '"';
+      if (node.entryMissing || node.status == kNotPerformed) out += ",\"entry_missing\":true";
       ResultItems items;
-      if (node.status == kCompleted && SplitResult(form, TextOf(record, node.result), items)) {
+      if (node.status == kCompleted && SplitResult(form, record.TextOf(node.result), items)) {
         PutKey(out, "result_line");
-        PutNumber(out, node.resultLine);
+        AppendNumber(out, node.resultLine);
         if (form.result == kFieldResult) {
           PutKey(out, "field");
           if (items.nullField) {
-            Put(out, "null");
+            out += "null";
           } else {
-            Put(out, "{\"name\":");
-            PutJsonString(out, items.fieldName);
-            Put(out, ",\"words\":[");
+            out += "{\"name\":";
+            AppendJsonString(out, items.fieldName);
+            out += ",\"words\":[";
             PutJsonItem(out, items.fieldWords[0], true);
-            PutChar(out, ',');
+            out += ',';
             PutJsonItem(out, items.fieldWords[1], true);
-            Put(out, "]}");
+            out += "]}";
           }
-        } else if (items.result.length) {
+        } else if (!items.result.empty()) {
           PutKey(out, "result");
           PutJsonItem(out, items.result, form.result == kIntegerResult);
         }
         if (items.stateCount) {
           PutKey(out, "state");
-          PutChar(out, '[');
+          out += '[';
           for (int i = 0; i < items.stateCount; ++i) {
-            if (i) PutChar(out, ',');
+            if (i) out += ',';
             PutJsonItem(out, items.state[i], true);
           }
-          PutChar(out, ']');
+          out += ']';
         }
       }
       char const* policy = OutcomeKey(OutcomeOf(forms, record, index));
       if (*policy) {
         PutKey(out, "policy");
-        Put(out, "\"");
-        Put(out, policy);
-        Put(out, "\"");
+        out += '"';
+        out += policy;
+        out += '"';
       }
       break;
     }
   }
   if (node.firstChild >= 0) {
     PutKey(out, "children");
-    PutChar(out, '[');
+    out += '[';
     for (int child = node.firstChild; child >= 0; child = record.nodes[child].nextSibling) {
-      if (child != node.firstChild) PutChar(out, ',');
+      if (child != node.firstChild) out += ',';
       PutJsonNode(out, forms, record, child);
     }
-    PutChar(out, ']');
+    out += ']';
   }
-  PutChar(out, '}');
+  out += '}';
 }
 
 }  // namespace
 
-void ClearFilter(RecordFilter& filter) { memset(&filter, 0, sizeof filter); }
-
-bool AddOperationFilter(RecordFilter& filter, OperationForms const& forms, char const* name) {
+bool AddOperationFilter(RecordFilter& filter, OperationForms const& forms, std::string_view name) {
   bool found = false;
   for (int op = 0; op < kOperationCount; ++op) {
     if (OperationNamed(forms.forms[op], name)) {
@@ -205,73 +203,82 @@ bool AddOperationFilter(RecordFilter& filter, OperationForms const& forms, char 
   return found;
 }
 
-bool SetObjectFilter(RecordFilter& filter, char const* address) {
-  if (address[0] == '0' && (address[1] == 'x' || address[1] == 'X')) address += 2;
-  size_t const length = strlen(address);
-  if (length == 0 || length > 16) return false;
-  size_t const padding = length < 8 ? 8 - length : 0;
-  for (size_t i = 0; i < padding; ++i) filter.object[i] = '0';
-  for (size_t i = 0; i < length; ++i) {
-    char c = address[i];
+bool SetObjectFilter(RecordFilter& filter, std::string_view address) {
+  if (address.substr(0, 2) == "0x" || address.substr(0, 2) == "0X") address.remove_prefix(2);
+  if (address.empty() || address.size() > 16) return false;
+  std::string object(address.size() < 8 ? 8 - address.size() : 0, '0');
+  for (char c : address) {
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    filter.object[padding + i] = c;
+    object += c;
   }
-  filter.object[padding + length] = '\0';
+  filter.object = object;
   return true;
 }
 
 bool RecordWanted(RecordFilter const& filter, Record const& record) {
   bool operationFound = !filter.anyOperation;
-  bool objectFound = filter.object[0] == '\0';
+  bool objectFound = filter.object.empty();
   bool problemFound = !filter.problemsOnly;
-  for (int i = 0; i < record.nodeCount; ++i) {
-    Node const& node = record.nodes[i];
+  for (Node const& node : record.nodes) {
     if (IsProblem(node)) problemFound = true;
     if (node.kind != kCallNode) continue;
     if (filter.anyOperation && filter.operations[node.op]) operationFound = true;
-    if (!objectFound && SpanEquals(TextOf(record, node.object), filter.object)) objectFound = true;
+    if (!objectFound && record.TextOf(node.object) == filter.object) objectFound = true;
   }
   return operationFound && objectFound && problemFound;
 }
 
-void PrintRecordTree(Output& out, OperationForms const& forms, Record const& record) {
-  if (record.nodeCount) PutTreeNode(out, forms, record, 0, 0);
+void PrintRecordTree(std::string& out, OperationForms const& forms, Record const& record) {
+  if (!record.nodes.empty()) PutTreeNode(out, forms, record, 0, 0);
 }
 
-void PrintRecordJson(Output& out, OperationForms const& forms, Record const& record) {
-  if (!record.nodeCount) return;
+void PrintRecordJson(std::string& out, OperationForms const& forms, Record const& record) {
+  if (record.nodes.empty()) return;
   PutJsonNode(out, forms, record, 0);
-  PutChar(out, '\n');
+  out += '\n';
 }
 
-void PutJsonString(Output& out, Span text) {
-  PutChar(out, '"');
-  for (size_t i = 0; i < text.length; ++i) {
-    unsigned char const c = static_cast<unsigned char>(text.data[i]);
+void AppendNumber(std::string& out, uint64_t value) {
+  char digits[24];
+  char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+void AppendPadded(std::string& out, uint64_t value, size_t width) {
+  char digits[24];
+  size_t const length = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+  if (length < width) out.append(width - length, ' ');
+  out.append(digits, length);
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (char const byte : text) {
+    unsigned char const c = static_cast<unsigned char>(byte);
     if (c == '"' || c == '\\') {
-      PutChar(out, '\\');
-      PutChar(out, static_cast<char>(c));
+      out += '\\';
+      out += byte;
     } else if (c < 0x20 || c >= 0x7f) {
-      Put(out, "\\u00");
-      PutChar(out, kHexDigits[c >> 4]);
-      PutChar(out, kHexDigits[c & 15]);
+      out += "\\u00";
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 15];
     } else {
-      PutChar(out, static_cast<char>(c));
+      out += byte;
     }
   }
-  PutChar(out, '"');
+  out += '"';
 }
 
-void PutVisible(Output& out, Span text) {
-  for (size_t i = 0; i < text.length; ++i) {
-    unsigned char const c = static_cast<unsigned char>(text.data[i]);
+void AppendVisible(std::string& out, std::string_view text) {
+  for (char const byte : text) {
+    unsigned char const c = static_cast<unsigned char>(byte);
     if (c < 0x20 || c == 0x7f) {
-      Put(out, "\\x");
-      PutChar(out, kHexDigits[c >> 4]);
-      PutChar(out, kHexDigits[c & 15]);
+      out += "\\x";
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 15];
     } else {
-      PutChar(out, static_cast<char>(c));
+      out += byte;
     }
   }
 }

@@ -1,7 +1,5 @@
 #include "tools/trace/trace_records.h"
 
-#include "tools/common/tool_crt.h"
-
 namespace tolvan {
 namespace tools {
 
@@ -9,113 +7,86 @@ namespace {
 
 int const kMissingEntryError = 2;
 
-TextRef Keep(Record& record, char const* data, size_t length) {
-  size_t const room = sizeof record.arena - record.arenaUsed;
-  if (length > room) {
-    length = room;
-    record.textCut = true;
-  }
-  TextRef const ref = {record.arenaUsed, static_cast<uint32_t>(length)};
-  memcpy(record.arena + record.arenaUsed, data, length);
-  record.arenaUsed += static_cast<uint32_t>(length);
-  return ref;
-}
-
-TextRef Keep(Record& record, Span span) { return Keep(record, span.data, span.length); }
-
-bool SameObject(Span left, Span right) {
+bool SameObject(std::string_view left, std::string_view right) {
   // The masked log hides every address: there any object may be the same.
-  if (IsMaskedPointer(left) || IsMaskedPointer(right)) return true;
-  return left.length == right.length && memcmp(left.data, right.data, left.length) == 0;
+  return IsMaskedPointer(left) || IsMaskedPointer(right) || left == right;
 }
 
-bool IsNullPointer(Span item) {
-  if (IsMaskedPointer(item)) return true;
-  for (size_t i = 0; i < item.length; ++i) {
-    if (item.data[i] != '0') return false;
-  }
-  return item.length > 0;
+bool IsNullPointer(std::string_view item) {
+  return IsMaskedPointer(item) || (!item.empty() && item.find_first_not_of('0') == std::string_view::npos);
 }
 
 // The first item of a result line: GetRecAddr's working record address.
-Span FirstItem(Span body) {
-  size_t length = 0;
-  while (length < body.length && body.data[length] != ' ') ++length;
-  return Span{body.data, length};
+std::string_view FirstItem(std::string_view body) { return body.substr(0, body.find(' ')); }
+
+}  // namespace
+
+TextRef RecordAssembler::Keep(std::string_view text) {
+  TextRef const ref = {record_.text.size(), text.size()};
+  record_.text.append(text);
+  return ref;
 }
 
-Node* NodeAt(Assembler& a, int index) { return &a.record.nodes[index]; }
-
-int ChildrenWithOp(Record const& record, int parent, int op) {
+int RecordAssembler::ChildrenWithOp(int parent, int op) const {
   int count = 0;
-  for (int child = record.nodes[parent].firstChild; child >= 0; child = record.nodes[child].nextSibling) {
-    if (record.nodes[child].kind == kCallNode && record.nodes[child].op == op) ++count;
+  std::vector<Node> const& nodes = record_.nodes;
+  for (int child = nodes[parent].firstChild; child >= 0; child = nodes[child].nextSibling) {
+    if (nodes[child].kind == kCallNode && nodes[child].op == op) ++count;
   }
   return count;
 }
 
-bool RoomForNode(Assembler& a) { return a.record.nodeCount < kMaxNodes; }
-
 // Links a new node under `parent` (-1: the record's root).
-int NewNode(Assembler& a, int parent, NodeKind kind, uint64_t line) {
-  int const index = a.record.nodeCount++;
-  Node& node = a.record.nodes[index];
-  node = Node();
+int RecordAssembler::NewNode(int parent, NodeKind kind, uint64_t line) {
+  std::vector<Node>& nodes = record_.nodes;
+  int const index = static_cast<int>(nodes.size());
+  nodes.emplace_back();
+  Node& node = nodes.back();
   node.kind = kind;
-  node.op = -1;
-  node.parent = static_cast<int16_t>(parent);
-  node.firstChild = -1;
-  node.nextSibling = -1;
+  node.parent = parent;
   node.line = line;
   if (parent >= 0) {
-    Node& p = a.record.nodes[parent];
-    if (p.firstChild < 0) {
-      p.firstChild = static_cast<int16_t>(index);
-    } else {
-      int last = p.firstChild;
-      while (a.record.nodes[last].nextSibling >= 0) last = a.record.nodes[last].nextSibling;
-      a.record.nodes[last].nextSibling = static_cast<int16_t>(index);
-    }
+    int* link = &nodes[parent].firstChild;
+    while (*link >= 0) link = &nodes[*link].nextSibling;
+    *link = index;
   }
   return index;
 }
 
-void Emit(Assembler& a) {
-  if (a.record.nodeCount) a.handler(a.context, a.record);
-  a.record.nodeCount = 0;
-  a.record.arenaUsed = 0;
-  a.record.textCut = false;
+void RecordAssembler::Emit() {
+  if (!record_.nodes.empty()) handler_(record_);
+  record_.nodes.clear();
+  record_.text.clear();
 }
 
 // Takes the top node off the stack; a call that never got its result line is
 // marked as such.
-void Pop(Assembler& a) {
-  Node& node = *NodeAt(a, a.stack[--a.depth]);
-  if (node.phase == kPhaseResult) {
-    node.status = node.entryMissing ? kNotPerformed : kWithoutResult;
-  }
+void RecordAssembler::Pop() {
+  Node& node = record_.nodes[stack_.back()];
+  stack_.pop_back();
+  if (node.phase == kPhaseResult) node.status = node.entryMissing ? kNotPerformed : kWithoutResult;
   node.phase = kPhaseDone;
-  if (a.depth > 0) {
-    Node& parent = *NodeAt(a, a.stack[a.depth - 1]);
+  if (!stack_.empty()) {
+    Node& parent = record_.nodes[stack_.back()];
     if (parent.phase == kPhaseCopying) parent.phase = kPhaseDestroy;
+  } else {
+    Emit();
   }
-  if (a.depth == 0) Emit(a);
 }
 
-void CloseAll(Assembler& a) {
-  while (a.depth > 0) Pop(a);
+void RecordAssembler::CloseAll() {
+  while (!stack_.empty()) Pop();
 }
 
-bool AcceptsChild(Assembler& a, int parentIndex, int op, Span object, ArgumentItems const& arguments) {
-  Record const& record = a.record;
-  Node const& parent = record.nodes[parentIndex];
-  Span const parentObject = TextOf(record, parent.object);
+bool RecordAssembler::AcceptsChild(int parentIndex, int op, std::string_view object,
+                                   ArgumentItems const& arguments) const {
+  Node const& parent = record_.nodes[parentIndex];
   switch (parent.phase) {
     case kPhaseCopy:
       return op == kRecAddr_Construct_Copy &&
-             SameObject(arguments.items[0], FirstItem(TextOf(record, parent.result)));
+             SameObject(arguments.items[0], FirstItem(record_.TextOf(parent.result)));
     case kPhaseDestroy:
-      return op == kRecAddr_Destroy && SameObject(object, FirstItem(TextOf(record, parent.result)));
+      return op == kRecAddr_Destroy && SameObject(object, FirstItem(record_.TextOf(parent.result)));
     case kPhaseResult:
       break;
     default:
@@ -127,104 +98,90 @@ bool AcceptsChild(Assembler& a, int parentIndex, int op, Span object, ArgumentIt
     return parent.op == kStoreObj_GetRecAddr && op == kRecAddr_Construct_FromPointer &&
            IsNullPointer(arguments.items[0]) && parent.firstChild < 0;
   }
-  if (!SameObject(object, parentObject)) return false;
+  if (!SameObject(object, record_.TextOf(parent.object))) return false;
   switch (parent.op) {
     case kTable_OpenAccess:
-      return op == kTable_CloseAccess && SpanEquals(arguments.items[0], "1") &&
-             ChildrenWithOp(record, parentIndex, kTable_CloseAccess) == 0;
+      return op == kTable_CloseAccess && arguments.items[0] == "1" &&
+             ChildrenWithOp(parentIndex, kTable_CloseAccess) == 0;
     case kTable_Pack:
     case kTable_ReIndex:
     case kTable_Clear:
-      return (op == kTable_CloseAccess || op == kTable_OpenAccess) && ChildrenWithOp(record, parentIndex, op) < 2;
+      return (op == kTable_CloseAccess || op == kTable_OpenAccess) && ChildrenWithOp(parentIndex, op) < 2;
     case kTable_BeginReadSequence:
-      return op == kTable_PutTLock && ChildrenWithOp(record, parentIndex, kTable_PutTLock) == 0;
+      return op == kTable_PutTLock && ChildrenWithOp(parentIndex, kTable_PutTLock) == 0;
     default:
       return false;
   }
 }
 
-int Top(Assembler const& a) { return a.depth ? a.stack[a.depth - 1] : -1; }
-
-// A line that is not a call goes under the open record, or stands alone.
-int PlaceLooseNode(Assembler& a, NodeKind kind, uint64_t line) {
-  if (!RoomForNode(a)) CloseAll(a);
-  return NewNode(a, Top(a), kind, line);
-}
-
-void FinishLooseNode(Assembler& a) {
-  if (a.depth == 0) Emit(a);
-}
-
-void AddErrorNode(Assembler& a, int parent, PendingError const& error) {
-  if (!RoomForNode(a)) {
-    CloseAll(a);
+void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
+  if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) {
+    CloseAll();
     parent = -1;
   }
-  int const index = NewNode(a, parent, kErrorNode, error.line);
-  Node& node = *NodeAt(a, index);
-  node.errorNumber = error.number;
-  node.text = Keep(a.record, error.text, error.length);
-  if (parent < 0) Emit(a);
+  int const index = NewNode(parent, kErrorNode, error.line);
+  record_.nodes[index].errorNumber = error.number;
+  record_.nodes[index].text = Keep(error.text);
+  if (parent < 0) Emit();
 }
 
-void FlushPending(Assembler& a, int parent) {
-  for (int i = 0; i < a.pendingCount; ++i) AddErrorNode(a, parent, a.pending[i]);
-  a.pendingCount = 0;
+void RecordAssembler::FlushPending(int parent) {
+  for (PendingError const& error : pending_) AddErrorNode(parent, error);
+  pending_.clear();
 }
 
-void AddBadLine(Assembler& a, uint64_t number, char const* text, size_t length, char const* problem) {
-  FlushPending(a, Top(a));
-  int const index = PlaceLooseNode(a, kBadNode, number);
-  Node& node = *NodeAt(a, index);
-  node.problem = problem;
-  node.text = Keep(a.record, text, length < kMaxKeptText ? length : kMaxKeptText);
-  FinishLooseNode(a);
+// A line that is not a call goes under the open record, or stands alone.
+void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem) {
+  FlushPending(Top());
+  if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
+  int const index = NewNode(Top(), kBadNode, number);
+  record_.nodes[index].problem = problem;
+  record_.nodes[index].text = Keep(text.substr(0, kMaxKeptText));
+  if (stack_.empty()) Emit();
 }
 
-void AddCall(Assembler& a, uint64_t number, TraceLine const& line, ArgumentItems const& arguments) {
-  OperationForm const& form = a.forms->forms[line.op];
-  while (a.depth > 0 && !AcceptsChild(a, Top(a), line.op, line.object, arguments)) Pop(a);
+void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments) {
+  OperationForm const& form = forms_.forms[line.op];
+  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) Pop();
 
   bool entryMissing = false;
-  for (int i = 0; i < a.pendingCount; ++i) entryMissing = entryMissing || a.pending[i].number == kMissingEntryError;
-  FlushPending(a, Top(a));
-  // The policy nests three deep at most; a record that fills up regardless
-  // is handed on as it stands.
-  if (!RoomForNode(a) || a.depth == kMaxDepth) CloseAll(a);
+  for (PendingError const& error : pending_) entryMissing = entryMissing || error.number == kMissingEntryError;
+  FlushPending(Top());
+  if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
 
-  int const parent = Top(a);
-  int const index = NewNode(a, parent, kCallNode, number);
-  Node& node = *NodeAt(a, index);
-  node.op = static_cast<int16_t>(line.op);
+  int const parent = Top();
+  int const index = NewNode(parent, kCallNode, number);
+  Node& node = record_.nodes[index];
+  node.op = line.op;
   node.entryMissing = entryMissing;
-  node.object = Keep(a.record, line.object);
-  node.arguments = Keep(a.record, line.arguments);
+  node.object = Keep(line.object);
+  node.arguments = Keep(line.arguments);
 
   if (form.result == kNoResultRecord) {
     node.status = kSingleLine;
     node.phase = kPhaseDone;
-    if (parent >= 0 && NodeAt(a, parent)->phase == kPhaseDestroy) {
-      NodeAt(a, parent)->phase = kPhaseDone;  // GetRecAddr's last line
-      Pop(a);
+    if (parent >= 0 && record_.nodes[parent].phase == kPhaseDestroy) {
+      record_.nodes[parent].phase = kPhaseDone;  // GetRecAddr's last line
+      Pop();
     } else if (parent < 0) {
-      Emit(a);
+      Emit();
     }
     return;
   }
   node.status = kAwaitingResult;
   node.phase = kPhaseResult;
-  if (parent >= 0 && NodeAt(a, parent)->phase == kPhaseCopy) NodeAt(a, parent)->phase = kPhaseCopying;
-  a.stack[a.depth++] = static_cast<int16_t>(index);
+  if (parent >= 0 && record_.nodes[parent].phase == kPhaseCopy) record_.nodes[parent].phase = kPhaseCopying;
+  stack_.push_back(index);
 }
 
-void AddResult(Assembler& a, uint64_t number, TraceLine const& line, char const* text, size_t length) {
-  FlushPending(a, Top(a));
+void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text) {
+  FlushPending(Top());
   int target = -1;
   int flagged = -1;
-  for (int i = a.depth - 1; i >= 0 && target < 0; --i) {
-    Node const& node = *NodeAt(a, a.stack[i]);
+  for (int i = static_cast<int>(stack_.size()) - 1; i >= 0 && target < 0; --i) {
+    Node const& node = record_.nodes[stack_[i]];
     ResultItems items;
-    if (node.phase != kPhaseResult || !SplitResult(a.forms->forms[node.op], line.body, items)) continue;
+    if (node.phase != kPhaseResult || !SplitResult(forms_.forms[node.op], line.body, items)) continue;
     // A call after a missing-entry error gets no result line from the module;
     // it takes one only if no other open call can.
     if (!node.entryMissing) {
@@ -235,81 +192,54 @@ void AddResult(Assembler& a, uint64_t number, TraceLine const& line, char const*
   }
   if (target < 0) target = flagged;
   if (target < 0) {
-    AddBadLine(a, number, text, length, "result line without a call waiting for it");
+    AddBadLine(number, text, "result line without a call waiting for it");
     return;
   }
-  while (a.depth - 1 > target) Pop(a);
-  Node& node = *NodeAt(a, a.stack[target]);
+  while (static_cast<int>(stack_.size()) - 1 > target) Pop();
+  Node& node = record_.nodes[stack_[target]];
   node.status = kCompleted;
   node.entryMissing = false;
   node.resultLine = number;
-  node.result = Keep(a.record, line.body);
+  node.result = Keep(line.body);
   if (node.op == kStoreObj_GetRecAddr) {
     node.phase = kPhaseCopy;
     return;
   }
   node.phase = kPhaseDone;
-  Pop(a);
+  Pop();
 }
 
-}  // namespace
-
-Span TextOf(Record const& record, TextRef ref) { return Span{record.arena + ref.offset, ref.length}; }
-
-void StartAssembly(Assembler& assembler, OperationForms const& forms, RecordHandler handler, void* context) {
-  assembler.forms = &forms;
-  assembler.handler = handler;
-  assembler.context = context;
-  assembler.depth = 0;
-  assembler.pendingCount = 0;
-  assembler.record.nodeCount = 0;
-  assembler.record.arenaUsed = 0;
-  assembler.record.textCut = false;
-}
-
-void AddLine(Assembler& a, uint64_t number, char const* text, size_t length, LineEnding ending) {
+void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
   if (ending == kCutLine) {
-    AddBadLine(a, number, text, length, "cut off: the log ends inside this line");
+    AddBadLine(number, text, "cut off: the log ends inside this line");
     return;
   }
-  if (ending == kOverlongLine) {
-    AddBadLine(a, number, text, length, "line too long");
-    return;
-  }
-  TraceLine line;
-  ClassifyLine(*a.forms, text, length, line);
+  TraceLine const line = ClassifyLine(forms_, text);
   switch (line.kind) {
-    case kErrorLine: {
-      if (a.pendingCount == kMaxPending) FlushPending(a, Top(a));
-      PendingError& error = a.pending[a.pendingCount++];
-      error.line = number;
-      error.number = line.errorNumber;
-      error.length = line.text.length < kMaxKeptText ? line.text.length : kMaxKeptText;
-      memcpy(error.text, line.text.data, error.length);
+    case kErrorLine:
+      if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending(Top());
+      pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText))});
       return;
-    }
     case kResultLine:
-      AddResult(a, number, line, text, length);
+      AddResult(number, line, text);
       return;
-    case kCallLine: {
-      ArgumentItems arguments;
-      if (!SplitArguments(a.forms->forms[line.op], line.arguments, arguments)) {
-        AddBadLine(a, number, text, length, "arguments do not fit the operation");
+    case kCallLine:
+      if (!SplitArguments(forms_.forms[line.op], line.arguments, arguments_)) {
+        AddBadLine(number, text, "arguments do not fit the operation");
         return;
       }
-      AddCall(a, number, line, arguments);
+      AddCall(number, line, arguments_);
       return;
-    }
     case kBadLine:
-      AddBadLine(a, number, text, length, line.problem);
+      AddBadLine(number, text, line.problem);
       return;
   }
 }
 
-void FinishAssembly(Assembler& a) {
-  FlushPending(a, Top(a));
-  CloseAll(a);
-  Emit(a);
+void RecordAssembler::Finish() {
+  FlushPending(Top());
+  CloseAll();
+  Emit();
 }
 
 }  // namespace tools

@@ -9,14 +9,17 @@
 // cannot be read are kept as records of their own, with their line numbers.
 //
 // Lines are fed one at a time and each finished top-level record is handed
-// on at once, so memory stays the same whatever the length of the log: the
-// nesting depth, the children of one record and the text kept for it are
-// bounded.
+// on at once, so memory is bounded by one record, not by the log: the policy
+// nests three deep at most, and a record that damaged lines would swell
+// beyond kMaxNodes is handed on as it stands.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_RECORDS_H
 #define TOLVAN_TOOLS_TRACE_TRACE_RECORDS_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "tools/trace/trace_line.h"
 
@@ -45,80 +48,84 @@ enum GetRecAddrPhase : uint8_t {
   kPhaseDone,
 };
 
-enum {
-  kMaxNodes = 64,
-  kMaxDepth = 8,
-  kArenaSize = 1 << 18,
-  kMaxPending = 4,
-};
+int const kMaxNodes = 64;        // of one record: more only when damaged lines pile up in it
+int const kMaxPending = 4;       // error lines waiting for the call they stand before
 size_t const kMaxKeptText = 240;  // of a bad or error line
 
+// A piece of a record's text.
 struct TextRef {
-  uint32_t offset;
-  uint32_t length;
+  size_t offset = 0;
+  size_t length = 0;
 };
 
 struct Node {
-  NodeKind kind;
-  CallStatus status;
-  GetRecAddrPhase phase;
-  bool entryMissing;  // an error #002 line stood just before the call
-  int16_t op;
-  int16_t parent;
-  int16_t firstChild;
-  int16_t nextSibling;
-  uint64_t line;
-  uint64_t resultLine;
+  NodeKind kind = kCallNode;
+  CallStatus status = kAwaitingResult;
+  GetRecAddrPhase phase = kPhaseResult;
+  bool entryMissing = false;  // an error #002 line stood just before the call
+  int op = -1;
+  int parent = -1;
+  int firstChild = -1;
+  int nextSibling = -1;
+  uint64_t line = 0;
+  uint64_t resultLine = 0;
   TextRef object;
   TextRef arguments;
   TextRef result;  // the result line's items
   TextRef text;    // error and bad lines
-  int errorNumber;
-  char const* problem;
+  int errorNumber = 0;
+  char const* problem = "";
 };
 
-// One top-level record: nodes[0] and its descendants.
+// One top-level record: nodes[0] and its descendants, their texts in `text`.
 struct Record {
-  Node nodes[kMaxNodes];
-  int nodeCount;
-  bool textCut;  // some text did not fit and was shortened
-  uint32_t arenaUsed;
-  char arena[kArenaSize];
+  std::vector<Node> nodes;
+  std::string text;
+  std::string_view TextOf(TextRef ref) const { return std::string_view(text).substr(ref.offset, ref.length); }
 };
-
-Span TextOf(Record const& record, TextRef ref);
-
-typedef void (*RecordHandler)(void* context, Record const& record);
 
 enum LineEnding {
-  kWholeLine,    // ended by a line feed
-  kCutLine,      // the end of the file came before the line feed
-  kOverlongLine, // longer than the reader keeps: the start of it only
+  kWholeLine,  // ended by a line feed
+  kCutLine,    // the end of the file came before the line feed
 };
 
-struct PendingError {
-  uint64_t line;
-  int number;
-  size_t length;
-  char text[kMaxKeptText];
-};
+class RecordAssembler {
+ public:
+  using Handler = std::function<void(Record const&)>;
+  RecordAssembler(OperationForms const& forms, Handler handler) : forms_(forms), handler_(std::move(handler)) {}
 
-struct Assembler {
-  OperationForms const* forms;
-  RecordHandler handler;
-  void* context;
-  int16_t stack[kMaxDepth];
-  int depth;
-  int pendingCount;
-  PendingError pending[kMaxPending];
-  Record record;
-};
+  // `text` without its line end (CR LF or LF).
+  void AddLine(uint64_t number, std::string_view text, LineEnding ending);
+  // Hands on whatever is still open, as calls without a result.
+  void Finish();
 
-void StartAssembly(Assembler& assembler, OperationForms const& forms, RecordHandler handler, void* context);
-// `text` without its line end (CR LF or LF).
-void AddLine(Assembler& assembler, uint64_t number, char const* text, size_t length, LineEnding ending);
-// Hands on whatever is still open, as calls without a result.
-void FinishAssembly(Assembler& assembler);
+ private:
+  struct PendingError {
+    uint64_t line;
+    int number;
+    std::string text;
+  };
+  TextRef Keep(std::string_view text);
+  bool AcceptsChild(int parentIndex, int op, std::string_view object, ArgumentItems const& arguments) const;
+  int ChildrenWithOp(int parent, int op) const;
+  int Top() const { return stack_.empty() ? -1 : stack_.back(); }
+  int NewNode(int parent, NodeKind kind, uint64_t line);
+  void Emit();
+  void Pop();
+  void CloseAll();
+  void AddErrorNode(int parent, PendingError const& error);
+  void FlushPending(int parent);
+  void AddBadLine(uint64_t number, std::string_view text, char const* problem);
+  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments);
+  void AddResult(uint64_t number, TraceLine const& line, std::string_view text);
+
+  OperationForms const& forms_;
+  Handler handler_;
+  std::vector<int> stack_;
+  std::vector<PendingError> pending_;
+  Record record_;
+  ArgumentItems arguments_;  // kept to spare an allocation per line
+};
 
 }  // namespace tools
 }  // namespace tolvan

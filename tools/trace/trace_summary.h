@@ -1,99 +1,81 @@
 // The figures of a whole trace log, gathered record by record as the log is
 // read: calls per operation and per table object, what the share-mode policy
-// did, the module's error lines, and the lines that could not be read.
+// did, the module's error lines, and the lines that could not be read. The
+// printers (text and JSON) only read these figures.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_SUMMARY_H
 #define TOLVAN_TOOLS_TRACE_TRACE_SUMMARY_H
 
-#include <stdint.h>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
-#include "tools/common/tool_output.h"
 #include "tools/trace/trace_records.h"
 
 namespace tolvan {
 namespace tools {
 
-enum {
-  kKeptNotes = 20,       // line numbers kept for each kind of problem
-  kTableSlots = 4096,    // table objects told apart (a hash table, three quarters used at most)
-  kMaxTables = 3072,
-  kErrorKinds = 8,
-  kErrorLinesKept = 5,
-};
-size_t const kTableNameLength = 40;
-size_t const kErrorTextLength = 80;
-
 struct LineNote {
   uint64_t line;
-  char const* what;  // a static text, or an operation's signature text
+  std::string_view what;  // a static text, or an operation's signature text
 };
 
 struct TableTally {
-  uint64_t calls;
-  uint8_t addressLength;  // 0: free slot
-  uint8_t nameLength;
-  char address[17];
-  char name[kTableNameLength];
+  std::string address;
+  std::string name;  // learnt from GetTable or AddTable
+  uint64_t calls = 0;
 };
 
 struct ErrorTally {
-  int number;
-  uint64_t count;
-  int linesKept;
-  uint64_t lines[kErrorLinesKept];
-  int textLength;
-  char text[kErrorTextLength];
+  int number = 0;
+  uint64_t count = 0;
+  std::vector<uint64_t> lines;
+  std::string text;  // of the first line with this number
 };
 
 struct Summary {
-  uint64_t lines;
-  uint64_t bytes;
-  uint64_t calls;
-  uint64_t callsByModule;
-  uint64_t exchangeLines;
-  uint64_t errorLines;
-  uint64_t badLines;
-  uint64_t withoutResult;
-  uint64_t notPerformed;
-  uint64_t recordsWithCutText;
-  uint64_t operationCalls[kOperationCount];
-  uint64_t operationCallsByModule[kOperationCount];
+  uint64_t lines = 0;
+  uint64_t bytes = 0;
+  uint64_t calls = 0;
+  uint64_t callsByModule = 0;
+  uint64_t exchangeLines = 0;
+  uint64_t errorLines = 0;
+  uint64_t badLines = 0;
+  uint64_t withoutResult = 0;
+  uint64_t notPerformed = 0;
+  std::vector<uint64_t> operationCalls = std::vector<uint64_t>(kOperationCount);
+  std::vector<uint64_t> operationCallsByModule = std::vector<uint64_t>(kOperationCount);
 
-  int tableCount;
-  uint64_t callsOnUncountedTables;
-  bool sawAddresses;
-  bool sawMaskedAddresses;
-  TableTally tables[kTableSlots];
+  std::vector<TableTally> tables;  // in the order first seen
+  std::unordered_map<std::string, size_t> tableIndex;
+  bool sawAddresses = false;
+  bool sawMaskedAddresses = false;
 
-  uint64_t hostOpensNotShared;
-  uint64_t reopenedShared;
-  uint64_t closeFailed;
-  uint64_t leftAsAsked;
-  uint64_t refusedByEngine;
-  uint64_t escalated[3];  // Pack, ReIndex, Clear
-  uint64_t alreadyExclusive[3];
-  uint64_t sequencesLocked;
-  uint64_t sequencesSkippedOrUnlocked;
-  uint64_t sequencesUnlocked;
+  uint64_t hostOpensNotShared = 0;
+  uint64_t reopenedShared = 0;
+  uint64_t closeFailed = 0;
+  uint64_t leftAsAsked = 0;
+  uint64_t refusedByEngine = 0;
+  uint64_t escalated[3] = {};  // Pack, ReIndex, Clear
+  uint64_t alreadyExclusive[3] = {};
+  uint64_t sequencesLocked = 0;
+  uint64_t sequencesSkippedOrUnlocked = 0;
+  uint64_t sequencesUnlocked = 0;
 
-  int errorKinds;
-  uint64_t otherErrors;
-  ErrorTally errors[kErrorKinds];
-
-  int badNoteCount;
-  LineNote badNotes[kKeptNotes];
-  int openNoteCount;
-  LineNote openNotes[kKeptNotes];
+  std::vector<ErrorTally> errors;  // in the order first seen
+  std::vector<LineNote> badNotes;
+  std::vector<LineNote> openNotes;
 };
 
-void ResetSummary(Summary& summary);
 void CountRecord(Summary& summary, OperationForms const& forms, Record const& record);
 
 // `source` names the log in the heading.
-void PrintSummary(Output& out, Summary const& summary, OperationForms const& forms, char const* source);
-void PrintSummaryJson(Output& out, Summary const& summary, OperationForms const& forms, char const* source);
+void PrintSummary(std::string& out, Summary const& summary, OperationForms const& forms, std::string_view source);
+void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms const& forms, std::string_view source);
 
 // The table object entry of an address (as the log writes it), or null.
-TableTally const* FindTable(Summary const& summary, Span address);
+TableTally const* FindTable(Summary const& summary, std::string_view address);
 
 }  // namespace tools
 }  // namespace tolvan
