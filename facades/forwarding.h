@@ -56,10 +56,12 @@ extern char const kResultIndent[];
 template <class... A>
 void TraceCallRecord(OperationId op, void const* object, A... args) {
   if (!g_module.tracing) return;
-  TracePointer(object);
-  TraceText(SignatureText(op));
-  TraceValues(args...);
-  TraceLineEnd();
+  TraceLine([&] {
+    TracePointer(object);
+    TraceText(SignatureText(op));
+    TraceValues(args...);
+    TraceLineEnd();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -80,10 +82,12 @@ struct StoreThreeWords {  // "(" first ":" second ":" third ")"
 template <class State, class R>
 void TraceResultRecord(R result, void const* object) {
   if (!g_module.tracing) return;
-  TraceText(kResultIndent);
-  TraceValue(result);
-  State::Trace(object);
-  TraceLineEnd();
+  TraceLine([&] {
+    TraceText(kResultIndent);
+    TraceValue(result);
+    State::Trace(object);
+    TraceLineEnd();
+  });
 }
 
 // ---------------------------------------------------------------------------

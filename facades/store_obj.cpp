@@ -66,10 +66,12 @@ CRecAddr::CRecAddr(RecordAddressOf const& source) {
   CallWithUnwindStep(
       [&] {
         if (g_module.tracing) {
-          TraceText(kResultIndent);
-          TracePointer(working.Get());
-          StoreFirstWord::Trace(source.store);
-          TraceLineEnd();
+          TraceLine([&] {
+            TraceText(kResultIndent);
+            TracePointer(working.Get());
+            StoreFirstWord::Trace(source.store);
+            TraceLineEnd();
+          });
         }
         ::new (this) CRecAddr(*working.Get());
       },
@@ -91,9 +93,11 @@ double FullRelPosition::Run() {
   double const position = CallEntry<double>(address, this);
   // The position itself is not written, only the first trace word.
   if (g_module.tracing) {
-    TraceText(kResultIndent);
-    StoreFirstWord::Trace(this);
-    TraceLineEnd();
+    TraceLine([&] {
+      TraceText(kResultIndent);
+      StoreFirstWord::Trace(this);
+      TraceLineEnd();
+    });
   }
   return position;
 }

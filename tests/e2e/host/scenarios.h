@@ -14,6 +14,7 @@ struct ExpectedOptions {
   int noShare;
   int noSeq;
   int stopSeq;
+  int traceIds;
 };
 ExpectedOptions const& Options();
 
@@ -44,8 +45,12 @@ void ThreadNotifications();
 void ConcurrentTracing();
 void ConcurrentEscalations();
 void BinaryModeHost();
-// The second process of ConcurrentTracing; returns its exit status.
-int TraceWriterProcess(char const* path);
+void UnreadableHostText();
+void TraceLockHeldElsewhere();
+// The second processes of ConcurrentTracing and TraceLockHeldElsewhere;
+// each returns its exit status.
+int TraceWriterProcess(char const* tableName);
+int HoldTraceLockProcess();
 
 }  // namespace e2e
 
