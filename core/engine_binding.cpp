@@ -27,9 +27,8 @@ void* ResolveEntry(OperationId op) {
   if (!g_module.engineLibrary) {
     g_module.engineLibrary = LoadEngineLibrary();
     if (!g_module.engineLibrary) {
-      ReportError(kError001Begin);
-      ReportError(kEngineLibraryName);
-      ReportError(kError001End);
+      char const* const pieces[] = {kError001Begin, kEngineLibraryName, kError001End};
+      ReportMessage(pieces, 3);
     }
   }
   void*& slot = g_module.entrySlots[op];
