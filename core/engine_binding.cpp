@@ -36,6 +36,7 @@ void* ResolveEntry(OperationId op) {
   // module would search the host's own program instead.
   if (!slot && g_module.engineLibrary) slot = PlatformFindEntry(g_module.engineLibrary, DecoratedName(op));
   if (!slot) ReportError(kError002);
+  if (!g_module.tracing) g_module.untracedEntries[op] = slot;
   return slot;
 }
 

@@ -31,6 +31,9 @@ struct ModuleState {
   char fallbackMessage[512];
   void* engineLibrary;             // loaded once, never released
   void* entrySlots[kOperationCount];
+  // The same entries, filled only while tracing is off: a facade that finds
+  // its entry here has nothing to add to the host's call.
+  void* untracedEntries[kOperationCount];
 };
 
 extern ModuleState g_module;
