@@ -17,6 +17,18 @@ std::string const k065Box = "*** Error *** #065 (Insufficient memory available)\
 
 using ErrorReporterTest = ModuleTest;
 
+// Each thread calls BeginTransaction `calls` times on a dictionary of its own.
+void CallFromThreads(int count, int calls) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([calls] {
+      DictionaryLayout storage{};
+      for (int i = 0; i < calls; ++i) reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+}
+
 TEST_F(ErrorReporterTest, PiecesAreCollectedUntilALineFeed) {
   Attach();
   ReportError("");
@@ -165,14 +177,7 @@ TEST_F(ErrorReporterTest, ReportsFromManyThreadsAreEachShownAndLeaveTracingAlone
   host::HideEngineExport(DecoratedName(kDataDictionary_BeginTransaction));
   Attach();
   enum { kThreads = 8, kCalls = 200 };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([] {
-      DictionaryLayout storage{};
-      for (int i = 0; i < kCalls; ++i) reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  CallFromThreads(kThreads, kCalls);
   std::vector<std::string> const boxes = MessageTexts();
   EXPECT_EQ(boxes.size(), static_cast<size_t>(kThreads * kCalls)) << "no report lost or doubled";
   for (std::string const& box : boxes) EXPECT_EQ(box, k002Box);
@@ -187,14 +192,7 @@ TEST_F(ErrorReporterTest, MultiPieceReportsFromManyThreadsStayWhole) {
   host::SetEngineLibrary(nullptr, 0);
   Attach();
   enum { kThreads = 4, kCalls = 100 };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([] {
-      DictionaryLayout storage{};
-      for (int i = 0; i < kCalls; ++i) reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  CallFromThreads(kThreads, kCalls);
   std::map<std::string, int> seen;
   for (std::string const& box : MessageTexts()) ++seen[box];
   EXPECT_EQ(seen, (std::map<std::string, int>{{k001Box, kThreads * kCalls}, {k002Box, kThreads * kCalls}}));
