@@ -37,9 +37,8 @@ void* ResolveEntry(OperationId op) {
     if (library) {
       TraceEngineLine(library);
     } else {
-      ReportError(kError001Begin);
-      ReportError(kEngineLibraryName);
-      ReportError(kError001End);
+      char const* const pieces[] = {kError001Begin, kEngineLibraryName, kError001End};
+      ReportMessage(pieces, 3);
     }
   }
   void*& slot = g_module.entrySlots[op];
@@ -47,6 +46,7 @@ void* ResolveEntry(OperationId op) {
   // module would search the host's own program instead.
   if (!slot && g_module.engineLibrary) slot = PlatformFindEntry(g_module.engineLibrary, DecoratedName(op));
   if (!slot) ReportError(kError002);
+  if (!g_module.tracing) g_module.untracedEntries[op] = slot;
   return slot;
 }
 

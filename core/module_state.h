@@ -39,6 +39,9 @@ struct ModuleState {
   long engineLineWritten;
   char runLine[512];  // the run line's items after the ids, from attach
   void* entrySlots[kOperationCount];
+  // The same entries, filled only while tracing is off: a facade that finds
+  // its entry here has nothing to add to the host's call.
+  void* untracedEntries[kOperationCount];
 };
 
 extern ModuleState g_module;

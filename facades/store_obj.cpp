@@ -57,9 +57,13 @@ struct WorkingRecAddr {
 // way destroys what the module built before it goes on to the host.
 CRecAddr::CRecAddr(RecordAddressOf const& source) {
   // Without an engine entry the host receives a record address that it can
-  // destroy and that nothing has been asked of: the module's table alone.
+  // destroy and that nothing has been asked of: the module's table and an
+  // empty value, so that a later Goto cannot land on a record by chance.
   StoreModuleTable(this);
-  if (!source.entry) return;
+  if (!source.entry) {
+    ClearRecAddrValue(this);
+    return;
+  }
   WorkingRecAddr working;
   // The engine constructs its result directly in the working storage.
   ::new (working.storage) CRecAddr(CallEntry<CRecAddr>(source.entry, source.store));

@@ -61,6 +61,7 @@ Scenario const kScenarios[] = {
      {"Tolvan32_Debug=1"}},
     {"engine-missing", kNoEngine, EngineMissing, kNoOptions, {}},
     {"engine-missing-traced", kNoEngine, EngineMissingTraced, kTraced, {"Tolvan32_Debug=1"}},
+    {"engine-missing-threads", kNoEngine, EngineMissingThreads, kNoOptions, {}},
     {"entry-missing", kEngineMissingEntry, EntryMissing, kTraced, {"Tolvan32_Debug=1"}},
     {"engine-is-module-copy", kEngineIsModuleCopy, EngineIsModuleCopy, kTraced, {"Tolvan32_Debug=1"}},
     {"thread-notifications", kEngine, ThreadNotifications, kTraced, {"Tolvan32_Debug=1"}},

@@ -38,6 +38,7 @@ void EngineExceptions();
 void ExceptionFromWorkingRecAddrDestructor();
 void EngineMissing();
 void EngineMissingTraced();
+void EngineMissingThreads();
 void EngineIsModuleCopy();
 void EntryMissing();
 void OptionProbe();

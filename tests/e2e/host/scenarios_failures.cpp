@@ -39,6 +39,12 @@ unsigned long __stdcall CallFromAnotherThread(void*) {
   return 0;
 }
 
+unsigned long __stdcall CallOneHundredTimes(void*) {
+  Storage<kDictionaryObjectSize> storage;
+  for (int call = 0; call < 100; ++call) reinterpret_cast<CDataDictionary*>(storage.get())->BeginTransaction();
+  return 0;
+}
+
 void CallAgainFromTheBox() {
   CallFromAnotherThread(nullptr);
   RunOnThread(&CallFromAnotherThread, nullptr);
@@ -130,6 +136,20 @@ void EngineMissingTraced() {
   for (int i = 0; i < 6; ++i) ExpectBox(8 + i, boxes[i]);
 }
 
+// Four threads report the missing library at once, 100 calls each: every
+// box holds one whole message.
+void EngineMissingThreads() {
+  RecordModuleImports();
+  char const* const whole[] = {kError001Box, kError002Box};
+  TallyMessageBoxes(whole, 2);
+  void* const arguments[4] = {};
+  RunOnThreads(&CallOneHundredTimes, arguments, 4);
+  Expect(MessageBoxTally(0) == 400 && MessageBoxTally(1) == 400,
+         "400 whole #001 boxes and 400 whole #002 boxes (got %ld and %ld)", MessageBoxTally(0), MessageBoxTally(1));
+  Expect(MessageBoxTally(2) == 0, "no other box (got %ld, the first [%s])", MessageBoxTally(2),
+         MessageBoxTally(2) ? MessageBoxAt(0).text : "");
+}
+
 // The engine lacks CDataBaseStaticObj::GetDescription and
 // CStoreObj::GetRecAddr: only those operations report #002, once per call;
 // the others work.
@@ -157,12 +177,17 @@ void EntryMissing() {
              Trace().Call(dictionary, kDataDictionary_BeginTransaction).ResultInt(1));
   Expect(MessageBoxCount() == 2, "no further message box (got %d)", MessageBoxCount());
 
-  // GetRecAddr is missing too: one #002 box, no engine constructor called;
-  // the host then destroys the record address through the engine.
+  // GetRecAddr is missing too: one #002 box, no engine constructor called,
+  // an empty record address (its long is 0); the host then destroys the
+  // record address through the engine.
   Storage<kStoreObjectSize> storeStorage;
   CStoreObj* const store = reinterpret_cast<CStoreObj*>(storeStorage.get());
   Storage<kRecAddrObjectSize> addressStorage;
+  memset(addressStorage.get(), 0x5a, sizeof addressStorage.bytes);
   CRecAddr* const address = ::new (addressStorage.get()) CRecAddr(store->GetRecAddr());
+  uint32_t value;
+  memcpy(&value, addressStorage.bytes + 4, sizeof value);
+  Expect(value == 0, "the record address's second word is 0 (got %08x)", value);
   Expect(MessageBoxCount() == 3, "one message box for GetRecAddr (got %d)", MessageBoxCount());
   ExpectBox(2, kError002Box);
   Trace expected;
