@@ -195,16 +195,26 @@ class JsonObject {
   bool first_ = true;
 };
 
-void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes) {
-  std::string& out = json.Key(key);
+// A JSON array: `put` writes each item.
+template <typename Items, typename Put>
+void PutJsonArray(std::string& out, Items const& items, Put put) {
   out += '[';
-  for (size_t i = 0; i < notes.size(); ++i) {
-    if (i) out += ',';
-    JsonObject note(out);
-    note.Number("line", notes[i].line);
-    note.String("what", notes[i].what);
+  bool first = true;
+  for (auto const& item : items) {
+    if (!first) out += ',';
+    first = false;
+    put(item);
   }
   out += ']';
+}
+
+void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes) {
+  std::string& out = json.Key(key);
+  PutJsonArray(out, notes, [&](LineNote const& note) {
+    JsonObject entry(out);
+    entry.Number("line", note.line);
+    entry.String("what", note.what);
+  });
 }
 
 std::string ErrorNumberText(int number) {
@@ -487,32 +497,24 @@ void PutPairingJson(JsonObject& json, PairingFigures const& figures) {
 
 void PutRunsJson(JsonObject& json, std::vector<RunInfo> const& runs) {
   std::string& out = json.Key("runs");
-  out += '[';
-  for (size_t i = 0; i < runs.size(); ++i) {
-    RunInfo const& run = runs[i];
-    if (i) out += ',';
+  uint64_t number = 0;
+  PutJsonArray(out, runs, [&](RunInfo const& run) {
     JsonObject entry(out);
-    entry.Number("run", i + 1);
+    entry.Number("run", ++number);
     entry.Number("line", run.line);
     entry.Number("process", run.process);
     entry.Number("thread", run.thread);
     entry.String("date", run.date);
     entry.String("time", run.time);
     entry.String("version", run.version);
-    entry.Key("options") += '[';
-    for (size_t j = 0; j < run.options.size(); ++j) {
-      if (j) out += ',';
-      AppendJsonString(out, run.options[j]);
-    }
-    out += ']';
+    PutJsonArray(entry.Key("options"), run.options, [&](std::string const& option) { AppendJsonString(out, option); });
     entry.String("host", run.host);
     if (run.engineLine) {
       entry.Number("engine_line", run.engineLine);
       entry.String("engine_version", run.engineVersion);
       entry.String("engine_path", run.enginePath);
     }
-  }
-  out += ']';
+  });
 }
 
 }  // namespace
@@ -534,52 +536,37 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
     json.Number("calls_without_result", paired.withoutResult);
     json.Number("calls_not_performed", paired.notPerformed);
 
-    json.Key("operations") += '[';
-    bool firstOperation = true;
+    std::vector<int> called;
     for (int op = 0; op < kOperationCount; ++op) {
-      if (!summary.operationCalls[op]) continue;
-      if (!firstOperation) out += ',';
-      firstOperation = false;
+      if (summary.operationCalls[op]) called.push_back(op);
+    }
+    PutJsonArray(json.Key("operations"), called, [&](int op) {
       JsonObject operation(out);
       operation.String("operation", forms.forms[op].signature);
       operation.Number("calls", summary.operationCalls[op]);
       operation.Number("by_module", paired.operationCallsByModule[op]);
-    }
-    out += ']';
+    });
 
-    json.Key("tables") += '[';
-    std::vector<size_t> const tables = TablesByCalls(summary);
-    for (size_t i = 0; i < tables.size(); ++i) {
-      TableTally const& t = summary.tables[tables[i]];
-      if (i) out += ',';
+    PutJsonArray(json.Key("tables"), TablesByCalls(summary), [&](size_t index) {
+      TableTally const& t = summary.tables[index];
       JsonObject table(out);
       table.String("object", t.address);
       if (!t.name.empty()) table.String("name", t.name);
       if (t.run >= 0) table.Number("run", static_cast<uint64_t>(t.run) + 1);
       table.Number("calls", t.calls);
-    }
-    out += ']';
+    });
     // Every table object and every error number is counted now; the two keys
     // that told how many were not stay, at 0, for the readers of this JSON.
     json.Number("calls_on_uncounted_tables", 0);
     PutPairingJson(json, paired);
 
-    json.Key("errors") += '[';
-    for (size_t i = 0; i < summary.errors.size(); ++i) {
-      ErrorTally const& e = summary.errors[i];
-      if (i) out += ',';
+    PutJsonArray(json.Key("errors"), summary.errors, [&](ErrorTally const& e) {
       JsonObject error(out);
       error.String("number", ErrorNumberText(e.number));
       error.Number("count", e.count);
       error.String("text", e.text);
-      error.Key("lines") += '[';
-      for (size_t j = 0; j < e.lines.size(); ++j) {
-        if (j) out += ',';
-        AppendNumber(out, e.lines[j]);
-      }
-      out += ']';
-    }
-    out += ']';
+      PutJsonArray(error.Key("lines"), e.lines, [&](uint64_t line) { AppendNumber(out, line); });
+    });
     json.Number("other_errors", 0);
 
     PutJsonNotes(json, "bad_line_notes", summary.badNotes);
