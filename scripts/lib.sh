@@ -29,7 +29,9 @@ ensure_packages() {
 
 host_packages() { ensure_packages cmake make g++ libgtest-dev; }
 product_packages() {
-  ensure_packages cmake make clang-16 lld-16 llvm-16 binutils || return 1
+  # The module with clang and lld in the Microsoft ABI; the console tools
+  # beside it with mingw-w64's g++ and its C++ standard library.
+  ensure_packages cmake make clang-16 lld-16 llvm-16 binutils g++-mingw-w64-i686-win32 || return 1
   # The product checks read the version resource with a short Python script.
   command -v python3 >/dev/null || ensure_packages python3
 }
@@ -53,9 +55,11 @@ build_host() {
 
 # The product built once more with Microsoft's driver conventions (clang-cl):
 # keeps the build's MSVC branch working where no Microsoft compiler is at hand.
+# The module alone: the tools are standard C++, and there is no Microsoft
+# C++ standard library here to build them with.
 build_product_msvc_style() {
   ensure_packages cmake make clang-14 lld-16 llvm-16 || return 1
   cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/product-msvc-style" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$TOLVAN_ROOT/cmake/toolchain-clang-cl.cmake" >&2 || return 1
-  cmake --build "$TOLVAN_BUILD/product-msvc-style" --target Tolvan32 tolvan_windows_tools -j "$TOLVAN_JOBS" >&2
+  cmake --build "$TOLVAN_BUILD/product-msvc-style" --target Tolvan32 -j "$TOLVAN_JOBS" >&2
 }

@@ -4,7 +4,12 @@ needs of it: operating system and subsystem version 5.01, imports only from
 the allow-list, and a load configuration whose table of safe exception
 handlers names every handler the image registers (and nothing else).
 
-usage: check_image.py READOBJ OBJDUMP ALLOWED-IMPORTS IMAGE...
+With --no-seh (the console tools, linked by mingw-w64's GNU ld, which writes
+no load configuration) the image must instead register no handler at all
+and say so in its header (NO_SEH): GCC's exceptions unwind by tables, not
+through the thread's chain of handlers.
+
+usage: check_image.py READOBJ OBJDUMP ALLOWED-IMPORTS [--no-seh] IMAGE...
 Prints one "ok   ..." or "FAIL ..." line per check; exits 1 on a failure."""
 import re
 import sys
@@ -13,7 +18,8 @@ import checks
 from checks import report, run
 
 readobj, objdump, allowed_path = sys.argv[1:4]
-images = sys.argv[4:]
+no_seh = sys.argv[4:5] == ["--no-seh"]
+images = sys.argv[5:] if no_seh else sys.argv[4:]
 
 
 def allowed_imports():
@@ -80,6 +86,16 @@ for image in images:
     report(f"{name}: imports within the allow-list ({len(imports)} entries)", not outside and imports,
            "not allowed: " + ", ".join(outside))
 
+    disassembly = run(objdump, "-d", "--no-show-raw-insn", image)
+    if no_seh:
+        # Stricter than the look for registrations: nothing writes the head
+        # of the thread's handler chain at all.
+        chain_writes = re.findall(r"^\s*([0-9a-f]+):.*, %fs:0x0$", disassembly, re.M)
+        report(f"{name}: registers no exception handler and says so (NO_SEH)",
+               not chain_writes and "IMAGE_DLL_CHARACTERISTICS_NO_SEH" in headers,
+               f"writes to %fs:0 at {chain_writes}")
+        continue
+
     directory_size = field("LoadConfigTableSize")
     has_config = "LoadConfig [" in headers
     structure_size = field("Size") if has_config else 0
@@ -91,7 +107,6 @@ for image in images:
                                              headers.split("SEHTable [", 1)[1] if "SEHTable [" in headers else "",
                                              re.M)}
     count = field("SEHandlerCount") if has_config else -1
-    disassembly = run(objdump, "-d", "--no-show-raw-insn", image)
     handlers = registered_handlers(disassembly)
     report(f"{name}: SafeSEH table names exactly the {len(handlers)} registered handler(s)",
            has_config and count == len(table) and table == handlers,

@@ -5,7 +5,8 @@
 # the tools beside it (check_image.py), the jump of an untraced call to the
 # engine entry (check_fast_path.py), and the version resource.
 set -u
-dll=${1:?usage: check_product.sh Tolvan32.dll}
+dll=${1:?usage: check_product.sh Tolvan32.dll [NUMBER-OF-TOOLS]}
+expected_tools=${2:-}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 readobj=$(command -v llvm-readobj-16 || command -v llvm-readobj)
 passed=0 failed=0
@@ -28,16 +29,18 @@ check "export directory names the module Tolvan32.dll" \
   bash -c "'$readobj' --coff-exports '$dll' >/dev/null && strings -a '$dll' | grep -qx 'Tolvan32.dll'"
 
 # Every Windows from XP SP3 on: version 5.01, imports within the allow-list,
-# SafeSEH; for the module and for the tools built beside it.
+# SafeSEH (the module) or no handler at all (the tools built beside it).
 objdump=$(command -v llvm-objdump-16 || command -v llvm-objdump)
-images=("$dll")
-for tool in "$(dirname "$dll")"/tools/*.exe; do [ -f "$tool" ] && images+=("$tool"); done
-python3 "$root/tests/product/check_image.py" "$readobj" "$objdump" "$root/tests/product/allowed-imports.txt" \
-  "${images[@]}" > "$work/images"
+tools=()
+for tool in "$(dirname "$dll")"/tools/*.exe; do [ -f "$tool" ] && tools+=("$tool"); done
+check_image() { python3 "$root/tests/product/check_image.py" "$readobj" "$objdump" "$root/tests/product/allowed-imports.txt" "$@"; }
+check_image "$dll" > "$work/images"
+[ ${#tools[@]} -eq 0 ] || check_image --no-seh "${tools[@]}" >> "$work/images"
 cat "$work/images"
 passed=$((passed + $(grep -c '^ok ' "$work/images")))
 failed=$((failed + $(grep -c '^FAIL' "$work/images")))
-check "the module and ${#images[@]} image(s) in all checked" test "${#images[@]}" -ge 1 -a -s "$work/images"
+check "the module and ${#tools[@]} tool image(s) beside it checked${expected_tools:+ (of $expected_tools)}" \
+  test -s "$work/images" -a "${expected_tools:-${#tools[@]}}" -eq "${#tools[@]}"
 
 # An untraced call of a resolved entry ends in a jump to the engine entry.
 python3 "$root/tests/product/check_fast_path.py" "$readobj" "$objdump" "$dll" > "$work/fast-path"

@@ -4,133 +4,97 @@
 // ever called.
 #include "tools/check/check_windows.h"
 
-#include "core/operations.h"
-#include "tools/check/engine_check.h"
-#include "tools/common/tool_crt.h"
-#include "tools/common/windows_api.h"
-
 namespace tolvan {
 namespace tools {
 
 namespace {
 
-enum { kPathSize = 1024, kVersionResourceType = 16, kVersionResourceName = 1 };
+// A library loaded for the check, given back when it ends, so that the
+// files can be renamed or removed afterwards (tolvan32-setup undoes an
+// installation the check found incomplete).
+class LoadedLibrary {
+ public:
+  explicit LoadedLibrary(std::string const& path) : requested_(path) {
+    // With a folder in the path, the libraries it needs are looked for beside
+    // it first, as they are when the host loads it from its own folder.
+    handle_ = LoadLibraryExA(path.c_str(), nullptr, HasDirectory(path) ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
+    error_ = handle_ ? 0 : GetLastError();
+    if (handle_) loaded_ = ModuleFileName(handle_);
+    if (handle_ && loaded_.empty()) loaded_ = path;
+  }
+  ~LoadedLibrary() {
+    if (handle_) FreeLibrary(handle_);
+  }
+  LoadedLibrary(LoadedLibrary const&) = delete;
+  LoadedLibrary& operator=(LoadedLibrary const&) = delete;
 
-struct LoadedLibrary {
-  char requested[kPathSize];
-  char loaded[kPathSize];
-  void* handle;
-  unsigned long error;
+  bool Loaded() const { return handle_ != nullptr; }
+
+  LibraryProbe Probe(std::string title) const {
+    HMODULE const handle = handle_;
+    return {std::move(title),
+            requested_,
+            loaded_,
+            error_,
+            handle ? IdentifyLibrary(handle, nullptr) : kVersionUnknown,
+            [handle](std::string const& name) { return GetProcAddress(handle, name.c_str()) != nullptr; }};
+  }
+
+ private:
+  std::string requested_;
+  std::string loaded_;
+  HMODULE handle_;
+  unsigned long error_;
 };
-
-bool HasEntry(void* context, char const* name) {
-  return GetProcAddress(static_cast<LoadedLibrary*>(context)->handle, name) != nullptr;
-}
-
-// The folder part of a path, with its final separator; "" when there is none.
-size_t FolderLength(char const* path) {
-  size_t length = 0;
-  for (size_t i = 0; path[i]; ++i) {
-    if (path[i] == '\\' || path[i] == '/' || path[i] == ':') length = i + 1;
-  }
-  return length;
-}
-
-void CopyText(char* target, size_t size, char const* first, size_t firstLength, char const* second) {
-  size_t used = 0;
-  for (size_t i = 0; i < firstLength && used + 1 < size; ++i) target[used++] = first[i];
-  for (size_t i = 0; second[i] && used + 1 < size; ++i) target[used++] = second[i];
-  target[used] = '\0';
-}
-
-void Load(LoadedLibrary& library, char const* path) {
-  CopyText(library.requested, sizeof library.requested, path, strlen(path), "");
-  // With a folder in the path, the libraries it needs are looked for beside
-  // it first, as they are when the host loads it from its own folder.
-  library.handle = LoadLibraryExA(path, nullptr, HasDirectory(path) ? kLoadWithAlteredSearchPath : 0);
-  library.error = library.handle ? 0 : GetLastError();
-  library.loaded[0] = '\0';
-  if (library.handle && !GetModuleFileNameA(library.handle, library.loaded, sizeof library.loaded)) {
-    CopyText(library.loaded, sizeof library.loaded, path, strlen(path), "");
-  }
-}
-
-// The check's libraries are given back, so that the files can be renamed or
-// removed afterwards (tolvan32-setup undoes an installation the check found
-// incomplete).
-void Release(LoadedLibrary& library) {
-  if (library.handle) FreeLibrary(library.handle);
-  library.handle = nullptr;
-}
-
-LibraryProbe Probe(char const* title, LoadedLibrary& library) {
-  LibraryProbe probe = {};
-  probe.title = title;
-  probe.requestedPath = library.requested;
-  probe.loadedPath = library.handle ? library.loaded : nullptr;
-  probe.loadError = library.error;
-  probe.identity = library.handle ? IdentifyLibrary(library.handle, nullptr) : kVersionUnknown;
-  probe.context = &library;
-  probe.hasEntry = &HasEntry;
-  return probe;
-}
-
-LoadedLibrary g_engine;
-LoadedLibrary g_valueTypes;
-LoadedLibrary g_module;
-char const* g_operationNames[kOperationCount];
-char const* g_operationTexts[kOperationCount];
 
 }  // namespace
 
-bool HasDirectory(char const* path) {
-  for (char const* p = path; *p; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':') return true;
+bool HasDirectory(std::string_view path) { return path.find_first_of("\\/:") != std::string_view::npos; }
+
+std::string ModuleFileName(HMODULE module) {
+  // The system cuts a name that does not fit and says so only by filling
+  // the buffer: try again with a larger one.
+  std::string path(MAX_PATH, '\0');
+  while (true) {
+    DWORD const length = GetModuleFileNameA(module, &path[0], static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
   }
-  return false;
 }
 
-VersionIdentity IdentifyLibrary(void* library, FileVersion* version) {
-  void* const resource = FindResourceA(library, reinterpret_cast<char const*>(kVersionResourceName),
-                                       reinterpret_cast<char const*>(kVersionResourceType));
+VersionIdentity IdentifyLibrary(HMODULE library, FileVersion* version) {
+  HRSRC const resource = FindResourceA(library, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16));
   if (!resource) return kVersionUnknown;
-  void* const loaded = LoadResource(library, resource);
+  HGLOBAL const loaded = LoadResource(library, resource);
   void const* const bytes = loaded ? LockResource(loaded) : nullptr;
   if (!bytes) return kVersionUnknown;
-  unsigned long const size = SizeofResource(library, resource);
+  DWORD const size = SizeofResource(library, resource);
   if (version && !ReadFileVersion(bytes, size, version)) *version = FileVersion();
   return NamesProxyModule(bytes, size) ? kVersionProxyModule : kVersionOther;
 }
 
-int RunCheck(Output& out, char const* enginePath, bool listAll) {
+int RunCheck(Output& out, std::string const& enginePath, bool listAll) {
   // A missing library is reported here, not in a system dialog.
-  SetErrorMode(kFailCriticalErrors | kNoOpenFileErrorBox);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
-  char path[kPathSize];
-  size_t const folder = FolderLength(enginePath);
-  Load(g_engine, enginePath);
-  CopyText(path, sizeof path, folder ? enginePath : ".\\", folder ? folder : 2, kValueTypesFileName);
-  Load(g_valueTypes, path);
+  size_t const separator = enginePath.find_last_of("\\/:");
+  std::string const folder = separator == std::string::npos ? ".\\" : enginePath.substr(0, separator + 1);
+  LoadedLibrary const engine(enginePath);
   // Not beside the engine: wherever the system finds it for the host.
-  if (!g_valueTypes.handle) Load(g_valueTypes, kValueTypesFileName);
-  CopyText(path, sizeof path, folder ? enginePath : ".\\", folder ? folder : 2, kModuleFileName);
-  Load(g_module, path);
+  auto valueTypes = std::make_unique<LoadedLibrary>(folder + kValueTypesFileName);
+  if (!valueTypes->Loaded()) valueTypes = std::make_unique<LoadedLibrary>(kValueTypesFileName);
+  // The module imports the value-types library: it is given back first.
+  LoadedLibrary const module(folder + kModuleFileName);
 
-  for (int op = 0; op < kOperationCount; ++op) {
-    g_operationNames[op] = DecoratedName(static_cast<OperationId>(op));
-    g_operationTexts[op] = SignatureText(static_cast<OperationId>(op));
-  }
-  EntryList const operations = {g_operationNames, g_operationTexts, kOperationCount};
-  EntryList const valueTypes = {kValueTypesEntries, nullptr, 2};
-
-  bool good = ReportLibrary(out, Probe("Engine library", g_engine), operations, kMustNotBeProxy, listAll);
-  good = ReportLibrary(out, Probe("Value-types library", g_valueTypes), valueTypes, kAnyIdentity, listAll) && good;
-  good = ReportLibrary(out, Probe("Module", g_module), operations, kMustBeProxy, listAll) && good;
+  EntryList const operations = OperationEntries();
+  bool good = ReportLibrary(out, engine.Probe("Engine library"), operations, kMustNotBeProxy, listAll);
+  good = ReportLibrary(out, valueTypes->Probe("Value-types library"), ValueTypesEntries(), kAnyIdentity, listAll) &&
+         good;
+  good = ReportLibrary(out, module.Probe("Module"), operations, kMustBeProxy, listAll) && good;
   Put(out, good ? "Result: complete\n" : "Result: INCOMPLETE\n");
-  // The module imports the value-types library: it goes first.
-  Release(g_module);
-  Release(g_valueTypes);
-  Release(g_engine);
   return good ? 0 : 1;
 }
 

@@ -2,6 +2,12 @@
 #ifndef TOLVAN_TOOLS_CHECK_CHECK_WINDOWS_H
 #define TOLVAN_TOOLS_CHECK_CHECK_WINDOWS_H
 
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
 #include "tools/check/engine_check.h"
 #include "tools/common/tool_output.h"
 
@@ -11,15 +17,19 @@ namespace tools {
 // Loads the engine at `enginePath`, then Ravix32.dll and Tolvan32.dll from
 // its folder, prints the report and gives the libraries back. Returns 0 when
 // everything is present, 1 otherwise.
-int RunCheck(Output& out, char const* enginePath, bool listAll);
+int RunCheck(Output& out, std::string const& enginePath, bool listAll);
 
 // What a loaded library's version resource says (the library may be loaded
 // as a data file); its file version too when `version` is not null (zero
 // when it has none).
-VersionIdentity IdentifyLibrary(void* library, FileVersion* version);
+VersionIdentity IdentifyLibrary(HMODULE library, FileVersion* version);
+
+// The full path of a loaded library, or of this program (null); empty when
+// the system does not give it.
+std::string ModuleFileName(HMODULE module);
 
 // Whether a path names a folder, so that the system does not search for it.
-bool HasDirectory(char const* path);
+bool HasDirectory(std::string_view path);
 
 }  // namespace tools
 }  // namespace tolvan

@@ -1,14 +1,12 @@
 #include "tools/check/engine_check.h"
 
-#include "tools/common/tool_crt.h"
+#include <cstring>
+#include <string_view>
+
+#include "core/operations.h"
 
 namespace tolvan {
 namespace tools {
-
-char const kModuleFileName[] = "Tolvan32.dll";
-char const kEngineFileName[] = "Tolvan33.dll";
-char const kValueTypesFileName[] = "Ravix32.dll";
-char const* const kValueTypesEntries[2] = {"JDateToString", "?GetDouble@CNumeric@@QBEOXZ"};
 
 namespace {
 
@@ -18,24 +16,32 @@ char const kProxyProductName[] = "Tolvan32 Share";
 void PutLabel(Output& out, char const* label) {
   Put(out, "  ");
   Put(out, label);
-  PutSpaces(out, 11 - static_cast<int>(strlen(label)));
+  PutSpaces(out, 11 - static_cast<int>(std::strlen(label)));
+}
+
+void PutLine(Output& out, char const* label, std::string_view text) {
+  PutLabel(out, label);
+  Put(out, text);
+  Put(out, "\n");
 }
 
 }  // namespace
 
-bool NamesProxyModule(void const* versionResource, size_t size) {
-  unsigned char const* bytes = static_cast<unsigned char const*>(versionResource);
-  size_t const length = sizeof kProxyProductName - 1;
-  if (!bytes || size < 2 * length) return false;
-  for (size_t start = 0; start + 2 * length <= size; ++start) {
-    size_t i = 0;
-    while (i < length && bytes[start + 2 * i] == static_cast<unsigned char>(kProxyProductName[i]) &&
-           bytes[start + 2 * i + 1] == 0) {
-      ++i;
-    }
-    if (i == length) return true;
+EntryList OperationEntries() {
+  EntryList entries;
+  for (int op = 0; op < kOperationCount; ++op) {
+    entries.push_back({DecoratedName(static_cast<OperationId>(op)), SignatureText(static_cast<OperationId>(op))});
   }
-  return false;
+  return entries;
+}
+
+EntryList ValueTypesEntries() { return {{"JDateToString", ""}, {"?GetDouble@CNumeric@@QBEOXZ", ""}}; }
+
+bool NamesProxyModule(void const* versionResource, size_t size) {
+  if (!versionResource) return false;
+  std::string name;
+  for (char c : std::string_view(kProxyProductName)) name += {c, '\0'};
+  return std::string_view(static_cast<char const*>(versionResource), size).find(name) != std::string_view::npos;
 }
 
 bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* version) {
@@ -95,10 +101,8 @@ bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entr
                    bool listAll) {
   Put(out, probe.title);
   Put(out, "\n");
-  PutLabel(out, "requested");
-  Put(out, probe.requestedPath);
-  Put(out, "\n");
-  if (!probe.loadedPath) {
+  PutLine(out, "requested", probe.requestedPath);
+  if (probe.loadedPath.empty()) {
     PutLabel(out, "NOT LOADED");
     Put(out, LoadErrorText(probe.loadError));
     Put(out, " (error ");
@@ -106,9 +110,7 @@ bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entr
     Put(out, ")\n");
     return false;
   }
-  PutLabel(out, "loaded");
-  Put(out, probe.loadedPath);
-  Put(out, "\n");
+  PutLine(out, "loaded", probe.loadedPath);
 
   bool good = true;
   if (rule == kMustNotBeProxy && probe.identity == kVersionProxyModule) {
@@ -124,30 +126,22 @@ bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entr
     Put(out, "\"): is the original engine still in its place?\n");
     good = false;
   } else if (probe.identity == kVersionProxyModule) {
-    PutLabel(out, "version");
-    Put(out, kProxyProductName);
-    Put(out, "\n");
+    PutLine(out, "version", kProxyProductName);
   }
 
-  int present = 0;
-  for (int i = 0; i < entries.count; ++i) {
-    bool const found = probe.hasEntry(probe.context, entries.names[i]);
+  size_t present = 0;
+  for (Entry const& entry : entries) {
+    bool const found = probe.hasEntry(entry.name);
     if (found) ++present;
     if (found && !listAll) continue;
-    PutLabel(out, found ? "present" : "MISSING");
-    Put(out, entries.names[i]);
-    if (entries.readable) {
-      Put(out, "  ");
-      Put(out, entries.readable[i]);
-    }
-    Put(out, "\n");
+    PutLine(out, found ? "present" : "MISSING", entry.readable.empty() ? entry.name : entry.name + "  " + entry.readable);
   }
   PutLabel(out, "entries");
-  PutNumber(out, static_cast<uint64_t>(present));
+  PutNumber(out, present);
   Put(out, " of ");
-  PutNumber(out, static_cast<uint64_t>(entries.count));
-  Put(out, present == entries.count ? " present\n" : " present, INCOMPLETE\n");
-  return good && present == entries.count;
+  PutNumber(out, entries.size());
+  Put(out, present == entries.size() ? " present\n" : " present, INCOMPLETE\n");
+  return good && present == entries.size();
 }
 
 }  // namespace tools

@@ -5,8 +5,11 @@
 #ifndef TOLVAN_TOOLS_CHECK_ENGINE_CHECK_H
 #define TOLVAN_TOOLS_CHECK_ENGINE_CHECK_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "tools/common/tool_output.h"
 
@@ -28,20 +31,26 @@ enum IdentityRule {
 };
 
 struct LibraryProbe {
-  char const* title;          // "Engine library"
-  char const* requestedPath;  // what was asked for
-  char const* loadedPath;     // the file the system loaded; null when the load failed
+  std::string title;          // "Engine library"
+  std::string requestedPath;  // what was asked for
+  std::string loadedPath;     // the file the system loaded; empty when the load failed
   unsigned long loadError;    // the system's error number when the load failed
   VersionIdentity identity;
-  void* context;
-  bool (*hasEntry)(void* context, char const* name);
+  std::function<bool(std::string const& name)> hasEntry;
 };
 
-struct EntryList {
-  char const* const* names;     // exported names, looked up exactly as spelled
-  char const* const* readable;  // shown beside a missing name; may be null
-  int count;
+// An exported entry, looked up exactly as spelled; `readable` is shown
+// beside it when it is missing (none when empty).
+struct Entry {
+  std::string name;
+  std::string readable;
 };
+typedef std::vector<Entry> EntryList;
+
+// The module's operations, and the two entries of the value-types library
+// that the module imports.
+EntryList OperationEntries();
+EntryList ValueTypesEntries();
 
 // Prints the library's section of the report: where it was loaded from, how
 // many entries it has, each missing one (every entry with `listAll`), and
@@ -69,12 +78,9 @@ void PutFileVersion(Output& out, FileVersion version);
 char const* LoadErrorText(unsigned long error);
 
 // The module's own file name, the engine's and the value-types library's.
-extern char const kModuleFileName[];
-extern char const kEngineFileName[];
-extern char const kValueTypesFileName[];
-
-// The two entries of the value-types library that the module imports.
-extern char const* const kValueTypesEntries[2];
+constexpr char kModuleFileName[] = "Tolvan32.dll";
+constexpr char kEngineFileName[] = "Tolvan33.dll";
+constexpr char kValueTypesFileName[] = "Ravix32.dll";
 
 }  // namespace tools
 }  // namespace tolvan

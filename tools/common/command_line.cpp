@@ -9,45 +9,36 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-int SplitCommandLine(char const* line, char* storage, size_t storageSize, char** arguments, int maxArguments) {
-  int count = 0;
-  size_t used = 0;
+std::vector<std::string> SplitCommandLine(char const* line) {
+  std::vector<std::string> arguments;
   char const* p = line ? line : "";
   while (true) {
     while (IsBlank(*p)) ++p;
-    if (!*p || count == maxArguments) break;
-    // One byte is always kept for the terminating zero of this argument.
-    if (used + 1 >= storageSize) break;
-    char* argument = storage + used;
+    if (!*p) break;
+    std::string argument;
     bool quoted = false;
     while (*p && (quoted || !IsBlank(*p))) {
-      char c = *p;
-      if (c == '\\') {
+      if (*p == '\\') {
         size_t backslashes = 0;
         while (p[backslashes] == '\\') ++backslashes;
-        if (p[backslashes] == '"') {
-          // 2n backslashes and a quote: n backslashes, the quote toggles.
-          // 2n+1: n backslashes and a literal quote.
-          for (size_t i = 0; i < backslashes / 2; ++i) {
-            if (used + 1 < storageSize) storage[used++] = '\\';
-          }
-          p += backslashes;
-          if (backslashes % 2) {
-            if (used + 1 < storageSize) storage[used++] = '"';
-            ++p;
-          }
-        } else {
-          for (size_t i = 0; i < backslashes; ++i) {
-            if (used + 1 < storageSize) storage[used++] = '\\';
-          }
-          p += backslashes;
+        p += backslashes;
+        if (*p != '"') {
+          argument.append(backslashes, '\\');
+          continue;
+        }
+        // 2n backslashes and a quote: n backslashes, the quote toggles.
+        // 2n+1: n backslashes and a literal quote.
+        argument.append(backslashes / 2, '\\');
+        if (backslashes % 2) {
+          argument += '"';
+          ++p;
         }
         continue;
       }
-      if (c == '"') {
+      if (*p == '"') {
         // Inside quotes, a doubled quote stands for one literal quote.
         if (quoted && p[1] == '"') {
-          if (used + 1 < storageSize) storage[used++] = '"';
+          argument += '"';
           p += 2;
           continue;
         }
@@ -55,13 +46,11 @@ int SplitCommandLine(char const* line, char* storage, size_t storageSize, char**
         ++p;
         continue;
       }
-      if (used + 1 < storageSize) storage[used++] = c;
-      ++p;
+      argument += *p++;
     }
-    storage[used++] = '\0';
-    arguments[count++] = argument;
+    arguments.push_back(std::move(argument));
   }
-  return count;
+  return arguments;
 }
 
 }  // namespace tools

@@ -1,18 +1,18 @@
 // Splitting a Windows command line into arguments, by the rules the C
 // runtime applies for main(): white space separates arguments, double quotes
-// group, and backslashes are literal except before a double quote.
+// group, and backslashes are literal except before a double quote. The
+// Windows tools split their command line themselves, so that every Windows
+// version's C runtime gives them the same arguments.
 #ifndef TOLVAN_TOOLS_COMMON_COMMAND_LINE_H
 #define TOLVAN_TOOLS_COMMON_COMMAND_LINE_H
 
-#include <stddef.h>
+#include <string>
+#include <vector>
 
 namespace tolvan {
 namespace tools {
 
-// Writes the arguments, each zero-terminated, into `storage` and their
-// addresses into `arguments`. Returns the number of arguments; those that do
-// not fit are dropped.
-int SplitCommandLine(char const* line, char* storage, size_t storageSize, char** arguments, int maxArguments);
+std::vector<std::string> SplitCommandLine(char const* line);
 
 }  // namespace tools
 }  // namespace tolvan

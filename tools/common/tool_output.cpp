@@ -1,6 +1,10 @@
 #include "tools/common/tool_output.h"
 
-#include "tools/common/tool_crt.h"
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
 #include "tools/common/tool_platform.h"
 
 namespace tolvan {
@@ -11,7 +15,6 @@ namespace {
 void WriteToStandardOutput(void*, char const* data, size_t length) { WriteStandard(kStandardOutput, data, length); }
 void WriteToStandardError(void*, char const* data, size_t length) { WriteStandard(kStandardError, data, length); }
 
-// Constant-initialised: no constructor runs before the tool's entry.
 Output g_standardOutput = {&WriteToStandardOutput, nullptr, 0, {}};
 Output g_standardError = {&WriteToStandardError, nullptr, 0, {}};
 
@@ -19,6 +22,14 @@ Output g_standardError = {&WriteToStandardError, nullptr, 0, {}};
 
 Output& StandardOutput() { return g_standardOutput; }
 Output& StandardError() { return g_standardError; }
+
+// Each piece goes out at once, so that what a tool writes to its standard
+// output and its standard error keeps its order when both go to one file.
+void WriteStandard(StandardHandle handle, char const* data, size_t length) {
+  FILE* const stream = handle == kStandardError ? stderr : stdout;
+  std::fwrite(data, 1, length, stream);
+  std::fflush(stream);
+}
 
 void Flush(Output& out) {
   if (out.used) out.sink(out.context, out.buffer, out.used);
@@ -28,16 +39,17 @@ void Flush(Output& out) {
 void PutBytes(Output& out, char const* data, size_t length) {
   while (length) {
     if (out.used == sizeof out.buffer) Flush(out);
-    size_t room = sizeof out.buffer - out.used;
-    size_t const part = length < room ? length : room;
-    memcpy(out.buffer + out.used, data, part);
+    size_t const part = std::min(length, sizeof out.buffer - out.used);
+    std::memcpy(out.buffer + out.used, data, part);
     out.used += part;
     data += part;
     length -= part;
   }
 }
 
-void Put(Output& out, char const* text) { PutBytes(out, text, strlen(text)); }
+void Put(Output& out, char const* text) { PutBytes(out, text, std::strlen(text)); }
+
+void Put(Output& out, std::string_view text) { PutBytes(out, text.data(), text.size()); }
 
 void PutChar(Output& out, char c) { PutBytes(out, &c, 1); }
 
@@ -46,34 +58,12 @@ void PutSpaces(Output& out, int count) {
 }
 
 int FormatUnsigned(uint64_t value, char* text) {
-  char digits[24];
-  int count = 0;
-  do {
-    // value / 10 and value % 10 in 16-bit steps: every partial dividend stays
-    // below 10 * 65536.
-    uint32_t const high = static_cast<uint32_t>(value >> 32);
-    uint32_t const low = static_cast<uint32_t>(value);
-    uint32_t const highQuotient = high / 10;
-    uint32_t remainder = high % 10;
-    uint32_t part = (remainder << 16) | (low >> 16);
-    uint32_t const upperQuotient = part / 10;
-    remainder = part % 10;
-    part = (remainder << 16) | (low & 0xffff);
-    uint32_t const lowerQuotient = part / 10;
-    remainder = part % 10;
-    digits[count++] = static_cast<char>('0' + remainder);
-    value = (static_cast<uint64_t>(highQuotient) << 32) | (upperQuotient << 16) | lowerQuotient;
-  } while (value);
-  int length = 0;
-  while (count) text[length++] = digits[--count];
-  text[length] = '\0';
-  return length;
+  char* const end = std::to_chars(text, text + 20, value).ptr;
+  *end = '\0';
+  return static_cast<int>(end - text);
 }
 
-void PutNumber(Output& out, uint64_t value) {
-  char text[24];
-  PutBytes(out, text, static_cast<size_t>(FormatUnsigned(value, text)));
-}
+void PutNumber(Output& out, uint64_t value) { PutNumberPadded(out, value, 0); }
 
 void PutNumberPadded(Output& out, uint64_t value, int width) {
   char text[24];

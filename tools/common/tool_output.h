@@ -1,12 +1,12 @@
 // Buffered text output for the tools. Everything is written through a sink,
 // so that the same printing code writes to the console and, in the tests, to
-// memory. Numbers are formatted here rather than by printf: the Windows build
-// links the system msvcrt.dll, whose printf has no portable 64-bit format.
+// memory.
 #ifndef TOLVAN_TOOLS_COMMON_TOOL_OUTPUT_H
 #define TOLVAN_TOOLS_COMMON_TOOL_OUTPUT_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 namespace tolvan {
 namespace tools {
@@ -28,6 +28,7 @@ Output& StandardOutput();
 Output& StandardError();
 
 void Put(Output& out, char const* text);
+void Put(Output& out, std::string_view text);
 void PutBytes(Output& out, char const* data, size_t length);
 void PutChar(Output& out, char c);
 void PutNumber(Output& out, uint64_t value);
@@ -37,8 +38,7 @@ void PutSpaces(Output& out, int count);
 void Flush(Output& out);
 
 // Writes the decimal digits of `value` into `text` (at least 21 bytes),
-// zero-terminated; returns the number of digits. Only 32-bit divisions are
-// used, so no compiler helper for 64-bit division is needed.
+// zero-terminated; returns the number of digits.
 int FormatUnsigned(uint64_t value, char* text);
 
 }  // namespace tools

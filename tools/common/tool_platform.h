@@ -1,10 +1,10 @@
 // What the tools need from the operating system: writing to the standard
-// handles and reading a file from start to end. One implementation for the
-// host build, one for the Windows build.
+// handles and reading a file from start to end in binary mode. One
+// implementation for the host build, one for the Windows build.
 #ifndef TOLVAN_TOOLS_COMMON_TOOL_PLATFORM_H
 #define TOLVAN_TOOLS_COMMON_TOOL_PLATFORM_H
 
-#include <stddef.h>
+#include <cstddef>
 
 namespace tolvan {
 namespace tools {
@@ -19,7 +19,8 @@ int OpenInput(char const* path);
 long ReadInput(int handle, char* buffer, size_t capacity);
 void CloseInput(int handle);
 
-// Each tool's own entry, called with the command line split into arguments.
+// Each tool's own entry, called by main with the command line split into
+// arguments.
 int ToolMain(int argc, char** argv);
 
 }  // namespace tools

@@ -7,15 +7,6 @@
 namespace tolvan {
 namespace tools {
 
-void WriteStandard(StandardHandle handle, char const* data, size_t length) {
-  while (length) {
-    ssize_t const written = write(static_cast<int>(handle), data, length);
-    if (written <= 0) return;  // a closed pipe: nothing more can be shown
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-}
-
 int OpenInput(char const* path) {
   if (path[0] == '-' && path[1] == '\0') return 0;
   return open(path, O_RDONLY);

@@ -1,22 +1,19 @@
 // tolvan32-setup: installs the module in the host application's folder,
 // checks an installation, and removes the module again. Every file is read
 // before anything is changed; see setup_plan.h for how the steps are undone.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "tools/check/check_windows.h"
-#include "tools/common/tool_crt.h"
 #include "tools/common/tool_platform.h"
-#include "tools/common/windows_api.h"
 #include "tools/setup/setup_plan.h"
 
 namespace tolvan {
 namespace tools {
 
 namespace {
-
-unsigned long const kFileNotFound = 2;
-unsigned long const kPathNotFound = 3;
-unsigned long const kBadFormat = 193;
-unsigned long const kFileNameTooLong = 206;
-void* const kInvalidHandle = reinterpret_cast<void*>(-1);
 
 // For the project's tests only, two hooks make this program itself do, just
 // before step N, what another program could do between two steps:
@@ -27,166 +24,160 @@ void* const kInvalidHandle = reinterpret_cast<void*>(-1);
 char const kHoldVariable[] = "TOLVAN32_SETUP_TEST_HOLD";
 char const kIntrudeVariable[] = "TOLVAN32_SETUP_TEST_INTRUDE";
 
-struct WindowsSetup {
-  Output* out;
-  long heldStep;
-  long intrudedStep;
-  void* held;
-};
-
 unsigned long LastError() {
   unsigned long const error = GetLastError();
   return error ? error : 1;
 }
 
 void PutSystemErrorText(Output& out, unsigned long error) {
-  char text[256];
-  unsigned long length = FormatMessageA(kFormatFromSystem | kFormatIgnoreInserts, nullptr, error, 0, text,
-                                        sizeof text, nullptr);
+  char* text = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   while (length && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) --length;
   if (length) {
     PutBytes(out, text, length);
     Put(out, " ");
   }
+  if (text) LocalFree(text);
   Put(out, "(error ");
   PutNumber(out, error);
   Put(out, ")");
 }
 
-void ReadFileFacts(char const* path, FileFacts& facts) {
-  facts = FileFacts();
-  unsigned long const attributes = GetFileAttributesA(path);
-  if (attributes == kInvalidFileAttributes) {
+HANDLE OpenAlone(std::string const& path, DWORD access, DWORD disposition) {
+  return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+FileFacts ReadFileFacts(std::string const& path) {
+  FileFacts facts = {};
+  DWORD const attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
     unsigned long const error = LastError();
-    if (error == kFileNotFound || error == kPathNotFound) return;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return facts;
     facts.present = true;
     facts.readError = error;
-    return;
+    return facts;
   }
   facts.present = true;
-  facts.readOnly = (attributes & kAttributeReadOnly) != 0;
+  facts.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   // As a data file: none of its code runs, and once given back the file is
   // free to be renamed.
-  void* const library = LoadLibraryExA(path, nullptr, kLoadAsDataFile);
-  if (library) {
+  if (HMODULE const library = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
     facts.identity = IdentifyLibrary(library, &facts.version);
     FreeLibrary(library);
   } else {
-    facts.readError = (attributes & kAttributeDirectory) ? kBadFormat : LastError();
+    facts.readError = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_BAD_EXE_FORMAT : LastError();
   }
   // Opened for writing by nobody else: a running host holds its libraries.
-  void* const file = CreateFileA(path, kGenericRead | kGenericWrite, 0, nullptr, kOpenExisting, kAttributeNormal,
-                                 nullptr);
-  if (file == kInvalidHandle) {
+  HANDLE const file = OpenAlone(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) {
     facts.lockError = LastError();
   } else {
     CloseHandle(file);
   }
+  return facts;
 }
 
-bool ValueTypesFound(char const* folder) {
-  char path[kSetupPathSize];
-  if (JoinPath(path, sizeof path, folder, kValueTypesFileName) && GetFileAttributesA(path) != kInvalidFileAttributes) {
-    return true;
-  }
+bool ValueTypesFound(std::string const& folder) {
+  std::optional<std::string> const path = JoinPath(folder, kValueTypesFileName);
+  if (path && GetFileAttributesA(path->c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   // Wherever the system's library search finds it for the host.
-  void* const library = LoadLibraryExA(kValueTypesFileName, nullptr, kLoadAsDataFile);
+  HMODULE const library = LoadLibraryExA(kValueTypesFileName, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (library) FreeLibrary(library);
   return library != nullptr;
 }
 
-void GatherFacts(char const* folder, char const* source, FolderFacts& facts) {
-  facts = FolderFacts();
+FolderFacts GatherFacts(std::string const& folder, std::string const& source) {
+  FolderFacts facts = {};
   facts.folder = folder;
   facts.source = source;
-  char path[kSetupPathSize];
-  unsigned long const attributes = GetFileAttributesA(folder);
-  if (attributes == kInvalidFileAttributes) {
+  DWORD const attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
     facts.folderError = LastError();
-  } else if (!(attributes & kAttributeDirectory)) {
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     facts.folderError = kNotAFolder;
-  } else if (!JoinPath(path, sizeof path, folder, kModuleBackupFileName)) {
-    facts.folderError = kFileNameTooLong;  // the longest of the names used
+  } else if (!JoinPath(folder, kModuleBackupFileName)) {
+    facts.folderError = ERROR_FILENAME_EXCED_RANGE;  // the longest of the names used
   }
-  if (facts.folderError) return;
-  JoinPath(path, sizeof path, folder, kModuleFileName);
-  ReadFileFacts(path, facts.module);
-  JoinPath(path, sizeof path, folder, kEngineFileName);
-  ReadFileFacts(path, facts.engine);
-  JoinPath(path, sizeof path, folder, kModuleIncomingFileName);
-  ReadFileFacts(path, facts.incoming);
-  JoinPath(path, sizeof path, folder, kModuleBackupFileName);
-  ReadFileFacts(path, facts.backup);
+  if (facts.folderError) return facts;
+  facts.module = ReadFileFacts(*JoinPath(folder, kModuleFileName));
+  facts.engine = ReadFileFacts(*JoinPath(folder, kEngineFileName));
+  facts.incoming = ReadFileFacts(*JoinPath(folder, kModuleIncomingFileName));
+  facts.backup = ReadFileFacts(*JoinPath(folder, kModuleBackupFileName));
   facts.valueTypesFound = ValueTypesFound(folder);
-  if (!source) return;
-  if (strlen(source) >= kSetupPathSize) {
+  if (source.empty()) return facts;
+  if (source.size() >= kSetupPathSize) {
     facts.sourceFacts.present = true;
-    facts.sourceFacts.readError = kFileNameTooLong;
+    facts.sourceFacts.readError = ERROR_FILENAME_EXCED_RANGE;
   } else {
-    ReadFileFacts(source, facts.sourceFacts);
+    facts.sourceFacts = ReadFileFacts(source);
   }
+  return facts;
 }
 
-unsigned long RenameFile(void*, char const* from, char const* to) { return MoveFileA(from, to) ? 0 : LastError(); }
+unsigned long Succeeded(BOOL done) { return done ? 0 : LastError(); }
 
-unsigned long CopyModule(void*, char const* from, char const* to) {
-  if (!CopyFileA(from, to, /*failIfExists=*/1)) return LastError();
+unsigned long CopyModule(std::string const& from, std::string const& to) {
+  if (!CopyFileA(from.c_str(), to.c_str(), /*bFailIfExists=*/TRUE)) return LastError();
   // A copy from read-only media keeps the read-only attribute, which would
   // refuse the next upgrade or removal; without it the module works alike.
-  unsigned long const attributes = GetFileAttributesA(to);
-  if (attributes != kInvalidFileAttributes && (attributes & kAttributeReadOnly)) {
-    SetFileAttributesA(to, attributes & ~kAttributeReadOnly);
+  DWORD const attributes = GetFileAttributesA(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
   return 0;
 }
 
-unsigned long RemoveFile(void*, char const* path) { return DeleteFileA(path) ? 0 : LastError(); }
+// The test hooks' obstructions around each step.
+class Obstructions {
+ public:
+  explicit Obstructions(Output& out)
+      : out_(out), heldStep_(StepNumberOf(kHoldVariable)), intrudedStep_(StepNumberOf(kIntrudeVariable)) {}
 
-bool CheckInstallation(void*, Output& out, char const* enginePath) { return RunCheck(out, enginePath, false) == 0; }
-
-void PutHook(Output& out, char const* variable) {
-  Put(out, "  (test hook ");
-  Put(out, variable);
-  Put(out, ")\n");
-}
-
-void ObstructStep(void* context, int number, SetupStep const& step) {
-  WindowsSetup& setup = *static_cast<WindowsSetup*>(context);
-  if (number == setup.heldStep) {
-    PutHook(*setup.out, kHoldVariable);
-    setup.held = CreateFileA(step.from, kGenericRead, 0, nullptr, kOpenExisting, kAttributeNormal, nullptr);
+  void Before(int number, SetupStep const& step) {
+    if (number == heldStep_) {
+      PutHook(kHoldVariable);
+      held_ = CreateFileA(step.from.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (number == intrudedStep_ && (step.kind == kStepRename || step.kind == kStepCopy)) {
+      PutHook(kIntrudeVariable);
+      HANDLE const file = OpenAlone(step.to, GENERIC_WRITE, CREATE_NEW);
+      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
   }
-  if (number == setup.intrudedStep && (step.kind == kStepRename || step.kind == kStepCopy)) {
-    PutHook(*setup.out, kIntrudeVariable);
-    void* const file = CreateFileA(step.to, kGenericWrite, 0, nullptr, kCreateNew, kAttributeNormal, nullptr);
-    if (file != kInvalidHandle) CloseHandle(file);
+
+  void After() {
+    if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+    held_ = INVALID_HANDLE_VALUE;
   }
-}
 
-void ReleaseObstruction(void* context, int, SetupStep const&) {
-  WindowsSetup& setup = *static_cast<WindowsSetup*>(context);
-  if (setup.held && setup.held != kInvalidHandle) CloseHandle(setup.held);
-  setup.held = nullptr;
-}
+ private:
+  static long StepNumberOf(char const* variable) {
+    char const* value = std::getenv(variable);
+    long number = 0;
+    for (; value && *value >= '0' && *value <= '9'; ++value) number = number * 10 + (*value - '0');
+    return number;
+  }
 
-long StepNumberOf(char const* variable) {
-  char value[16];
-  unsigned long const length = GetEnvironmentVariableA(variable, value, sizeof value);
-  if (!length || length >= sizeof value) return 0;
-  long number = 0;
-  for (char const* p = value; *p >= '0' && *p <= '9'; ++p) number = number * 10 + (*p - '0');
-  return number;
-}
+  void PutHook(char const* variable) {
+    Put(out_, "  (test hook ");
+    Put(out_, variable);
+    Put(out_, ")\n");
+  }
+
+  Output& out_;
+  long const heldStep_;
+  long const intrudedStep_;
+  HANDLE held_ = INVALID_HANDLE_VALUE;
+};
 
 // The module beside this program.
-bool DefaultSource(char* path, size_t size) {
-  char program[kSetupPathSize];
-  unsigned long const length = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (!length || length >= sizeof program) return false;
-  unsigned long folder = length;
-  while (folder && program[folder - 1] != '\\' && program[folder - 1] != '/') --folder;
-  program[folder] = '\0';
-  return JoinPath(path, size, folder ? program : ".", kModuleFileName);
+std::optional<std::string> DefaultSource() {
+  std::string program = ModuleFileName(nullptr);
+  if (program.empty()) return std::nullopt;
+  size_t const separator = program.find_last_of("\\/");
+  return JoinPath(separator == std::string::npos ? "." : program.substr(0, separator + 1), kModuleFileName);
 }
 
 void Usage(Output& out) {
@@ -210,33 +201,27 @@ void Usage(Output& out) {
 
 enum Verb { kVerbCheck, kVerbInstall, kVerbUninstall, kVerbUnknown };
 
-Verb ParseVerb(char const* text) {
-  if (strcmp(text, "check") == 0) return kVerbCheck;
-  if (strcmp(text, "install") == 0) return kVerbInstall;
-  if (strcmp(text, "uninstall") == 0) return kVerbUninstall;
+Verb ParseVerb(std::string_view text) {
+  if (text == "check") return kVerbCheck;
+  if (text == "install") return kVerbInstall;
+  if (text == "uninstall") return kVerbUninstall;
   return kVerbUnknown;
 }
 
-bool IsHelp(char const* argument) { return strcmp(argument, "--help") == 0 || strcmp(argument, "/?") == 0; }
+bool IsHelp(std::string_view argument) { return argument == "--help" || argument == "/?"; }
 
-int Check(Output& out, char const* target, bool listAll) {
-  char enginePath[kSetupPathSize];
-  if (!target) target = ".";
-  unsigned long const attributes = GetFileAttributesA(target);
-  if (attributes != kInvalidFileAttributes && (attributes & kAttributeDirectory)) {
-    if (!JoinPath(enginePath, sizeof enginePath, target, kEngineFileName)) {
-      Put(StandardError(), "tolvan32-setup: the folder's path is too long\n");
-      return kSetupUsage;
-    }
-    return RunCheck(out, enginePath, listAll);
+int Check(Output& out, std::string const& target, bool listAll) {
+  DWORD const attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return RunCheck(out, target, listAll);
   }
-  return RunCheck(out, target, listAll);
+  std::optional<std::string> const enginePath = JoinPath(target, kEngineFileName);
+  if (!enginePath) {
+    Put(StandardError(), "tolvan32-setup: the folder's path is too long\n");
+    return kSetupUsage;
+  }
+  return RunCheck(out, *enginePath, listAll);
 }
-
-// Large enough to stay off the stack, which is not probed.
-FolderFacts g_facts;
-SetupPlan g_plan;
-char g_source[kSetupPathSize];
 
 }  // namespace
 
@@ -252,21 +237,21 @@ int ToolMain(int argc, char** argv) {
   char const* module = nullptr;
   char const* target = nullptr;
   for (int i = 2; i < argc && verb != kVerbUnknown; ++i) {
-    char const* argument = argv[i];
+    std::string_view const argument = argv[i];
     if (IsHelp(argument)) {
       Usage(out);
       return 0;
-    } else if (verb == kVerbCheck && strcmp(argument, "--all") == 0) {
+    } else if (verb == kVerbCheck && argument == "--all") {
       listAll = true;
-    } else if (verb != kVerbCheck && strcmp(argument, "--dry-run") == 0) {
+    } else if (verb != kVerbCheck && argument == "--dry-run") {
       dryRun = true;
-    } else if (verb == kVerbInstall && strcmp(argument, "--module") == 0 && i + 1 < argc && !module) {
+    } else if (verb == kVerbInstall && argument == "--module" && i + 1 < argc && !module) {
       module = argv[++i];
     } else if (argument[0] == '-' || target) {
       Usage(StandardError());
       return kSetupUsage;
     } else {
-      target = argument;
+      target = argv[i];
     }
   }
   if (verb == kVerbUnknown) {
@@ -274,32 +259,43 @@ int ToolMain(int argc, char** argv) {
     return kSetupUsage;
   }
   // A missing library is reported here, not in a system dialog.
-  SetErrorMode(kFailCriticalErrors | kNoOpenFileErrorBox);
-  if (verb == kVerbCheck) return Check(out, target, listAll);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  std::string const folder = target ? target : ".";
+  if (verb == kVerbCheck) return Check(out, folder, listAll);
 
-  char const* const folder = target ? target : ".";
+  std::optional<std::string> source;
   if (verb == kVerbInstall) {
     // A bare name is the file in the current folder, never one the system's search finds.
-    bool const named = module ? JoinPath(g_source, sizeof g_source, HasDirectory(module) ? "" : ".", module)
-                              : DefaultSource(g_source, sizeof g_source);
-    if (!named) {
+    source = module ? JoinPath(HasDirectory(module) ? "" : ".", module) : DefaultSource();
+    if (!source) {
       Put(StandardError(), "tolvan32-setup: the module's path is too long\n");
       return kSetupUsage;
     }
   }
-  GatherFacts(folder, verb == kVerbInstall ? g_source : nullptr, g_facts);
+  FolderFacts const facts = GatherFacts(folder, source.value_or(std::string()));
   Put(out, verb == kVerbInstall ? "Installing the module in " : "Removing the module from ");
   Put(out, folder);
   Put(out, "\n");
-  PlanOutcome const outcome = verb == kVerbInstall ? PlanInstall(out, g_facts, &PutSystemErrorText, g_plan)
-                                                   : PlanUninstall(out, g_facts, &PutSystemErrorText, g_plan);
+  SetupPlan plan;
+  PlanOutcome const outcome = verb == kVerbInstall ? PlanInstall(out, facts, &PutSystemErrorText, plan)
+                                                   : PlanUninstall(out, facts, &PutSystemErrorText, plan);
   if (outcome == kPlanRefused) Put(out, "Nothing was changed.\n");
   if (outcome != kPlanRun) return outcome == kPlanRefused ? kSetupNotDone : kSetupDone;
 
-  WindowsSetup setup = {&out, StepNumberOf(kHoldVariable), StepNumberOf(kIntrudeVariable), nullptr};
-  SetupActions const actions = {&setup,           &RenameFile,         &CopyModule,         &RemoveFile,
-                                &CheckInstallation, &PutSystemErrorText, &ObstructStep, &ReleaseObstruction};
-  return RunPlan(out, g_plan, actions, dryRun);
+  Obstructions obstructions(out);
+  SetupActions actions;
+  actions.rename = [](std::string const& from, std::string const& to) {
+    return Succeeded(MoveFileA(from.c_str(), to.c_str()));
+  };
+  actions.copy = &CopyModule;
+  actions.remove = [](std::string const& path) { return Succeeded(DeleteFileA(path.c_str())); };
+  actions.check = [](Output& report, std::string const& enginePath) {
+    return RunCheck(report, enginePath, false) == 0;
+  };
+  actions.putError = &PutSystemErrorText;
+  actions.beforeStep = [&obstructions](int number, SetupStep const& step) { obstructions.Before(number, step); };
+  actions.afterStep = [&obstructions](int, SetupStep const&) { obstructions.After(); };
+  return RunPlan(out, plan, actions, dryRun);
 }
 
 }  // namespace tools

@@ -1,12 +1,7 @@
 #include "tools/setup/setup_plan.h"
 
-#include "tools/common/tool_crt.h"
-
 namespace tolvan {
 namespace tools {
-
-char const kModuleIncomingFileName[] = "Tolvan32.dll.setup-new";
-char const kModuleBackupFileName[] = "Tolvan32.dll.setup-old";
 
 namespace {
 
@@ -14,49 +9,42 @@ unsigned long const kSharingViolation = 32;
 // Not a system error: the check step found the installation incomplete.
 unsigned long const kCheckIncomplete = 0xfffffffeu;
 
+// The folder's paths; the facts were gathered only when they all fit.
 struct FolderPaths {
-  char module[kSetupPathSize];
-  char engine[kSetupPathSize];
-  char incoming[kSetupPathSize];
-  char backup[kSetupPathSize];
-  char valueTypes[kSetupPathSize];
+  explicit FolderPaths(std::string const& folder)
+      : module(Join(folder, kModuleFileName)),
+        engine(Join(folder, kEngineFileName)),
+        incoming(Join(folder, kModuleIncomingFileName)),
+        backup(Join(folder, kModuleBackupFileName)),
+        valueTypes(Join(folder, kValueTypesFileName)) {}
+  static std::string Join(std::string const& folder, char const* name) {
+    return JoinPath(folder, name).value_or(std::string());
+  }
+  std::string module;
+  std::string engine;
+  std::string incoming;
+  std::string backup;
+  std::string valueTypes;
 };
 
-void MakePaths(char const* folder, FolderPaths& paths) {
-  JoinPath(paths.module, sizeof paths.module, folder, kModuleFileName);
-  JoinPath(paths.engine, sizeof paths.engine, folder, kEngineFileName);
-  JoinPath(paths.incoming, sizeof paths.incoming, folder, kModuleIncomingFileName);
-  JoinPath(paths.backup, sizeof paths.backup, folder, kModuleBackupFileName);
-  JoinPath(paths.valueTypes, sizeof paths.valueTypes, folder, kValueTypesFileName);
-}
-
-void CopyPath(char* target, char const* path) {
-  size_t i = 0;
-  for (; path[i] && i + 1 < kSetupPathSize; ++i) target[i] = path[i];
-  target[i] = '\0';
-}
-
-void AddStep(SetupPlan& plan, StepKind kind, char const* from, char const* to) {
-  SetupStep& step = plan.steps[plan.count++];
-  step.kind = kind;
-  CopyPath(step.from, from);
-  CopyPath(step.to, to);
+void AddStep(SetupPlan& plan, StepKind kind, std::string const& from, std::string const& to = std::string()) {
+  plan.steps.push_back({kind, from, to});
 }
 
 // "REFUSED: PATH: " - the caller ends the line with the reason.
-void Refuse(Output& out, char const* path) {
+void Refuse(Output& out, std::string const& path) {
   Put(out, "REFUSED: ");
   Put(out, path);
   Put(out, ": ");
 }
 
-void RefuseWith(Output& out, char const* path, char const* reason) {
+void RefuseWith(Output& out, std::string const& path, char const* reason) {
   Refuse(out, path);
   Put(out, reason);
   Put(out, "\n");
 }
 
-bool RefuseFolder(Output& out, FolderFacts const& facts, PutSystemError putError) {
+bool RefuseFolder(Output& out, FolderFacts const& facts, PutSystemError const& putError) {
   if (!facts.folderError) return false;
   Refuse(out, facts.folder);
   if (facts.folderError == kNotAFolder) {
@@ -69,7 +57,7 @@ bool RefuseFolder(Output& out, FolderFacts const& facts, PutSystemError putError
   return true;
 }
 
-bool RefuseUnreadable(Output& out, char const* path, FileFacts const& file, PutSystemError putError) {
+bool RefuseUnreadable(Output& out, std::string const& path, FileFacts const& file, PutSystemError const& putError) {
   if (!file.readError) return false;
   Refuse(out, path);
   Put(out, "it cannot be read as a library: ");
@@ -80,7 +68,7 @@ bool RefuseUnreadable(Output& out, char const* path, FileFacts const& file, PutS
 
 // A file that is to be renamed or deleted must be free: a host that has it
 // loaded would keep running on a file that is no longer where it was.
-bool RefuseUnchangeable(Output& out, char const* path, FileFacts const& file, PutSystemError putError) {
+bool RefuseUnchangeable(Output& out, std::string const& path, FileFacts const& file, PutSystemError const& putError) {
   if (file.readOnly) {
     RefuseWith(out, path, "it is read-only");
     return true;
@@ -94,7 +82,7 @@ bool RefuseUnchangeable(Output& out, char const* path, FileFacts const& file, Pu
   return true;
 }
 
-bool RefuseWithoutValueTypes(Output& out, FolderFacts const& facts, char const* path) {
+bool RefuseWithoutValueTypes(Output& out, FolderFacts const& facts, std::string const& path) {
   if (facts.valueTypesFound) return false;
   RefuseWith(out, path,
              "it was found neither in the folder nor by the system's library search: the module does not load "
@@ -103,7 +91,7 @@ bool RefuseWithoutValueTypes(Output& out, FolderFacts const& facts, char const* 
 }
 
 // Files of the names used on the way would never be replaced.
-bool RefuseInTheWay(Output& out, FileFacts const& file, char const* path) {
+bool RefuseInTheWay(Output& out, FileFacts const& file, std::string const& path) {
   if (!file.present) return false;
   RefuseWith(out, path, "it is in the way (left by an earlier attempt?): remove it first");
   return true;
@@ -112,7 +100,7 @@ bool RefuseInTheWay(Output& out, FileFacts const& file, char const* path) {
 // Both ways start from a Tolvan32.dll that can be read: the engine before
 // installation, the module after.
 bool RefuseWithoutTolvan32(Output& out, FolderFacts const& facts, FolderPaths const& paths,
-                           PutSystemError putError) {
+                           PutSystemError const& putError) {
   if (!facts.module.present) {
     RefuseWith(out, paths.module,
                facts.engine.present ? "it is missing, while Tolvan33.dll is there: put the folder right by hand"
@@ -124,7 +112,7 @@ bool RefuseWithoutTolvan32(Output& out, FolderFacts const& facts, FolderPaths co
 
 // With the module installed, Tolvan33.dll must be the engine it forwards to.
 bool RefuseWithoutEngine(Output& out, FolderFacts const& facts, FolderPaths const& paths,
-                         PutSystemError putError) {
+                         PutSystemError const& putError) {
   if (!facts.engine.present) {
     RefuseWith(out, paths.engine, "it is missing: Tolvan32.dll is the module, and its engine is not there");
     return true;
@@ -135,7 +123,7 @@ bool RefuseWithoutEngine(Output& out, FolderFacts const& facts, FolderPaths cons
   return true;
 }
 
-void PutVersionLine(Output& out, char const* what, char const* path, FileVersion version) {
+void PutVersionLine(Output& out, char const* what, std::string const& path, FileVersion version) {
   Put(out, what);
   Put(out, path);
   Put(out, ", version ");
@@ -146,13 +134,13 @@ void PutVersionLine(Output& out, char const* what, char const* path, FileVersion
 // Tolvan32.dll is the module already: the same version is checked, an older
 // one replaced.
 PlanOutcome PlanReplacement(Output& out, FolderFacts const& facts, FolderPaths const& paths,
-                            PutSystemError putError, SetupPlan& plan) {
+                            PutSystemError const& putError, SetupPlan& plan) {
   if (RefuseWithoutEngine(out, facts, paths, putError)) return kPlanRefused;
   PutVersionLine(out, "Installed module:  ", paths.module, facts.module.version);
   int const order = CompareFileVersions(facts.module.version, facts.sourceFacts.version);
   if (order == 0) {
     Put(out, "Already installed: the module in place is this version, the engine beside it.\n");
-    AddStep(plan, kStepCheck, paths.engine, "");
+    AddStep(plan, kStepCheck, paths.engine);
     return kPlanRun;
   }
   if (order > 0) {
@@ -168,13 +156,14 @@ PlanOutcome PlanReplacement(Output& out, FolderFacts const& facts, FolderPaths c
   AddStep(plan, kStepCopy, facts.source, paths.incoming);
   AddStep(plan, kStepRename, paths.module, paths.backup);
   AddStep(plan, kStepRename, paths.incoming, paths.module);
-  AddStep(plan, kStepCheck, paths.engine, "");
+  AddStep(plan, kStepCheck, paths.engine);
   // Last: a deletion cannot be undone.
-  AddStep(plan, kStepDelete, paths.backup, "");
+  AddStep(plan, kStepDelete, paths.backup);
   return kPlanRun;
 }
 
-void PutPieces(Output& out, char const* a, char const* b, char const* c = "", char const* d = "") {
+void PutPieces(Output& out, std::string_view a, std::string_view b, std::string_view c = "",
+               std::string_view d = "") {
   Put(out, a);
   Put(out, b);
   Put(out, c);
@@ -204,25 +193,25 @@ void PutUndo(Output& out, SetupStep const& step) {
 }
 
 unsigned long Undo(SetupActions const& actions, SetupStep const& step) {
-  if (step.kind == kStepRename) return actions.rename(actions.context, step.to, step.from);
-  return actions.remove(actions.context, step.to);
+  if (step.kind == kStepRename) return actions.rename(step.to, step.from);
+  return actions.remove(step.to);
 }
 
 unsigned long Do(SetupActions const& actions, Output& out, SetupStep const& step) {
   switch (step.kind) {
     case kStepRename:
-      return actions.rename(actions.context, step.from, step.to);
+      return actions.rename(step.from, step.to);
     case kStepCopy:
-      return actions.copy(actions.context, step.from, step.to);
+      return actions.copy(step.from, step.to);
     case kStepDelete:
-      return actions.remove(actions.context, step.from);
+      return actions.remove(step.from);
     case kStepCheck:
-      return actions.check(actions.context, out, step.from) ? 0 : kCheckIncomplete;
+      return actions.check(out, step.from) ? 0 : kCheckIncomplete;
   }
   return kCheckIncomplete;
 }
 
-void PutOutcome(Output& out, unsigned long error, PutSystemError putError) {
+void PutOutcome(Output& out, unsigned long error, PutSystemError const& putError) {
   if (!error) {
     Put(out, "  done\n");
     return;
@@ -266,25 +255,17 @@ int UndoFrom(Output& out, SetupPlan const& plan, int last, SetupActions const& a
 
 }  // namespace
 
-bool JoinPath(char* path, size_t size, char const* folder, char const* name) {
-  size_t const folderLength = strlen(folder);
-  char const last = folderLength ? folder[folderLength - 1] : '\\';
-  bool const separator = last != '\\' && last != '/' && last != ':';
-  size_t const length = folderLength + (separator ? 1 : 0) + strlen(name);
-  if (length >= size) {
-    if (size) path[0] = '\0';
-    return false;
-  }
-  memcpy(path, folder, folderLength);
-  if (separator) path[folderLength] = '\\';
-  memcpy(path + folderLength + (separator ? 1 : 0), name, strlen(name) + 1);
-  return true;
+std::optional<std::string> JoinPath(std::string_view folder, std::string_view name, size_t size) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '\\' && path.back() != '/' && path.back() != ':') path += '\\';
+  path += name;
+  if (path.size() >= size) return std::nullopt;
+  return path;
 }
 
-PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError putError, SetupPlan& plan) {
-  plan.count = 0;
-  FolderPaths paths;
-  MakePaths(facts.folder, paths);
+PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan) {
+  plan.steps.clear();
+  FolderPaths const paths(facts.folder);
   if (RefuseFolder(out, facts, putError)) return kPlanRefused;
 
   FileFacts const& source = facts.sourceFacts;
@@ -317,14 +298,13 @@ PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError pu
   AddStep(plan, kStepCopy, facts.source, paths.incoming);
   AddStep(plan, kStepRename, paths.module, paths.engine);
   AddStep(plan, kStepRename, paths.incoming, paths.module);
-  AddStep(plan, kStepCheck, paths.engine, "");
+  AddStep(plan, kStepCheck, paths.engine);
   return kPlanRun;
 }
 
-PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError putError, SetupPlan& plan) {
-  plan.count = 0;
-  FolderPaths paths;
-  MakePaths(facts.folder, paths);
+PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan) {
+  plan.steps.clear();
+  FolderPaths const paths(facts.folder);
   if (RefuseFolder(out, facts, putError)) return kPlanRefused;
 
   if (RefuseWithoutTolvan32(out, facts, paths, putError)) return kPlanRefused;
@@ -347,25 +327,26 @@ PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError 
   }
   AddStep(plan, kStepRename, paths.module, paths.backup);
   AddStep(plan, kStepRename, paths.engine, paths.module);
-  AddStep(plan, kStepDelete, paths.backup, "");
+  AddStep(plan, kStepDelete, paths.backup);
   return kPlanRun;
 }
 
 int RunPlan(Output& out, SetupPlan const& plan, SetupActions const& actions, bool dryRun) {
-  for (int number = 1; number <= plan.count; ++number) {
+  int const count = static_cast<int>(plan.steps.size());
+  for (int number = 1; number <= count; ++number) {
     SetupStep const& step = plan.steps[number - 1];
     Put(out, "Step ");
     PutNumber(out, static_cast<uint64_t>(number));
     Put(out, " of ");
-    PutNumber(out, static_cast<uint64_t>(plan.count));
+    PutNumber(out, static_cast<uint64_t>(count));
     Put(out, ": ");
     PutStep(out, step);
     Put(out, "\n");
     Flush(out);
     if (dryRun) continue;
-    if (actions.beforeStep) actions.beforeStep(actions.context, number, step);
+    if (actions.beforeStep) actions.beforeStep(number, step);
     unsigned long const error = Do(actions, out, step);
-    if (actions.afterStep) actions.afterStep(actions.context, number, step);
+    if (actions.afterStep) actions.afterStep(number, step);
     PutOutcome(out, error, actions.putError);
     Flush(out);
     if (error) return UndoFrom(out, plan, number - 1, actions);

@@ -8,15 +8,21 @@
 #ifndef TOLVAN_TOOLS_SETUP_SETUP_PLAN_H
 #define TOLVAN_TOOLS_SETUP_SETUP_PLAN_H
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "tools/check/engine_check.h"
 #include "tools/common/tool_output.h"
 
 namespace tolvan {
 namespace tools {
 
-// The longest path the system's file functions take (MAX_PATH), and the
-// longest plan.
-enum { kSetupPathSize = 260, kMaxSetupSteps = 5 };
+// The longest path the system's file functions take (MAX_PATH, with the
+// terminating zero).
+enum { kSetupPathSize = 260 };
 
 // Exit statuses of install and uninstall (check keeps its own: 0 or 1).
 enum SetupStatus {
@@ -30,8 +36,8 @@ enum SetupStatus {
 // install is copied in under a name of its own first: the copy is the step
 // that takes long and can fail half-way (a full disk, a network share), and
 // Tolvan32.dll is then missing only between two renames.
-extern char const kModuleIncomingFileName[];  // "Tolvan32.dll.setup-new"
-extern char const kModuleBackupFileName[];    // "Tolvan32.dll.setup-old"
+constexpr char kModuleIncomingFileName[] = "Tolvan32.dll.setup-new";
+constexpr char kModuleBackupFileName[] = "Tolvan32.dll.setup-old";
 
 // What was found at one path.
 struct FileFacts {
@@ -44,14 +50,14 @@ struct FileFacts {
 };
 
 struct FolderFacts {
-  char const* folder;
+  std::string folder;
   unsigned long folderError;  // why the folder cannot be used (kNotAFolder: it is a file), else 0
   FileFacts module;           // FOLDER\Tolvan32.dll, the engine before installation
   FileFacts engine;           // FOLDER\Tolvan33.dll
   FileFacts incoming;         // FOLDER\Tolvan32.dll.setup-new
   FileFacts backup;           // FOLDER\Tolvan32.dll.setup-old
   bool valueTypesFound;       // Ravix32.dll, in the folder or where the system's search finds it
-  char const* source;         // install: the module to install
+  std::string source;         // install: the module to install
   FileFacts sourceFacts;
 };
 unsigned long const kNotAFolder = 0xffffffffu;
@@ -60,40 +66,38 @@ enum StepKind { kStepRename, kStepCopy, kStepDelete, kStepCheck };
 
 struct SetupStep {
   StepKind kind;
-  char from[kSetupPathSize];  // delete: the file; check: the engine
-  char to[kSetupPathSize];
+  std::string from;  // delete: the file; check: the engine
+  std::string to;
 };
 
 struct SetupPlan {
-  int count;
-  SetupStep steps[kMaxSetupSteps];
+  std::vector<SetupStep> steps;
 };
 
-// `folder` and `name` joined by a backslash unless the folder ends in one.
-// False (and an empty path) when the result does not fit: a path cut short
-// could name another file.
-bool JoinPath(char* path, size_t size, char const* folder, char const* name);
+// `folder` and `name` joined by a backslash unless the folder ends in one;
+// nothing when the result is `size` characters or longer, which the system
+// would not take (never cut short: that could name another file).
+std::optional<std::string> JoinPath(std::string_view folder, std::string_view name, size_t size = kSetupPathSize);
 
 enum PlanOutcome { kPlanRun, kPlanNothingToDo, kPlanRefused };
 
 // Decide from the facts alone, print what was found and, when refusing,
 // which file is in the way and why. `putError` prints a system error's text.
-typedef void (*PutSystemError)(Output& out, unsigned long error);
-PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError putError, SetupPlan& plan);
-PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError putError, SetupPlan& plan);
+typedef std::function<void(Output& out, unsigned long error)> PutSystemError;
+PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan);
+PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan);
 
 // The system's side. The file operations return 0 or the system's error;
 // none of them ever replaces an existing file.
 struct SetupActions {
-  void* context;
-  unsigned long (*rename)(void* context, char const* from, char const* to);
-  unsigned long (*copy)(void* context, char const* from, char const* to);
-  unsigned long (*remove)(void* context, char const* path);
-  bool (*check)(void* context, Output& out, char const* enginePath);  // prints the report; true when complete
+  std::function<unsigned long(std::string const& from, std::string const& to)> rename;
+  std::function<unsigned long(std::string const& from, std::string const& to)> copy;
+  std::function<unsigned long(std::string const& path)> remove;
+  std::function<bool(Output& out, std::string const& enginePath)> check;  // prints the report; true when complete
   PutSystemError putError;
-  // Around each step (for the tests' obstructions); may be null.
-  void (*beforeStep)(void* context, int number, SetupStep const& step);
-  void (*afterStep)(void* context, int number, SetupStep const& step);
+  // Around each step (for the tests' obstructions); may be empty.
+  std::function<void(int number, SetupStep const& step)> beforeStep;
+  std::function<void(int number, SetupStep const& step)> afterStep;
 };
 
 // Runs the steps (or, with `dryRun`, only lists them); undoes them in

@@ -72,7 +72,7 @@ struct Printed {
   Output out;
 };
 
-typedef PlanOutcome (*Planner)(Output&, FolderFacts const&, PutSystemError, SetupPlan&);
+typedef PlanOutcome (*Planner)(Output&, FolderFacts const&, PutSystemError const&, SetupPlan&);
 
 struct Refusal {
   char const* what;
@@ -120,22 +120,18 @@ TEST(SetupPlanTest, RefusalsNameTheFileAndTheReason) {
     Printed printed;
     SetupPlan plan;
     EXPECT_EQ(refusal.planner(printed.out, facts, &PutErrorNumber, plan), kPlanRefused) << refusal.what;
-    EXPECT_EQ(plan.count, 0) << refusal.what;
+    EXPECT_TRUE(plan.steps.empty()) << refusal.what;
     EXPECT_NE(printed.Text().find("REFUSED: " + refusal.refused), std::string::npos)
         << refusal.what << "\n" << printed.Text();
   }
 }
 
 TEST(SetupPlanTest, PathsThatDoNotFitAreNeverCutShort) {
-  char path[18];
-  EXPECT_TRUE(JoinPath(path, sizeof path, "C:\\H", "Tolvan32.dll"));
-  EXPECT_STREQ(path, "C:\\H\\Tolvan32.dll");
-  EXPECT_FALSE(JoinPath(path, sizeof path, "C:\\Ho", "Tolvan32.dll"));
-  EXPECT_STREQ(path, "");
-  EXPECT_TRUE(JoinPath(path, sizeof path, "C:\\", "Tolvan32.dll"));
-  EXPECT_STREQ(path, "C:\\Tolvan32.dll");
-  EXPECT_TRUE(JoinPath(path, sizeof path, "", "Tolvan32.dll"));
-  EXPECT_STREQ(path, "Tolvan32.dll");
+  size_t const size = 18;
+  EXPECT_EQ(JoinPath("C:\\H", "Tolvan32.dll", size), "C:\\H\\Tolvan32.dll");
+  EXPECT_EQ(JoinPath("C:\\Ho", "Tolvan32.dll", size), std::nullopt);
+  EXPECT_EQ(JoinPath("C:\\", "Tolvan32.dll", size), "C:\\Tolvan32.dll");
+  EXPECT_EQ(JoinPath("", "Tolvan32.dll", size), "Tolvan32.dll");
 }
 
 TEST(SetupPlanTest, FileVersionsAreReadFromTheFixedPartOfTheResource) {
