@@ -159,7 +159,11 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   OperationForm const& form = forms_.forms[line.op];
   while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) {
     // The module's own calls nest; any other call comes after the result.
-    if (Waiting(Top())) NoteSign(number, "a new call while the previous one still waits for its result");
+    if (Waiting(Top())) {
+      NoteSign(number,
+               "a new call while the previous one still waits for its result; an engine exception "
+               "passed on to the host leaves the same");
+    }
     Pop();
   }
 
