@@ -33,6 +33,7 @@ while IFS=$'\t' read -r -a fields; do
   output=$(e2e_run "$name" "${fields[1]}" "${fields[@]:2}" 2>&1) || status=$?
   output=$(tr -d '\r' <<<"$output")
   grep '^covered:' <<<"$output" | tr ' ' '\n' | grep -v '^covered:' >>"$covered" || true
+  if [ "$name" = concurrent-tracing-ids ]; then reader_expects=$(grep '^the reader must find:' <<<"$output" || true); fi
   if [ $status -eq 0 ] && grep -qx "result $name: passed (.*)" <<<"$output"; then
     report "$name" passed
   else
@@ -40,6 +41,26 @@ while IFS=$'\t' read -r -a fields; do
 exit status $status"
   fi
 done <<<"$scenarios"
+
+# The ids log of threads and processes tracing at once, read by the Windows
+# trace reader: with ids its figures are exactly the calls the hosts made.
+for letter in a b; do
+  status=0
+  json=$(cd "$E2E_DIR" && "$E2E_RUNNER" "$E2E_PRODUCT/tools/tolvan32-trace.exe" summary --json \
+    "C:\\concurrent-tracing-ids_$letter.log" 2>&1) || status=$?
+  found=$(python3 -c '
+import json, sys
+d = json.loads(sys.stdin.read())
+print("the reader must find: %d host calls, %d escalations, %d forced reopens" % (
+    d["calls"] - d["calls_by_module"], d["exclusive_use"]["Pack"]["escalated"],
+    d["share_forcing"]["reopened_shared"]))' <<<"$json" 2>&1) || status=$?
+  if [ $status -eq 0 ] && [ -n "${reader_expects:-}" ] && [ "$found" = "$reader_expects" ]; then
+    report "trace reader on the ids log $letter: $found" passed
+  else
+    report "trace reader on the ids log $letter" failed "host:   ${reader_expects:-(no figures)}
+reader: $found"
+  fi
+done
 
 # Every operation must have reached the engine somewhere.
 missing=$(comm -23 <(e2e_host --operations | tr -d '\r' | sort) <(sort -u "$covered"))

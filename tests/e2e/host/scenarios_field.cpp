@@ -232,8 +232,10 @@ void ConcurrentTracing() {
   if (ids) {
     Expect(CopyFileA(logs[0], "C:\\concurrent-tracing-ids_b.log", 0) && CopyFileA(logs[1], "C:\\concurrent-tracing-ids_a.log", 0),
            "the logs are kept for the reader");
+    // The host's calls: two constructors, per table GetTable and OpenAccess,
+    // and its Packs; the rest of the records are the module's.
     printf("the reader must find: %ld host calls, %ld escalations, %ld forced reopens\n",
-           2 + tables * 3 + packs, packs, tables);
+           2 + tables * 2 + packs, packs, tables);
   }
 }
 
