@@ -46,14 +46,21 @@ void LearnTableName(Summary& summary, OperationForms const& forms, Record const&
   TableOf(summary, address).name = std::string(record.TextOf(node.arguments));
 }
 
-void CountOutcome(Summary& summary, PolicyOutcome outcome, int op) {
+// The global figure, the table's own and the event of one outcome.
+void CountOutcome(Summary& summary, TablePolicy* table, PolicyOutcome outcome, int op, CountedEvent* event) {
+  TablePolicy unused;
+  TablePolicy& policy = table ? *table : unused;
   int const escalation = op == kTable_Pack ? 0 : op == kTable_ReIndex ? 1 : op == kTable_Clear ? 2 : -1;
   switch (outcome) {
     case kReopenedShared:
       ++summary.reopenedShared;
+      ++policy.reopenedShared;
+      *event = kReopenEvent;
       break;
     case kCloseFailed:
       ++summary.closeFailed;
+      ++policy.reopenFailed;
+      *event = kFailedReopenEvent;
       break;
     case kLeftAsAsked:
       ++summary.leftAsAsked;
@@ -63,25 +70,34 @@ void CountOutcome(Summary& summary, PolicyOutcome outcome, int op) {
       break;
     case kEscalated:
       ++summary.escalated[escalation];
+      ++policy.escalated;
+      *event = kEscalationEvent;
       break;
     case kAlreadyExclusive:
       ++summary.alreadyExclusive[escalation];
       break;
     case kSequenceLocked:
       ++summary.sequencesLocked;
+      ++policy.sequencesLocked;
       break;
     case kSequenceSkippedOrUnlocked:
       ++summary.sequencesSkippedOrUnlocked;
+      ++policy.sequencesSkippedOrUnlocked;
       break;
     case kSequenceUnlocked:
       ++summary.sequencesUnlocked;
+      ++policy.sequencesUnlocked;
       break;
     case kNoOutcome:
       break;
   }
+  // HOOK(issue 17): a refused exclusive open inside Pack, ReIndex or Clear
+  // counts policy.escalationRefused and is a kRefusedEscalationEvent; a failed
+  // shared reopen counts policy.reopenFailed and is a kFailedReopenEvent.
 }
 
-void CountCall(Summary& summary, OperationForms const& forms, Record const& record, int index) {
+void CountCall(Summary& summary, OperationForms const& forms, Record const& record, int index,
+               CountedEvents* events) {
   Node const& node = record.nodes[index];
   OperationForm const& form = forms.forms[node.op];
   ++summary.calls;
@@ -104,16 +120,20 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   } else {
     summary.sawAddresses = true;
   }
-  if (form.className == "CTable") ++TableOf(summary, object).calls;
+  TableTally* const table = form.className == "CTable" ? &TableOf(summary, object) : nullptr;
+  if (table) ++table->calls;
   if (node.op == kDataDictionary_GetTable_ByName || node.op == kDataDictionary_AddTable) {
     LearnTableName(summary, forms, record, node);
   }
 
-  if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted &&
-      FirstArgumentOf(forms, record, node) != "1") {
-    ++summary.hostOpensNotShared;
+  if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted) {
+    if (FirstArgumentOf(forms, record, node) != "1") ++summary.hostOpensNotShared;
+    ++table->policy.opensAsked;
+    if (ResultItemOf(forms, record, node) != "0") ++table->policy.opensGranted;
   }
-  CountOutcome(summary, OutcomeOf(forms, record, index), node.op);
+  CountedEvent event = kCountedEventKinds;
+  CountOutcome(summary, table ? &table->policy : nullptr, OutcomeOf(forms, record, index), node.op, &event);
+  if (events && event != kCountedEventKinds) events->Counted(event, node.line, record);
 }
 
 // Indices of `values` by value, most first, ties in the order given.
@@ -123,19 +143,6 @@ std::vector<size_t> BusiestFirst(std::vector<Value> const& values, uint64_t (*ca
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t left, size_t right) { return calls(values[left]) > calls(values[right]); });
-  return order;
-}
-
-std::vector<size_t> TablesByCalls(Summary const& summary) {
-  return BusiestFirst<TableTally>(summary.tables, [](TableTally const& t) { return t.calls; });
-}
-
-// Operations by calls, most first, ties in table order; those not called left out.
-std::vector<size_t> OperationsByCalls(Summary const& summary) {
-  std::vector<size_t> order =
-      BusiestFirst<uint64_t>(summary.operationCalls, [](uint64_t const& calls) { return calls; });
-  order.erase(std::find_if(order.begin(), order.end(), [&](size_t op) { return !summary.operationCalls[op]; }),
-              order.end());
   return order;
 }
 
@@ -198,27 +205,40 @@ void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const
   out += ']';
 }
 
+}  // namespace
+
+std::vector<size_t> TablesByCalls(Summary const& summary) {
+  return BusiestFirst<TableTally>(summary.tables, [](TableTally const& t) { return t.calls; });
+}
+
+std::vector<size_t> OperationsByCalls(Summary const& summary) {
+  std::vector<size_t> order =
+      BusiestFirst<uint64_t>(summary.operationCalls, [](uint64_t const& calls) { return calls; });
+  order.erase(std::find_if(order.begin(), order.end(), [&](size_t op) { return !summary.operationCalls[op]; }),
+              order.end());
+  return order;
+}
+
 std::string ErrorNumberText(int number) {
   return {static_cast<char>('0' + number / 100 % 10), static_cast<char>('0' + number / 10 % 10),
           static_cast<char>('0' + number % 10)};
 }
-
-}  // namespace
 
 TableTally const* FindTable(Summary const& summary, std::string_view address) {
   auto const found = summary.tableIndex.find(std::string(address));
   return found == summary.tableIndex.end() ? nullptr : &summary.tables[found->second];
 }
 
-void CountRecord(Summary& summary, OperationForms const& forms, Record const& record) {
+void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, CountedEvents* events) {
   for (size_t i = 0; i < record.nodes.size(); ++i) {
     Node const& node = record.nodes[i];
     switch (node.kind) {
       case kCallNode:
-        CountCall(summary, forms, record, static_cast<int>(i));
+        CountCall(summary, forms, record, static_cast<int>(i), events);
         break;
       case kErrorNode:
         CountError(summary, record, node);
+        if (events) events->Counted(kErrorEvent, node.line, record);
         break;
       case kBadNode:
         ++summary.badLines;
@@ -372,6 +392,17 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       table.String("object", t.address);
       if (!t.name.empty()) table.String("name", t.name);
       table.Number("calls", t.calls);
+      table.Key("policy");
+      JsonObject policy(out);
+      policy.Number("opens_asked", t.policy.opensAsked);
+      policy.Number("opens_granted", t.policy.opensGranted);
+      policy.Number("reopened_shared", t.policy.reopenedShared);
+      policy.Number("reopen_failed", t.policy.reopenFailed);
+      policy.Number("escalated", t.policy.escalated);
+      policy.Number("escalation_refused", t.policy.escalationRefused);
+      policy.Number("sequences_locked", t.policy.sequencesLocked);
+      policy.Number("sequences_skipped_or_unlocked", t.policy.sequencesSkippedOrUnlocked);
+      policy.Number("sequences_unlocked", t.policy.sequencesUnlocked);
     }
     out += ']';
     // Every table object and every error number is counted now; the two keys
