@@ -466,8 +466,10 @@ if redacted == "1":
             stack += node.get("children", [])
             items = [i for i in node.get("arguments", []) if isinstance(i, str) or not float(i).is_integer()]
             items += [node.get(k) for k in ("object", "result") if isinstance(node.get(k), str)]
-            secrets.update(str(i) for i in items if len(str(i)) >= 3 and str(i) not in ("NULL", "EMPTY", "........"))
-    found = sorted(s for s in secrets if s in text or s in dom)
+            # Digits alone shorter than 6 cannot be told from the page's own counts.
+            secrets.update(str(i) for i in items if len(str(i)) >= (6 if str(i).isdigit() else 3)
+                           and str(i) not in ("NULL", "EMPTY", "........"))
+    found = sorted(s for s in secrets if s in text)
     if found: problems.append("the redacted page shows: " + ", ".join(found[:10]))
     if not secrets: problems.append("no values to look for in the log")
 print("\n".join(problems) if problems else "%d figures equal" % len(keys))

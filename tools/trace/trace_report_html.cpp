@@ -483,12 +483,12 @@ void HtmlReport::WriteTimeline(std::string& out) const {
   out += "<span><i class=\"act\"></i>calls (darker: more)</span></p>";
   int const plot = kChartWidth - kLaneLabel - 10;
   size_t const used = std::min<uint64_t>(kBins, lastPosition_ / binWidth_ + 1);
-  double const step = static_cast<double>(plot) / static_cast<double>(used);
   int const height = static_cast<int>(lanes_.size()) * kLaneHeight + 24;
   out += "<svg viewBox=\"0 0 " + Number(kChartWidth) + " " + Number(height) + "\" width=\"" + Number(kChartWidth) +
          "\" role=\"img\">";
-  auto const x = [&](size_t bin) { return Number(static_cast<uint64_t>(kLaneLabel + step * bin)); };
-  std::string const width = Number(std::max<uint64_t>(1, static_cast<uint64_t>(step + 0.5)));
+  // Whole numbers only, so that every build draws the same page.
+  auto const x = [&](size_t bin) { return Number(kLaneLabel + plot * bin / used); };
+  std::string const width = Number(std::max<uint64_t>(1, (plot + used / 2) / used));
   for (size_t l = 0; l < lanes_.size(); ++l) {
     Lane const& lane = lanes_[l];
     int const top = static_cast<int>(l) * kLaneHeight;
