@@ -351,7 +351,7 @@ TEST_F(TraceProgramTest, TheReportIsOnePageOfTheSummarysFigures) {
             std::string::npos);
   // The first error with the records just before it: the skipped sequence.
   uint64_t const errorLine = s->errors[0].lines[0];
-  size_t const block = page.find("<h3>Line " + std::to_string(errorLine) + "</h3>");
+  size_t const block = page.find("<h3>Lines " + std::to_string(errorLine) + "&ndash;");
   ASSERT_NE(block, std::string::npos) << page;
   std::string const before = std::to_string(errorLine - 2);  // its call line, then its result line
   EXPECT_LT(page.find(before + "  " + testing::Hex(table) + " CTable::BeginReadSequence", block),

@@ -78,7 +78,7 @@ void AppendHtml(std::string& out, std::string_view text) {
 // the log's bytes, when it is redacted.
 char const* KnownErrorText(int number) {
   switch (number) {
-    case 1: return "(Library \"Tolvan33.dll\" not found)";
+    case 1: return "(Library \" Tolvan33.dll \" not found)";
     case 2: return "(Entry in library not found)";
     case 3: return "(Memory alloc was failed)";
     case 65: return "(Insufficient memory available)";
@@ -206,13 +206,22 @@ void HtmlReport::Place(uint64_t position, Record const& record, size_t slot) {
 void HtmlReport::Counted(CountedEvent event, uint64_t line, Record const& record) {
   Place(line, record, event);
   if (event != kErrorEvent) return;
-  if (shownErrors_.size() == kShownErrors) return;
-  shownErrors_.push_back({line, {}});
-  std::string& html = shownErrors_.back().html;
-  for (size_t i = 0; i < recentCount_; ++i) {
-    RenderRecord(html, recent_[(recentNext_ + kContextRecords - recentCount_ + i) % kContextRecords], 0);
+  if (shownErrors_ == kShownErrors || record.nodes.empty()) return;
+  ++shownErrors_;
+  Record const* const oldest =
+      recentCount_ ? &recent_[(recentNext_ + kContextRecords - recentCount_) % kContextRecords] : &record;
+  if (errorBlocks_.empty() || errorBlocks_.back().lastRecord < oldest->nodes[0].line) {
+    errorBlocks_.push_back({line, line, 0, {}});
   }
-  RenderRecord(html, record, line);
+  ErrorBlock& block = errorBlocks_.back();
+  block.lastError = line;
+  if (block.lastRecord == record.nodes[0].line) return;  // a second error of a record already shown
+  for (size_t i = 0; i < recentCount_; ++i) {
+    Record const& recent = recent_[(recentNext_ + kContextRecords - recentCount_ + i) % kContextRecords];
+    if (recent.nodes[0].line > block.lastRecord) RenderRecord(block.html, recent, false);
+  }
+  RenderRecord(block.html, record, true);
+  block.lastRecord = record.nodes[0].line;
 }
 
 void HtmlReport::AddRecord(Record const& record) {
@@ -226,13 +235,12 @@ void HtmlReport::AddRecord(Record const& record) {
 }
 
 // One line per node, as "show" nests them; the error's own line marked.
-void HtmlReport::RenderRecord(std::string& out, Record const& record, uint64_t errorLine) const {
+void HtmlReport::RenderRecord(std::string& out, Record const& record, bool withError) const {
   for (size_t i = 0; i < record.nodes.size(); ++i) {
     Node const& node = record.nodes[i];
     int depth = 0;
     for (int p = node.parent; p >= 0; p = record.nodes[p].parent) ++depth;
-    bool const hit = node.kind == kErrorNode && node.line == errorLine;
-    out += hit ? "<span class=\"hit\">" : errorLine ? "<span>" : "<span class=\"ctx\">";
+    out += !withError ? "<span class=\"ctx\">" : node.kind == kErrorNode ? "<span class=\"hit\">" : "<span>";
     AppendPadded(out, node.line, 8);
     out.append(2 + 2 * depth, ' ');
     if (node.kind == kErrorNode) {
@@ -326,15 +334,16 @@ void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
     AppendErrorText(out, e.number, e.text, redact_);
     out += "</p>";
   }
-  for (ShownError const& shown : shownErrors_) {
-    out += "<div class=\"err\"><h3>Line " + Number(shown.line) + "</h3><pre>" + shown.html + "</pre></div>";
+  for (ErrorBlock const& block : errorBlocks_) {
+    out += "<div class=\"err\"><h3>Line" + (block.firstError == block.lastError ? " " : "s " + Number(block.firstError) + "&ndash;") +
+           Number(block.lastError) + "</h3><pre>" + block.html + "</pre></div>";
   }
-  if (summary.errorLines > shownErrors_.size()) {
-    out += "<p>" + Number(summary.errorLines - shownErrors_.size()) + " more error lines";
+  if (summary.errorLines > shownErrors_) {
+    out += "<p>" + Number(summary.errorLines - shownErrors_) + " more error lines";
     std::vector<uint64_t> later;
     for (ErrorTally const& e : summary.errors) {
       for (uint64_t line : e.lines) {
-        if (line > (shownErrors_.empty() ? 0 : shownErrors_.back().line)) later.push_back(line);
+        if (line > (errorBlocks_.empty() ? 0 : errorBlocks_.back().lastError)) later.push_back(line);
       }
     }
     std::sort(later.begin(), later.end());

@@ -40,14 +40,17 @@ class HtmlReport : public CountedEvents {
     std::string writer;
     std::vector<Bin> bins = std::vector<Bin>(kBins);
   };
-  struct ShownError {
-    uint64_t line;
-    std::string html;  // the records before it and its own, rendered
+  // Errors whose records follow each other share one block.
+  struct ErrorBlock {
+    uint64_t firstError;
+    uint64_t lastError;
+    uint64_t lastRecord;  // the line of the last record rendered
+    std::string html;     // the records before the errors and their own
   };
 
   void Place(uint64_t position, Record const& record, size_t slot);
   Lane& LaneOf(Record const& record);
-  void RenderRecord(std::string& out, Record const& record, uint64_t errorLine) const;
+  void RenderRecord(std::string& out, Record const& record, bool withError) const;
   void WriteHeader(std::string& out, Summary const& summary, std::string_view source) const;
   void WriteErrors(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
@@ -59,7 +62,8 @@ class HtmlReport : public CountedEvents {
   std::vector<Record> recent_ = std::vector<Record>(kContextRecords);  // a ring of the last records
   size_t recentNext_ = 0;
   size_t recentCount_ = 0;
-  std::vector<ShownError> shownErrors_;
+  std::vector<ErrorBlock> errorBlocks_;
+  size_t shownErrors_ = 0;
   std::vector<Lane> lanes_;
   uint64_t binWidth_ = 1;  // lines per bin, doubled as the log grows
   uint64_t lastPosition_ = 0;
