@@ -32,6 +32,24 @@ void Figure(std::string& out, std::string_view key, uint64_t value) {
   out += "</span>";
 }
 
+// A figure with its label, in a list of terms.
+struct Fact {
+  char const* label;
+  std::string key;
+  uint64_t value;
+};
+
+template <size_t N>
+void PutFacts(std::string& out, Fact const (&facts)[N]) {
+  for (Fact const& fact : facts) {
+    out += "<dt>";
+    out += fact.label;
+    out += "</dt><dd>";
+    Figure(out, fact.key, fact.value);
+    out += "</dd>";
+  }
+}
+
 std::string Key(std::string_view a, std::string_view b = {}, std::string_view c = {}) {
   std::string key(a);
   for (std::string_view part : {b, c}) {
@@ -299,11 +317,7 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   // warning with its first line number and the advice to trace with
   // Tolvan32_TraceIds=1.
   out += "<dt>Runs</dt><dd>the log has no run lines (Tolvan32_TraceIds=1 writes them)</dd>";
-  struct Fact {
-    char const* label;
-    char const* key;
-    uint64_t value;
-  } const facts[] = {
+  Fact const facts[] = {
       {"Size (bytes)", "bytes", summary.bytes},
       {"Lines", "lines", summary.lines},
       {"Calls", "calls", summary.calls},
@@ -313,13 +327,7 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
       {"Calls without result line", "calls_without_result", summary.withoutResult},
       {"Calls not performed (entry missing)", "calls_not_performed", summary.notPerformed},
   };
-  for (Fact const& fact : facts) {
-    out += "<dt>";
-    out += fact.label;
-    out += "</dt><dd>";
-    Figure(out, fact.key, fact.value);
-    out += "</dd>";
-  }
+  PutFacts(out, facts);
   out += "</dl></header>";
 }
 
@@ -411,11 +419,7 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
     out += "<p class=\"note\">... and " + Number(tables.size() - kPolicyTables) + " more table objects.</p>";
   }
   out += "<h3>Whole log</h3><dl class=\"facts\">";
-  struct Fact {
-    char const* label;
-    std::string key;
-    uint64_t value;
-  } const facts[] = {
+  Fact const facts[] = {
       {"Host opens asking for other than shared use", "share_forcing/host_opens_not_shared",
        summary.hostOpensNotShared},
       {"Reopened shared", "share_forcing/reopened_shared", summary.reopenedShared},
@@ -430,13 +434,7 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
        "read_sequences/skipped_or_unlocked", summary.sequencesSkippedOrUnlocked},
       {"Read sequences passed on unlocked (Tolvan32_NoSEQ)", "read_sequences/unlocked", summary.sequencesUnlocked},
   };
-  for (Fact const& fact : facts) {
-    out += "<dt>";
-    out += fact.label;
-    out += "</dt><dd>";
-    Figure(out, fact.key, fact.value);
-    out += "</dd>";
-  }
+  PutFacts(out, facts);
   out += "</dl></section>";
 }
 
