@@ -102,7 +102,8 @@ TEST_F(OperationFormsTest, AnOperationIsNamedByAnyOfItsNames) {
   EXPECT_TRUE(OperationNamed(pack, "CTable::Pack(void)"));
   EXPECT_TRUE(OperationNamed(pack, "?Pack@CTable@@QAEHXZ"));
   EXPECT_FALSE(OperationNamed(pack, "CTable::Pac"));
-  EXPECT_FALSE(OperationNamed(pack, "pack"));
+  EXPECT_TRUE(OperationNamed(pack, "pack"));
+  EXPECT_TRUE(OperationNamed(pack, "ctable::PACK"));
   EXPECT_FALSE(OperationNamed(Form(kTable_PutTLock), "CTable::Pack"));
 }
 

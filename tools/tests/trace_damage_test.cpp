@@ -66,7 +66,7 @@ TEST_F(DamagedTraceTest, ALogCutInsideAResultLine) {
 
   std::unique_ptr<Summary> summary = Summarise(cut);
   EXPECT_EQ(summary->badLines, 1u);
-  EXPECT_EQ(summary->withoutResult, 2u);
+  EXPECT_EQ(summary->paired.withoutResult, 2u);
   EXPECT_EQ(summary->badNotes[0].line, 13u);
 }
 

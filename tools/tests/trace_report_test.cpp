@@ -128,19 +128,19 @@ class TraceReportTest : public testing::ModuleTest {
 
 TEST_F(TraceReportTest, TheFiguresOfALog) {
   std::unique_ptr<Summary> s = Summarise(ScenarioLog());
-  EXPECT_EQ(s->hostOpensNotShared, 3u);
-  EXPECT_EQ(s->reopenedShared, 1u) << "the Pack's restore to shared use is not forced";
-  EXPECT_EQ(s->leftAsAsked, 1u);
-  EXPECT_EQ(s->refusedByEngine, 1u);
-  EXPECT_EQ(s->escalated[0], 1u);
-  EXPECT_EQ(s->alreadyExclusive[2], 1u);
-  EXPECT_EQ(s->sequencesLocked, 2u);
-  EXPECT_EQ(s->sequencesSkippedOrUnlocked, 1u);
-  EXPECT_EQ(s->sequencesUnlocked, 0u);
+  EXPECT_EQ(s->paired.hostOpensNotShared, 3u);
+  EXPECT_EQ(s->paired.reopenedShared, 1u) << "the Pack's restore to shared use is not forced";
+  EXPECT_EQ(s->paired.leftAsAsked, 1u);
+  EXPECT_EQ(s->paired.refusedByEngine, 1u);
+  EXPECT_EQ(s->paired.escalated[0], 1u);
+  EXPECT_EQ(s->paired.alreadyExclusive[2], 1u);
+  EXPECT_EQ(s->paired.sequencesLocked, 2u);
+  EXPECT_EQ(s->paired.sequencesSkippedOrUnlocked, 1u);
+  EXPECT_EQ(s->paired.sequencesUnlocked, 0u);
   EXPECT_EQ(s->operationCalls[kTable_CloseAccess], 3u);
-  EXPECT_EQ(s->operationCallsByModule[kTable_CloseAccess], 3u);
+  EXPECT_EQ(s->paired.operationCallsByModule[kTable_CloseAccess], 3u);
   EXPECT_EQ(s->operationCalls[kTable_PutTLock], 2u);
-  EXPECT_EQ(s->notPerformed, 2u);
+  EXPECT_EQ(s->paired.notPerformed, 2u);
   EXPECT_EQ(s->badLines, 0u);
   ASSERT_EQ(s->errors.size(), 1u);
   EXPECT_EQ(s->errors[0].number, 2);
@@ -246,6 +246,33 @@ TEST_F(TraceReportTest, JsonLinesAreValidJsonWithTheRecordsItems) {
   EXPECT_NE(text.find("{\"number\":\"002\",\"count\":2"), std::string::npos);
 }
 
+// Two failures of the policy, each with its own label: the engine refuses
+// the exclusive open inside Pack, and the shared reopen of a forced open.
+TEST_F(TraceReportTest, RefusedOpensAreFailuresNotSuccesses) {
+  AttachTracing();
+  objects.tableStorage.shareMode = 1;
+  engine.QueueResult(kTable_OpenAccess, 0);  // the exclusive open inside Pack
+  table->Pack();
+  engine.QueueResult(kTable_OpenAccess, 1);  // the host's open...
+  engine.QueueResult(kTable_OpenAccess, 0);  // ...and the forced shared reopen
+  table->OpenAccess(ShareModeCtl(2), SafetyCtl(1));
+  std::string const log = PlainLog();
+  std::unique_ptr<Summary> s = Summarise(log);
+  EXPECT_EQ(s->paired.exclusiveRefused[0], 1u);
+  EXPECT_EQ(s->paired.escalated[0], 0u);
+  EXPECT_EQ(s->paired.reopenFailed, 1u);
+  EXPECT_EQ(s->paired.reopenedShared, 0u);
+  EXPECT_EQ(s->mixing.line, 0u);
+  std::string text;
+  PrintSummary(text, *s, Forms(), "a");
+  EXPECT_NE(text.find("         1      Pack: exclusive open refused by the engine"), std::string::npos) << text;
+  EXPECT_NE(text.find("         1    shared reopen failed"), std::string::npos) << text;
+  std::string const tree = Tree(log);
+  EXPECT_NE(tree.find("CTable::Pack(void)  => 1 ( 5 )  [exclusive open refused by the engine"), std::string::npos)
+      << tree;
+  EXPECT_NE(tree.find("=> 0 ( 5 )  [shared reopen failed: table left closed]"), std::string::npos) << tree;
+}
+
 // A log with every kind of line the module writes, and two damaged ones at
 // its end. With TOLVAN_TRACE_SAMPLE set it is also written there, so that
 // the Windows build of the reader can be run on it.
@@ -273,9 +300,9 @@ TEST_F(TraceReportTest, ASampleLogWithEveryKindOfLine) {
   EXPECT_EQ(s->exchangeLines, 1u);
   // The module's copy of the working address is nested in GetRecAddr's
   // record; how the host's compiler hands the result on is its own affair.
-  EXPECT_EQ(s->operationCallsByModule[kRecAddr_Construct_Copy], 1u);
+  EXPECT_EQ(s->paired.operationCallsByModule[kRecAddr_Construct_Copy], 1u);
   EXPECT_EQ(s->operationCalls[kTable_GetField_ByName], 1u);
-  EXPECT_EQ(s->withoutResult, 0u);
+  EXPECT_EQ(s->paired.withoutResult, 0u);
   if (char const* path = getenv("TOLVAN_TRACE_SAMPLE")) {
     std::ofstream(path, std::ios::binary) << log;
   }
@@ -326,11 +353,51 @@ TEST_F(TraceProgramTest, ShowPrintsTheSelectedRecords) {
   std::string output;
   ASSERT_EQ(Run("show --op Pack " + good, output), 0) << output;
   std::vector<std::string> lines = LinesOf(output);
-  ASSERT_EQ(lines.size(), 5u) << output;
-  EXPECT_NE(lines[0].find("CTable::Pack(void)  => 1 ( 5 )  [exclusive for the operation, then restored]"),
+  ASSERT_EQ(lines.size(), 9u) << output;
+  EXPECT_EQ(output.find(kStateLegend), 0u) << "the state items explained once, at the top";
+  EXPECT_NE(lines[4].find("CTable::Pack(void)  => 1 ( 5 )  [exclusive for the operation, then restored]"),
             std::string::npos);
   ASSERT_EQ(Run("show --json --errors - < " + good, output), 0) << output;
   EXPECT_EQ(LinesOf(output).size(), 4u) << output;
+}
+
+// Two single-thread traces merged line by line, as two processes without
+// ids write them: said once, with the first line that shows it, and no
+// figure that rests on pairing given as a plain fact after it.
+TEST_F(TraceProgramTest, AMergedLogWithoutIdsIsFlaggedAndItsPairingMarked) {
+  std::vector<std::string> const one = LinesOf(ScenarioLog());
+  std::vector<std::string> merged;
+  for (size_t i = 0; i < one.size(); ++i) merged.insert(merged.end(), {one[i], one[i]});
+  std::string const path = Write("merged.txt", JoinLines(merged));
+  std::string output;
+  Run("summary " + path, output);
+  size_t const warning = output.find("WARNING: From line 2 this log looks written by several threads or processes");
+  ASSERT_NE(warning, std::string::npos) << output;
+  EXPECT_NE(output.find("Tolvan32_TraceIds=1", warning), std::string::npos);
+  size_t figures = 0;
+  bool policySection = false;
+  for (std::string const& line : LinesOf(output)) {
+    if (!line.empty() && line[0] != ' ') {
+      policySection = line.rfind("Share forcing", 0) == 0 || line.rfind("Exclusive use", 0) == 0 ||
+                      line.rfind("Read sequences", 0) == 0;
+    }
+    size_t const first = line.find_first_not_of(' ');
+    bool const figure = first != std::string::npos && first > 0 && isdigit(static_cast<unsigned char>(line[first]));
+    if (!figure || !(policySection || line.find("module's policy") != std::string::npos)) continue;
+    ++figures;
+    EXPECT_NE(line.find("unreliable after line 2]"), std::string::npos) << line;
+  }
+  EXPECT_EQ(figures, 1u + 6u + 6u + 3u);
+  Run("summary --json " + path, output);
+  EXPECT_NE(output.find("\"mixed\":{\"line\":2,"), std::string::npos) << output;
+  EXPECT_NE(output.find("\"unreliable_after_mixing\":{"), std::string::npos);
+  Run("show " + path, output);
+  size_t const marker = output.find("-------- From line 2 ");
+  ASSERT_NE(marker, std::string::npos) << output;
+  EXPECT_EQ(output.find("From line", marker + 20), std::string::npos) << "said once";
+  for (std::string const& line : LinesOf(output.substr(marker))) {
+    if (line.find(" => ") != std::string::npos) EXPECT_NE(line.find("[unreliable"), std::string::npos) << line;
+  }
 }
 
 TEST_F(TraceProgramTest, TheReportIsOnePageOfTheSummarysFigures) {

@@ -1,6 +1,6 @@
 #include "tools/tests/trace_test_support.h"
 
-#include "tools/trace/trace_input.h"
+#include "tools/trace/trace_reader.h"
 
 namespace tolvan {
 namespace tools {
@@ -42,11 +42,8 @@ OperationForms const& Forms() {
 }
 
 void ForEachRecord(std::string const& log, std::function<void(Record const&)> const& handle) {
-  RecordAssembler assembler(Forms(), handle);
-  LineReader reader(
-      [&](uint64_t number, std::string_view text, LineEnding ending) { assembler.AddLine(number, text, ending); });
-  reader.ReadText(log);
-  assembler.Finish();
+  Summary summary;
+  TraceReader(Forms(), summary, handle).ReadText(log);
 }
 
 std::vector<TestNode> ReadRecords(std::string const& log) {
@@ -57,7 +54,7 @@ std::vector<TestNode> ReadRecords(std::string const& log) {
 
 std::unique_ptr<Summary> Summarise(std::string const& log) {
   auto summary = std::make_unique<Summary>();
-  ForEachRecord(log, [&](Record const& record) { CountRecord(*summary, Forms(), record); });
+  TraceReader(Forms(), *summary, [&](Record const& record) { CountRecord(*summary, Forms(), record); }).ReadText(log);
   return summary;
 }
 

@@ -132,10 +132,19 @@ int FindSignature(OperationForms const& forms, std::string_view text) {
   return found->second;
 }
 
+bool SameIgnoringCase(std::string_view left, std::string_view right) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return left.size() == right.size() &&
+         std::equal(left.begin(), left.end(), right.begin(), [&](char l, char r) { return lower(l) == lower(r); });
+}
+
 bool OperationNamed(OperationForm const& form, std::string_view name) {
-  if (name == form.signature || name == form.decorated || name == form.method) return true;
   size_t const classAndMethod = form.className.size() + 2 + form.method.size();
-  return name == form.signature.substr(0, classAndMethod);
+  for (std::string_view const known :
+       {form.signature, form.decorated, form.method, form.signature.substr(0, classAndMethod)}) {
+    if (SameIgnoringCase(name, known)) return true;
+  }
+  return false;
 }
 
 }  // namespace tools

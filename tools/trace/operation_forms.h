@@ -66,9 +66,11 @@ bool BuildOperationForms(OperationForms& forms);
 // by a space or the end of the text; -1 when none does.
 int FindSignature(OperationForms const& forms, std::string_view text);
 
-// Whether `name` names this operation: its signature text, its decorated
-// name, "Class::Method" or "Method".
+// Whether `name` names this operation, in any letter case: its signature
+// text, its decorated name, "Class::Method" or "Method".
 bool OperationNamed(OperationForm const& form, std::string_view name);
+
+bool SameIgnoringCase(std::string_view left, std::string_view right);
 
 }  // namespace tools
 }  // namespace tolvan

@@ -117,7 +117,72 @@ TraceLine BadLine(char const* problem) {
   return line;
 }
 
+// The next item of `text` (which starts at an item's separator), taken off it.
+std::string_view TakeItem(std::string_view& text) {
+  if (text.empty() || text[0] != ' ') return {};
+  text.remove_prefix(1);
+  size_t const length = std::min(text.find(' '), text.size());
+  std::string_view const item = text.substr(0, length);
+  text.remove_prefix(length);
+  return item;
+}
+
+bool TakeNumber(std::string_view& text, char end, uint32_t& value) {
+  size_t digits = 0;
+  uint64_t number = 0;
+  while (digits < text.size() && digits < 10 && IsDigit(text[digits])) number = number * 10 + (text[digits++] - '0');
+  if (digits == 0 || digits == text.size() || text[digits] != end || number > 0xffffffffu) return false;
+  value = static_cast<uint32_t>(number);
+  text.remove_prefix(digits + 1);
+  return true;
+}
+
+// The rest of a line after its marker, up to the closing separator.
+bool TakeMarked(std::string_view text, std::string_view marker, std::string_view& rest) {
+  if (text.substr(0, marker.size()) != marker || text.size() < marker.size() + 2 || text.back() != ' ') return false;
+  rest = text.substr(marker.size(), text.size() - marker.size() - 1);
+  return true;
+}
+
 }  // namespace
+
+LineIds TakeLineIds(std::string_view& text) {
+  LineIds ids;
+  std::string_view rest = text;
+  if (rest.substr(0, 2) != " [") return ids;
+  rest.remove_prefix(2);
+  if (!TakeNumber(rest, ':', ids.process) || !TakeNumber(rest, ']', ids.thread)) return LineIds();
+  ids.present = true;
+  text = rest;
+  return ids;
+}
+
+bool ReadRunLine(std::string_view text, RunLine& run) {
+  std::string_view rest;
+  if (!TakeMarked(text, " *** Run ***", rest)) return false;
+  run = RunLine();
+  run.date = TakeItem(rest);
+  run.time = TakeItem(rest);
+  if (TakeItem(rest) != "Tolvan32") return false;
+  run.version = TakeItem(rest);
+  for (std::string_view item = TakeItem(rest); !item.empty() && item != "Host"; item = TakeItem(rest)) {
+    if (item.find('=') == std::string_view::npos) return false;
+    run.options.push_back(item);
+  }
+  if (rest.empty()) return false;
+  run.host = rest.substr(1);
+  return run.date.size() == 10 && run.time.size() == 8 && !run.version.empty();
+}
+
+bool ReadEngineLine(std::string_view text, EngineLine& engine) {
+  std::string_view rest;
+  if (!TakeMarked(text, " *** Engine ***", rest)) return false;
+  engine.version = TakeItem(rest);
+  if (engine.version.empty() || rest.empty()) return false;
+  engine.path = rest.substr(1);
+  return true;
+}
+
 
 bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 

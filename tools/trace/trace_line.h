@@ -9,6 +9,7 @@
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_LINE_H
 #define TOLVAN_TOOLS_TRACE_TRACE_LINE_H
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,35 @@ enum LineKind {
   kErrorLine,   // one of the module's numbered error messages
   kBadLine,     // none of these
 };
+
+// With Tolvan32_TraceIds=1 every line starts with the item "[PID:TID]", the
+// writer's process and thread ids; the rest of the line is as without it.
+struct LineIds {
+  bool present = false;
+  uint32_t process = 0;
+  uint32_t thread = 0;
+};
+// Takes the ids item off the front of `text`, when it has one.
+LineIds TakeLineIds(std::string_view& text);
+
+// What a run line (the first line a process writes, with ids) and an engine
+// line (once the engine library is loaded) say:
+//   "*** Run *** DATE TIME Tolvan32 VERSION NAME=value x5 Host PATH"
+//   "*** Engine *** VERSION PATH"
+struct RunLine {
+  std::string_view date;
+  std::string_view time;
+  std::string_view version;
+  std::vector<std::string_view> options;  // "Tolvan32_Debug=1", ...
+  std::string_view host;
+};
+struct EngineLine {
+  std::string_view version;  // "-" when the library has no version resource
+  std::string_view path;
+};
+// `text` after the ids item; false when it is no such line.
+bool ReadRunLine(std::string_view text, RunLine& run);
+bool ReadEngineLine(std::string_view text, EngineLine& engine);
 
 struct TraceLine {
   LineKind kind = kBadLine;

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "tools/common/tool_platform.h"
-#include "tools/trace/trace_input.h"
 #include "tools/trace/trace_print.h"
+#include "tools/trace/trace_reader.h"
 #include "tools/trace/trace_report_html.h"
 #include "tools/trace/trace_summary.h"
 
@@ -43,7 +43,9 @@ char const kUsage[] =
     "  show              the records as an indented tree: each call with its result,\n"
     "                    and the calls the module made for it beneath it\n"
     "  --op NAME         show only records with this operation: Method, Class::Method,\n"
-    "                    the signature text or the decorated name (may be repeated)\n"
+    "                    the signature text or the decorated name, in any letter case (may be repeated)\n"
+    "  --table NAME      show and summary: only the records on this table, its objects found\n"
+    "                    from GetTable's results (the plain log; the masked log hides them)\n"
     "  --object ADDRESS  show only records on this object (the plain log's addresses)\n"
     "  --errors          show only module errors, unreadable lines and calls without result\n"
     "  --json            summary: one JSON object; show: one JSON object per record and line\n"
@@ -88,6 +90,8 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
         return false;
       }
       filtered = true;
+    } else if (argument == "--table" && hasValue) {
+      options.filter.table = argv[++i];
     } else if (argument == "--object" && hasValue) {
       if (!SetObjectFilter(options.filter, argv[++i])) {
         WriteError(std::string("tolvan32-trace: not an address: ") + argv[i] + "\n");
@@ -131,8 +135,9 @@ void ShowFooter(Summary const& summary, Options const& options) {
     AppendNumber(text, summary.badNotes[0].line);
     text += " (\"tolvan32-trace summary\" lists them)\n";
   }
-  if (!options.filter.object.empty() && !summary.sawAddresses && summary.sawMaskedAddresses) {
-    text += "the masked log writes addresses as dots: --object needs the plain log C:\\Tolvan32_a.log\n";
+  if ((!options.filter.object.empty() || !options.filter.table.empty()) && !summary.sawAddresses &&
+      summary.sawMaskedAddresses) {
+    text += "the masked log writes addresses as dots: --object and --table need the plain log C:\\Tolvan32_a.log\n";
   }
   Write(kStandardError, text);
 }
@@ -180,27 +185,46 @@ int ToolMain(int argc, char** argv) {
     return 2;
   }
   Summary summary;
+  summary.table = options.filter.table;
   std::string out;
+  bool warned = false;
+  bool explained = false;
   HtmlReport report(forms, options.redact);
   CountedEvents* const events = options.command == kReport ? &report : nullptr;
-  RecordAssembler assembler(forms, [&](Record const& record) {
-    CountRecord(summary, forms, record, events);
+  TraceReader reader(forms, summary, [&](Record const& record) {
+    LearnTableObjects(options.filter, forms, record);
+    CountRecord(summary, forms, record, TableWanted(options.filter, record), events);
     if (events) report.AddRecord(record);
     if (options.command != kShow || !RecordWanted(options.filter, record)) return;
+    if (record.unreliable && !warned) {
+      // Once, where the records that cannot be trusted begin.
+      std::string const warning = MixingWarning(summary.mixing);
+      if (options.json) {
+        out += "{\"line\":";
+        AppendNumber(out, summary.mixing.line);
+        out += ",\"type\":\"mixed\",\"sign\":";
+        AppendJsonString(out, summary.mixing.sign);
+        out += ",\"text\":";
+        AppendJsonString(out, warning);
+        out += "}\n";
+      } else {
+        out += "-------- " + warning;
+      }
+      warned = true;
+    }
     if (options.json) {
       PrintRecordJson(out, forms, record);
     } else {
+      if (!explained && ShowsStateItems(forms, record)) {
+        out += kStateLegend;
+        explained = true;
+      }
       PrintRecordTree(out, forms, record);
     }
     if (out.size() >= kOutputPiece) Write(kStandardOutput, out);
   });
-  LineReader reader(
-      [&](uint64_t number, std::string_view text, LineEnding ending) { assembler.AddLine(number, text, ending); });
   bool const read = reader.ReadAll(handle);
-  assembler.Finish();
   CloseInput(handle);
-  summary.lines = reader.lines();
-  summary.bytes = reader.bytes();
 
   if (options.command == kSummary) {
     if (options.json) {
@@ -214,7 +238,7 @@ int ToolMain(int argc, char** argv) {
   if (options.command == kShow) ShowFooter(summary, options);
   if (!read) {
     std::string text = "tolvan32-trace: reading " + options.path + " failed after line ";
-    AppendNumber(text, reader.lines());
+    AppendNumber(text, summary.lines);
     WriteError(text + "\n");
     return 2;
   }

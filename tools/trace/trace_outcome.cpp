@@ -19,6 +19,18 @@ bool HasCallChildren(Record const& record, int node) {
   return false;
 }
 
+// The module's exclusive open inside Pack, ReIndex or Clear, refused by the engine.
+bool ExclusiveOpenRefused(OperationForms const& forms, Record const& record, int node) {
+  for (int child = record.nodes[node].firstChild; child >= 0; child = record.nodes[child].nextSibling) {
+    Node const& open = record.nodes[child];
+    if (open.kind == kCallNode && open.op == kTable_OpenAccess && open.status == kCompleted &&
+        ResultItemOf(forms, record, open) == "0" && FirstArgumentOf(forms, record, open) == "2") {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view ResultItemOf(OperationForms const& forms, Record const& record, Node const& node) {
@@ -31,7 +43,7 @@ std::string_view ResultItemOf(OperationForms const& forms, Record const& record,
 }
 
 std::string_view FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node) {
-  ArgumentItems items;
+  static ArgumentItems items;  // the items point into the record's text: kept only to spare allocations
   if (node.kind != kCallNode || !SplitArguments(forms.forms[node.op], record.TextOf(node.arguments), items) ||
       items.items.empty() || !items.split) {
     return {};
@@ -52,7 +64,8 @@ PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int i
         Node const& closeNode = record.nodes[close];
         bool const closed = closeNode.status == kCompleted &&
                             ResultItemOf(forms, record, closeNode) != "0";
-        return closed ? kReopenedShared : kCloseFailed;
+        if (!closed) return kCloseFailed;
+        return result == "0" ? kReopenFailed : kReopenedShared;
       }
       // Only the host's own opens say anything about exemptions: the module's
       // exclusive open inside Pack is never forced.
@@ -62,7 +75,8 @@ PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int i
     case kTable_Pack:
     case kTable_ReIndex:
     case kTable_Clear:
-      return HasCallChildren(record, index) ? kEscalated : kAlreadyExclusive;
+      if (!HasCallChildren(record, index)) return kAlreadyExclusive;
+      return ExclusiveOpenRefused(forms, record, index) ? kExclusiveRefused : kEscalated;
     case kTable_BeginReadSequence:
       if (FirstChildWithOp(record, index, kTable_PutTLock) >= 0) return kSequenceLocked;
       return result == "1" ? kSequenceSkippedOrUnlocked : kSequenceUnlocked;
@@ -79,12 +93,16 @@ char const* OutcomeNote(PolicyOutcome outcome) {
       return "reopened shared";
     case kCloseFailed:
       return "forced close failed: table left closed";
+    case kReopenFailed:
+      return "shared reopen failed: table left closed";
     case kLeftAsAsked:
       return "left as asked: exempt from share forcing";
     case kRefusedByEngine:
       return "refused by the engine";
     case kEscalated:
       return "exclusive for the operation, then restored";
+    case kExclusiveRefused:
+      return "exclusive open refused by the engine: ran without exclusive use";
     case kAlreadyExclusive:
       return "table already exclusive";
     case kSequenceLocked:
@@ -105,12 +123,16 @@ char const* OutcomeKey(PolicyOutcome outcome) {
       return "reopened_shared";
     case kCloseFailed:
       return "close_failed";
+    case kReopenFailed:
+      return "reopen_failed";
     case kLeftAsAsked:
       return "left_as_asked";
     case kRefusedByEngine:
       return "refused_by_engine";
     case kEscalated:
       return "escalated";
+    case kExclusiveRefused:
+      return "exclusive_refused";
     case kAlreadyExclusive:
       return "already_exclusive";
     case kSequenceLocked:

@@ -12,9 +12,11 @@ enum PolicyOutcome {
   kNoOutcome,
   kReopenedShared,   // OpenAccess: nested CloseAccess(1), then the engine's shared reopen
   kCloseFailed,      // OpenAccess: the nested close returned 0, so no reopen and result 0
+  kReopenFailed,     // OpenAccess: closed, then the engine's shared reopen returned 0
   kLeftAsAsked,      // host OpenAccess not shared, accepted and not forced: an exemption held
   kRefusedByEngine,  // host OpenAccess not shared that the engine refused: nothing to force
   kEscalated,        // Pack/ReIndex/Clear: closed, reopened exclusive, then restored
+  kExclusiveRefused, // Pack/ReIndex/Clear: the engine refused the exclusive open; the operation ran regardless
   kAlreadyExclusive, // Pack/ReIndex/Clear on a table held exclusively: no nested calls
   kSequenceLocked,   // BeginReadSequence: nested PutTLock before the engine's sequence
   kSequenceSkippedOrUnlocked,  // no PutTLock and result 1: skipped, or passed on under NoSEQ

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "tools/trace/trace_outcome.h"
+#include "tools/trace/trace_summary.h"
 
 namespace tolvan {
 namespace tools {
@@ -35,6 +36,13 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
   Node const& node = record.nodes[index];
   AppendPadded(out, node.line, 8);
   out.append(2 + 2 * depth, ' ');
+  if (depth == 0 && record.stream.ids.present) {
+    out += '[';
+    AppendNumber(out, record.stream.ids.process);
+    out += ':';
+    AppendNumber(out, record.stream.ids.thread);
+    out += "] ";
+  }
   switch (node.kind) {
     case kErrorNode:
       AppendVisible(out, record.TextOf(node.text));
@@ -64,7 +72,12 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
       if (node.status == kNotPerformed || (node.status == kSingleLine && node.entryMissing)) {
         note = "not performed: engine entry missing";
       }
-      if (*note) {
+      if (record.unreliable) {
+        // After a sign of mixing neither the pairing nor what it tells is proved.
+        out += *note ? "  [unreliable: " : "  [unreliable pairing";
+        out += note;
+        out += ']';
+      } else if (*note) {
         out += "  [";
         out += note;
         out += ']';
@@ -97,6 +110,16 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
   Node const& node = record.nodes[index];
   out += "{\"line\":";
   AppendNumber(out, node.line);
+  if (index == 0 && record.stream.ids.present) {
+    PutKey(out, "process");
+    AppendNumber(out, record.stream.ids.process);
+    PutKey(out, "thread");
+    AppendNumber(out, record.stream.ids.thread);
+    if (record.stream.run >= 0) {
+      PutKey(out, "run");
+      AppendNumber(out, static_cast<uint64_t>(record.stream.run) + 1);
+    }
+  }
   switch (node.kind) {
     case kErrorNode:
       out += ",\"type\":\"error\",\"number\":";
@@ -174,6 +197,7 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
         out += policy;
         out += '"';
       }
+      if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
       break;
     }
   }
@@ -216,7 +240,59 @@ bool SetObjectFilter(RecordFilter& filter, std::string_view address) {
   return true;
 }
 
+namespace {
+
+bool NamesTable(RecordFilter const& filter, Record const& record, Node const& node) {
+  return (node.op == kDataDictionary_GetTable_ByName || node.op == kDataDictionary_AddTable) &&
+         SameIgnoringCase(record.TextOf(node.arguments), filter.table);
+}
+
+}  // namespace
+
+void LearnTableObjects(RecordFilter& filter, OperationForms const& forms, Record const& record) {
+  if (filter.table.empty()) return;
+  for (Node const& node : record.nodes) {
+    if (node.kind != kCallNode || node.status != kCompleted ||
+        (node.op != kDataDictionary_GetTable_ByName && node.op != kDataDictionary_AddTable)) {
+      continue;
+    }
+    std::string_view const object = ResultItemOf(forms, record, node);
+    if (IsMaskedPointer(object)) continue;  // the masked log cannot follow an object
+    std::string const key = ObjectKey(record.stream.run, object);
+    if (NamesTable(filter, record, node)) {
+      filter.tableObjects.insert(key);
+    } else {
+      filter.tableObjects.erase(key);  // the address is another table's now
+    }
+  }
+}
+
+bool TableWanted(RecordFilter const& filter, Record const& record) {
+  if (filter.table.empty()) return true;
+  for (Node const& node : record.nodes) {
+    if (node.kind != kCallNode) continue;
+    std::string_view const object = record.TextOf(node.object);
+    if (NamesTable(filter, record, node)) return true;
+    if (!IsMaskedPointer(object) && filter.tableObjects.count(ObjectKey(record.stream.run, object))) return true;
+  }
+  return false;
+}
+
+bool ShowsStateItems(OperationForms const& forms, Record const& record) {
+  for (Node const& node : record.nodes) {
+    if (node.kind == kCallNode && node.status == kCompleted && forms.forms[node.op].state != kNoState) return true;
+  }
+  return false;
+}
+
+char const kStateLegend[] =
+    "State items after a result, read from the engine's object once the call and the module's own steps are done:\n"
+    "  ( n )          CTable results: the table's trace word\n"
+    "  ( a : b : c )  CStoreObj results: the record object's first, second and third store trace words\n"
+    "  ( a )          CStoreObj GetObjType, GetRecAddr, Get/SetRelPosition, SetSourceTable: the first word only\n";
+
 bool RecordWanted(RecordFilter const& filter, Record const& record) {
+  if (!TableWanted(filter, record)) return false;
   bool operationFound = !filter.anyOperation;
   bool objectFound = filter.object.empty();
   bool problemFound = !filter.problemsOnly;

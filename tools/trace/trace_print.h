@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "tools/trace/trace_records.h"
@@ -19,6 +20,8 @@ struct RecordFilter {
   bool anyOperation = false;                                          // false: no --op given
   std::string object;                                                 // wanted object address ("" for any)
   bool problemsOnly = false;                                          // --errors
+  std::string table;                                                  // --table: its name ("" for any)
+  std::unordered_set<std::string> tableObjects;  // its objects so far, by ObjectKey
 };
 
 // Adds the operations that `name` names; false when it names none.
@@ -26,8 +29,17 @@ bool AddOperationFilter(RecordFilter& filter, OperationForms const& forms, std::
 // Sets the wanted object from "00a41230", "a41230" or "0x00A41230"; false when it is no address.
 bool SetObjectFilter(RecordFilter& filter, std::string_view address);
 
+// With --table: learns from GetTable and AddTable which object (in which
+// run) is the table now. Called for each record before the two below.
+void LearnTableObjects(RecordFilter& filter, OperationForms const& forms, Record const& record);
+// Whether a record concerns the --table table (always, without --table).
+bool TableWanted(RecordFilter const& filter, Record const& record);
 // Whether a record (anywhere in its tree) passes the filter.
 bool RecordWanted(RecordFilter const& filter, Record const& record);
+
+// Whether the tree of a record shows state items, and what they are.
+bool ShowsStateItems(OperationForms const& forms, Record const& record);
+extern char const kStateLegend[];
 
 void PrintRecordTree(std::string& out, OperationForms const& forms, Record const& record);
 void PrintRecordJson(std::string& out, OperationForms const& forms, Record const& record);

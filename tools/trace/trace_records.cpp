@@ -54,6 +54,7 @@ int RecordAssembler::NewNode(int parent, NodeKind kind, uint64_t line) {
 }
 
 void RecordAssembler::Emit() {
+  record_.unreliable = signLine_ != 0;
   if (!record_.nodes.empty()) handler_(record_);
   record_.nodes.clear();
   record_.text.clear();
@@ -76,6 +77,19 @@ void RecordAssembler::Pop() {
 
 void RecordAssembler::CloseAll() {
   while (!stack_.empty()) Pop();
+}
+
+// A call still waiting for its own result line; one whose engine entry was
+// missing never gets one.
+bool RecordAssembler::Waiting(int index) const {
+  return record_.nodes[index].phase == kPhaseResult && !record_.nodes[index].entryMissing;
+}
+
+void RecordAssembler::NoteSign(uint64_t number, char const* what) {
+  if (watchForMixing_ && !signLine_) {
+    signLine_ = number;
+    sign_ = what;
+  }
 }
 
 bool RecordAssembler::AcceptsChild(int parentIndex, int op, std::string_view object,
@@ -131,7 +145,8 @@ void RecordAssembler::FlushPending(int parent) {
 }
 
 // A line that is not a call goes under the open record, or stands alone.
-void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem) {
+void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign) {
+  if (sign) NoteSign(number, problem);
   FlushPending(Top());
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
   int const index = NewNode(Top(), kBadNode, number);
@@ -142,7 +157,15 @@ void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char co
 
 void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments) {
   OperationForm const& form = forms_.forms[line.op];
-  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) Pop();
+  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) {
+    // The module's own calls nest; any other call comes after the result.
+    if (Waiting(Top())) {
+      NoteSign(number,
+               "a new call while the previous one still waits for its result; an engine exception "
+               "passed on to the host leaves the same");
+    }
+    Pop();
+  }
 
   bool entryMissing = false;
   for (PendingError const& error : pending_) entryMissing = entryMissing || error.number == kMissingEntryError;
@@ -195,7 +218,10 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
     AddBadLine(number, text, "result line without a call waiting for it");
     return;
   }
-  while (static_cast<int>(stack_.size()) - 1 > target) Pop();
+  while (static_cast<int>(stack_.size()) - 1 > target) {
+    if (Waiting(Top())) NoteSign(number, "a result line for a call before one still waiting for its own");
+    Pop();
+  }
   Node& node = record_.nodes[stack_[target]];
   node.status = kCompleted;
   node.entryMissing = false;
@@ -211,7 +237,7 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
 
 void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
   if (ending == kCutLine) {
-    AddBadLine(number, text, "cut off: the log ends inside this line");
+    AddBadLine(number, text, "cut off: the log ends inside this line", false);  // the log's end: no sign of mixing
     return;
   }
   TraceLine const line = ClassifyLine(forms_, text);

@@ -77,10 +77,20 @@ struct Node {
   char const* problem = "";
 };
 
+// Where a record's lines came from: with ids, one thread of one run.
+struct Stream {
+  LineIds ids;
+  int run = -1;  // index of its process's run line; -1 without one
+};
+
 // One top-level record: nodes[0] and its descendants, their texts in `text`.
 struct Record {
   std::vector<Node> nodes;
   std::string text;
+  Stream stream;
+  // Assembled after a sign that the log, written without ids, mixes the
+  // lines of several threads or processes: its pairing cannot be trusted.
+  bool unreliable = false;
   std::string_view TextOf(TextRef ref) const { return std::string_view(text).substr(ref.offset, ref.length); }
 };
 
@@ -92,12 +102,20 @@ enum LineEnding {
 class RecordAssembler {
  public:
   using Handler = std::function<void(Record const&)>;
-  RecordAssembler(OperationForms const& forms, Handler handler) : forms_(forms), handler_(std::move(handler)) {}
+  // `watchForMixing`: the lines carry no ids, so look for signs of mixing.
+  RecordAssembler(OperationForms const& forms, Handler handler, Stream stream = Stream(), bool watchForMixing = false)
+      : forms_(forms), handler_(std::move(handler)), watchForMixing_(watchForMixing) {
+    record_.stream = stream;
+  }
 
   // `text` without its line end (CR LF or LF).
   void AddLine(uint64_t number, std::string_view text, LineEnding ending);
   // Hands on whatever is still open, as calls without a result.
   void Finish();
+
+  // The first sign of mixing: its line (0: none seen) and what it was.
+  uint64_t signLine() const { return signLine_; }
+  char const* sign() const { return sign_; }
 
  private:
   struct PendingError {
@@ -112,10 +130,13 @@ class RecordAssembler {
   int NewNode(int parent, NodeKind kind, uint64_t line);
   void Emit();
   void Pop();
+  void NoteSign(uint64_t number, char const* what);
   void CloseAll();
+  bool Waiting(int index) const;
   void AddErrorNode(int parent, PendingError const& error);
   void FlushPending(int parent);
-  void AddBadLine(uint64_t number, std::string_view text, char const* problem);
+  // `sign`: a sign of mixing when the log has no ids.
+  void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true);
   void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments);
   void AddResult(uint64_t number, TraceLine const& line, std::string_view text);
 
@@ -125,6 +146,9 @@ class RecordAssembler {
   std::vector<PendingError> pending_;
   Record record_;
   ArgumentItems arguments_;  // kept to spare an allocation per line
+  bool watchForMixing_;
+  uint64_t signLine_ = 0;
+  char const* sign_ = "";
 };
 
 }  // namespace tools

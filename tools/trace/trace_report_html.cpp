@@ -14,6 +14,7 @@ namespace {
 size_t const kShownErrors = 50;         // with the records before them; the rest by line number
 size_t const kListedErrorLines = 200;   // line numbers after those
 size_t const kListedBadLines = 20;
+size_t const kListedRuns = 10;
 size_t const kPolicyTables = 40;        // rows of the policy table
 size_t const kChartBars = 20;           // then one bar for the rest
 int const kChartWidth = 960;
@@ -32,20 +33,36 @@ void Figure(std::string& out, std::string_view key, uint64_t value) {
   out += "</span>";
 }
 
-// A figure with its label, in a list of terms.
+std::string Number(uint64_t value) {
+  std::string text;
+  AppendNumber(text, value);
+  return text;
+}
+
+using PairingFigure = uint64_t (*)(PairingFigures const&);
+
+// A figure with its label, in a list of terms. A figure that rests on
+// pairing is read from the records before any sign of mixing; those after it
+// follow, marked unreliable, as in summary --json.
 struct Fact {
   char const* label;
   std::string key;
   uint64_t value;
+  PairingFigure pairing = nullptr;
 };
 
 template <size_t N>
-void PutFacts(std::string& out, Fact const (&facts)[N]) {
+void PutFacts(std::string& out, Fact const (&facts)[N], Summary const& summary) {
   for (Fact const& fact : facts) {
     out += "<dt>";
     out += fact.label;
     out += "</dt><dd>";
-    Figure(out, fact.key, fact.value);
+    Figure(out, fact.key, fact.pairing ? fact.pairing(summary.paired) : fact.value);
+    if (fact.pairing && summary.mixing.line) {
+      out += " <span class=\"unrel\">[+";
+      Figure(out, "unreliable_after_mixing/" + fact.key, fact.pairing(summary.unreliable));
+      out += " unreliable after line " + Number(summary.mixing.line) + "]</span>";
+    }
     out += "</dd>";
   }
 }
@@ -58,12 +75,6 @@ std::string Key(std::string_view a, std::string_view b = {}, std::string_view c 
     key += part;
   }
   return key;
-}
-
-std::string Number(uint64_t value) {
-  std::string text;
-  AppendNumber(text, value);
-  return text;
 }
 
 // Bytes of the host's code page taken as Latin-1, control characters shown.
@@ -167,7 +178,7 @@ char const kStyle[] =
     "svg text{font:11px system-ui,sans-serif;fill:#222}svg .lab{text-anchor:end}.bar{fill:#4a6fa5}"
     ".act{fill:#4a6fa5;background:#4a6fa5}.e-err{fill:#b00020;background:#b00020}"
     ".e-esc{fill:#1f77b4;background:#1f77b4}.e-ref{fill:#9400d3;background:#9400d3}"
-    ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
+    ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.unrel{color:#b06000;font-size:12px}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
     "width:10px;height:10px;margin-right:4px}.note{color:#555;font-size:12px}"
     "@media print{body{margin:0;max-width:none;font-size:11px}h2{break-after:avoid}"
     "svg{max-width:100%;height:auto}*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}";
@@ -188,11 +199,10 @@ char const kScript[] =
 
 HtmlReport::HtmlReport(OperationForms const& forms, bool redact) : forms_(forms), redact_(redact) {}
 
+// One lane per process and thread; a log without ids has the one lane "".
 HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
-  (void)record;
-  // HOOK(issue 17): one lane per "[PID:TID]" once records carry their
-  // writer; a log without ids has the one lane "".
-  std::string_view const writer;
+  LineIds const& ids = record.stream.ids;
+  std::string const writer = ids.present ? Number(ids.process) + ":" + Number(ids.thread) : std::string();
   for (Lane& lane : lanes_) {
     if (lane.writer == writer) return lane;
   }
@@ -202,8 +212,8 @@ HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
   return lanes_.back();
 }
 
-// Along the timeline: the line number. HOOK(issue 17): the time of day once
-// the log has run lines.
+// Along the timeline: the line number; the log holds times only on its run
+// lines, which the timeline marks.
 void HtmlReport::Place(uint64_t position, Record const& record, size_t slot) {
   lastPosition_ = std::max(lastPosition_, position);
   while (position >= binWidth_ * kBins) {
@@ -312,23 +322,58 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
     AppendHtml(out, source);
   }
   out += "</p><dl class=\"facts\">";
-  // HOOK(issue 17): the runs from the run lines (date and time, module and
-  // engine versions, options, host), the time span, and the several-writers
-  // warning with its first line number and the advice to trace with
-  // Tolvan32_TraceIds=1.
-  out += "<dt>Runs</dt><dd>the log has no run lines (Tolvan32_TraceIds=1 writes them)</dd>";
+  WriteRuns(out, summary);
   Fact const facts[] = {
       {"Size (bytes)", "bytes", summary.bytes},
       {"Lines", "lines", summary.lines},
       {"Calls", "calls", summary.calls},
-      {"&nbsp;&nbsp;made by the module's policy", "calls_by_module", summary.callsByModule},
+      {"&nbsp;&nbsp;made by the module's policy", "calls_by_module", 0,
+       [](PairingFigures const& f) { return f.callsByModule; }},
       {"Module error lines", "error_lines", summary.errorLines},
       {"Unreadable lines", "bad_lines", summary.badLines},
-      {"Calls without result line", "calls_without_result", summary.withoutResult},
-      {"Calls not performed (entry missing)", "calls_not_performed", summary.notPerformed},
+      {"Calls without result line", "calls_without_result", 0, [](PairingFigures const& f) { return f.withoutResult; }},
+      {"Calls not performed (entry missing)", "calls_not_performed", 0,
+       [](PairingFigures const& f) { return f.notPerformed; }},
   };
-  PutFacts(out, facts);
-  out += "</dl></header>";
+  PutFacts(out, facts, summary);
+  out += "</dl>";
+  if (summary.mixing.line) {
+    out += "<div class=\"warn\"><b>Several writers.</b> ";
+    AppendHtml(out, MixingWarning(summary.mixing));
+    out += "</div>";
+  }
+  out += "</header>";
+}
+
+// The runs as their run lines name them; a redacted page leaves out the
+// host's and the engine's paths.
+void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
+  out += "<dt>Runs</dt><dd>";
+  if (summary.runs.empty()) out += "the log has no run lines (Tolvan32_TraceIds=1 writes them)";
+  out += "</dd>";
+  for (size_t i = 0; i < summary.runs.size() && i < kListedRuns; ++i) {
+    RunInfo const& run = summary.runs[i];
+    out += "<dt>&nbsp;&nbsp;run " + Number(i + 1) + "</dt><dd>";
+    AppendHtml(out, run.date + " " + run.time + ", process " + Number(run.process) + ", Tolvan32 " + run.version);
+    out += run.line ? ", line " + Number(run.line) : std::string(", before the log's first line");
+    out += "<br><span class=\"note\">";
+    for (std::string const& option : run.options) AppendHtml(out, option + " ");
+    if (!redact_) AppendHtml(out, "Host " + run.host);
+    out += "<br>";
+    AppendHtml(out, run.engineLine ? "engine " + run.engineVersion + (redact_ ? "" : " " + run.enginePath)
+                                   : std::string("no engine loaded"));
+    out += "</span></dd>";
+  }
+  if (summary.runs.size() > kListedRuns) {
+    out += "<dt></dt><dd>... and " + Number(summary.runs.size() - kListedRuns) + " more runs</dd>";
+  }
+  if (!summary.runs.empty()) {
+    RunInfo const& first = summary.runs.front();
+    RunInfo const& last = summary.runs.back();
+    out += "<dt>Time span</dt><dd>";
+    AppendHtml(out, "runs started from " + first.date + " " + first.time + " to " + last.date + " " + last.time);
+    out += "</dd>";
+  }
 }
 
 void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
@@ -418,23 +463,40 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
   if (tables.size() > kPolicyTables) {
     out += "<p class=\"note\">... and " + Number(tables.size() - kPolicyTables) + " more table objects.</p>";
   }
+  if (summary.mixing.line) {
+    out += "<p class=\"note\">The policy per table counts the records before line " + Number(summary.mixing.line) +
+           " only: after it the log looks written by several writers at once.</p>";
+  }
   out += "<h3>Whole log</h3><dl class=\"facts\">";
   Fact const facts[] = {
-      {"Host opens asking for other than shared use", "share_forcing/host_opens_not_shared",
-       summary.hostOpensNotShared},
-      {"Reopened shared", "share_forcing/reopened_shared", summary.reopenedShared},
-      {"Forced close failed (table left closed)", "share_forcing/close_failed", summary.closeFailed},
-      {"Left as asked (an exemption held)", "share_forcing/left_as_asked", summary.leftAsAsked},
-      {"Refused by the engine", "share_forcing/refused_by_engine", summary.refusedByEngine},
-      {"Pack escalated", "exclusive_use/Pack/escalated", summary.escalated[0]},
-      {"ReIndex escalated", "exclusive_use/ReIndex/escalated", summary.escalated[1]},
-      {"Clear escalated", "exclusive_use/Clear/escalated", summary.escalated[2]},
-      {"Read sequences locked", "read_sequences/locked", summary.sequencesLocked},
+      {"Host opens asking for other than shared use", "share_forcing/host_opens_not_shared", 0,
+       [](PairingFigures const& f) { return f.hostOpensNotShared; }},
+      {"Reopened shared", "share_forcing/reopened_shared", 0, [](PairingFigures const& f) { return f.reopenedShared; }},
+      {"Shared reopen failed (table left closed)", "share_forcing/reopen_failed", 0,
+       [](PairingFigures const& f) { return f.reopenFailed; }},
+      {"Forced close failed (table left closed)", "share_forcing/close_failed", 0,
+       [](PairingFigures const& f) { return f.closeFailed; }},
+      {"Left as asked (an exemption held)", "share_forcing/left_as_asked", 0,
+       [](PairingFigures const& f) { return f.leftAsAsked; }},
+      {"Refused by the engine", "share_forcing/refused_by_engine", 0,
+       [](PairingFigures const& f) { return f.refusedByEngine; }},
+      {"Pack escalated", "exclusive_use/Pack/escalated", 0, [](PairingFigures const& f) { return f.escalated[0]; }},
+      {"Pack: exclusive open refused", "exclusive_use/Pack/exclusive_refused", 0,
+       [](PairingFigures const& f) { return f.exclusiveRefused[0]; }},
+      {"ReIndex escalated", "exclusive_use/ReIndex/escalated", 0,
+       [](PairingFigures const& f) { return f.escalated[1]; }},
+      {"ReIndex: exclusive open refused", "exclusive_use/ReIndex/exclusive_refused", 0,
+       [](PairingFigures const& f) { return f.exclusiveRefused[1]; }},
+      {"Clear escalated", "exclusive_use/Clear/escalated", 0, [](PairingFigures const& f) { return f.escalated[2]; }},
+      {"Clear: exclusive open refused", "exclusive_use/Clear/exclusive_refused", 0,
+       [](PairingFigures const& f) { return f.exclusiveRefused[2]; }},
+      {"Read sequences locked", "read_sequences/locked", 0, [](PairingFigures const& f) { return f.sequencesLocked; }},
       {"Read sequences with result 1, unlocked (skipped, or passed on under Tolvan32_NoSEQ)",
-       "read_sequences/skipped_or_unlocked", summary.sequencesSkippedOrUnlocked},
-      {"Read sequences passed on unlocked (Tolvan32_NoSEQ)", "read_sequences/unlocked", summary.sequencesUnlocked},
+       "read_sequences/skipped_or_unlocked", 0, [](PairingFigures const& f) { return f.sequencesSkippedOrUnlocked; }},
+      {"Read sequences passed on unlocked (Tolvan32_NoSEQ)", "read_sequences/unlocked", 0,
+       [](PairingFigures const& f) { return f.sequencesUnlocked; }},
   };
-  PutFacts(out, facts);
+  PutFacts(out, facts, summary);
   out += "</dl></section>";
 }
 
@@ -482,7 +544,7 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "</svg></section>";
 }
 
-void HtmlReport::WriteTimeline(std::string& out) const {
+void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
   out += "<section id=\"timeline\"><h2>Timeline</h2><p class=\"legend\">";
   for (int k = 0; k < kCountedEventKinds; ++k) {
     out += "<span><i class=\"" + std::string(kEventClasses[k]) + "\"></i>" + kEventNames[k] + "</span>";
@@ -526,14 +588,25 @@ void HtmlReport::WriteTimeline(std::string& out) const {
     }
   }
   int const axis = static_cast<int>(lanes_.size()) * kLaneHeight + 14;
+  // Each run's start, with the time its run line gives.
+  for (RunInfo const& run : summary.runs) {
+    if (!run.line) continue;
+    std::string const at = x(std::min<uint64_t>(run.line / binWidth_, used - 1));
+    out += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"0\" y2=\"" + Number(axis - 10) +
+           "\" stroke=\"#555\" stroke-dasharray=\"3 2\"><title>";
+    AppendHtml(out, "line " + Number(run.line) + ": run of process " + Number(run.process) + " started " + run.date +
+                        " " + run.time);
+    out += "</title></line>";
+  }
   for (int tick = 0; tick <= 4; ++tick) {
     uint64_t const line = std::max<uint64_t>(1, used * binWidth_ * tick / 4);
     out += "<text x=\"" + Number(static_cast<uint64_t>(kLaneLabel + plot * tick / 4)) + "\" y=\"" + Number(axis) +
            "\" text-anchor=\"" + (tick == 0 ? "start" : tick == 4 ? "end" : "middle") + "\">line " + Number(line) +
            "</text>";
   }
-  out += "</svg><p class=\"note\">Along the lane: the line number in the log. One lane per process and thread "
-         "when the log has ids (Tolvan32_TraceIds=1).</p></section>";
+  out += "</svg><p class=\"note\">Along the lane: the line number in the log; a dashed line marks where a run "
+         "began (its time in the tooltip), the only times a log holds. One lane per process and thread when the "
+         "log has ids (Tolvan32_TraceIds=1).</p></section>";
 }
 
 void HtmlReport::Write(std::string& out, Summary const& summary, std::string_view source) const {
@@ -545,7 +618,7 @@ void HtmlReport::Write(std::string& out, Summary const& summary, std::string_vie
   WriteErrors(out, summary);
   WritePolicy(out, summary);
   WriteCharts(out, summary);
-  WriteTimeline(out);
+  WriteTimeline(out, summary);
   out += "<footer class=\"note\"><p>Made by tolvan32-trace report. Every figure is the same as "
          "&quot;tolvan32-trace summary --json&quot; gives for this log.";
   if (redact_) {

@@ -52,10 +52,11 @@ class HtmlReport : public CountedEvents {
   Lane& LaneOf(Record const& record);
   void RenderRecord(std::string& out, Record const& record, bool withError) const;
   void WriteHeader(std::string& out, Summary const& summary, std::string_view source) const;
+  void WriteRuns(std::string& out, Summary const& summary) const;
   void WriteErrors(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
   void WriteCharts(std::string& out, Summary const& summary) const;
-  void WriteTimeline(std::string& out) const;
+  void WriteTimeline(std::string& out, Summary const& summary) const;
 
   OperationForms const& forms_;
   bool const redact_;

@@ -1,6 +1,7 @@
 #include "tools/trace/trace_summary.h"
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 
 #include "tools/trace/trace_outcome.h"
@@ -15,10 +16,11 @@ size_t const kListedNotes = 20;      // line numbers listed in the text for each
 size_t const kListedErrorLines = 5;  // line numbers listed in the text for each error number
 size_t const kListedTables = 20;
 
-TableTally& TableOf(Summary& summary, std::string_view address) {
-  auto const inserted = summary.tableIndex.emplace(std::string(address), summary.tables.size());
+TableTally& TableOf(Summary& summary, int run, std::string_view address) {
+  auto const inserted = summary.tableIndex.emplace(ObjectKey(run, address), summary.tables.size());
   if (inserted.second) {
     summary.tables.emplace_back();
+    summary.tables.back().run = run;
     summary.tables.back().address = std::string(address);
   }
   return summary.tables[inserted.first->second];
@@ -43,11 +45,11 @@ void LearnTableName(Summary& summary, OperationForms const& forms, Record const&
   if (node.status != kCompleted) return;
   std::string_view const address = ResultItemOf(forms, record, node);
   if (address.empty() || IsMaskedPointer(address) || address.find_first_not_of('0') == std::string_view::npos) return;
-  TableOf(summary, address).name = std::string(record.TextOf(node.arguments));
+  TableOf(summary, record.stream.run, address).name = std::string(record.TextOf(node.arguments));
 }
 
-// The global figure, the table's own and the event of one outcome.
-void CountOutcome(Summary& summary, TablePolicy* table, PolicyOutcome outcome, int op, CountedEvent* event) {
+// The figure, the table's own (null: not counted per table) and the event of one outcome.
+void CountOutcome(PairingFigures& summary, TablePolicy* table, PolicyOutcome outcome, int op, CountedEvent* event) {
   TablePolicy unused;
   TablePolicy& policy = table ? *table : unused;
   int const escalation = op == kTable_Pack ? 0 : op == kTable_ReIndex ? 1 : op == kTable_Clear ? 2 : -1;
@@ -62,6 +64,11 @@ void CountOutcome(Summary& summary, TablePolicy* table, PolicyOutcome outcome, i
       ++policy.reopenFailed;
       *event = kFailedReopenEvent;
       break;
+    case kReopenFailed:
+      ++summary.reopenFailed;
+      ++policy.reopenFailed;
+      *event = kFailedReopenEvent;
+      break;
     case kLeftAsAsked:
       ++summary.leftAsAsked;
       break;
@@ -72,6 +79,11 @@ void CountOutcome(Summary& summary, TablePolicy* table, PolicyOutcome outcome, i
       ++summary.escalated[escalation];
       ++policy.escalated;
       *event = kEscalationEvent;
+      break;
+    case kExclusiveRefused:
+      ++summary.exclusiveRefused[escalation];
+      ++policy.escalationRefused;
+      *event = kRefusedEscalationEvent;
       break;
     case kAlreadyExclusive:
       ++summary.alreadyExclusive[escalation];
@@ -91,27 +103,25 @@ void CountOutcome(Summary& summary, TablePolicy* table, PolicyOutcome outcome, i
     case kNoOutcome:
       break;
   }
-  // HOOK(issue 17): a refused exclusive open inside Pack, ReIndex or Clear
-  // counts policy.escalationRefused and is a kRefusedEscalationEvent; a failed
-  // shared reopen counts policy.reopenFailed and is a kFailedReopenEvent.
 }
 
 void CountCall(Summary& summary, OperationForms const& forms, Record const& record, int index,
                CountedEvents* events) {
   Node const& node = record.nodes[index];
   OperationForm const& form = forms.forms[node.op];
+  PairingFigures& paired = record.unreliable ? summary.unreliable : summary.paired;
   ++summary.calls;
   ++summary.operationCalls[node.op];
   if (node.parent >= 0) {
-    ++summary.callsByModule;
-    ++summary.operationCallsByModule[node.op];
+    ++paired.callsByModule;
+    ++paired.operationCallsByModule[node.op];
   }
   if (form.exchange) ++summary.exchangeLines;
   if (node.status == kWithoutResult) {
-    ++summary.withoutResult;
-    summary.openNotes.push_back({node.line, form.signature});
+    ++paired.withoutResult;
+    paired.openNotes.push_back({node.line, form.signature});
   } else if (node.status == kNotPerformed) {
-    ++summary.notPerformed;
+    ++paired.notPerformed;
   }
 
   std::string_view const object = record.TextOf(node.object);
@@ -120,19 +130,23 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   } else {
     summary.sawAddresses = true;
   }
-  TableTally* const table = form.className == "CTable" ? &TableOf(summary, object) : nullptr;
+  TableTally* const table = form.className == "CTable" ? &TableOf(summary, record.stream.run, object) : nullptr;
   if (table) ++table->calls;
+  // The policy per table, like the other pairing figures, only where pairing holds.
+  TablePolicy* const policy = table && !record.unreliable ? &table->policy : nullptr;
   if (node.op == kDataDictionary_GetTable_ByName || node.op == kDataDictionary_AddTable) {
     LearnTableName(summary, forms, record, node);
   }
 
   if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted) {
-    if (FirstArgumentOf(forms, record, node) != "1") ++summary.hostOpensNotShared;
-    ++table->policy.opensAsked;
-    if (ResultItemOf(forms, record, node) != "0") ++table->policy.opensGranted;
+    if (FirstArgumentOf(forms, record, node) != "1") ++paired.hostOpensNotShared;
+    if (policy) {
+      ++policy->opensAsked;
+      if (ResultItemOf(forms, record, node) != "0") ++policy->opensGranted;
+    }
   }
   CountedEvent event = kCountedEventKinds;
-  CountOutcome(summary, table ? &table->policy : nullptr, OutcomeOf(forms, record, index), node.op, &event);
+  CountOutcome(paired, policy, OutcomeOf(forms, record, index), node.op, &event);
   if (events && event != kCountedEventKinds) events->Counted(event, node.line, record);
 }
 
@@ -193,17 +207,28 @@ class JsonObject {
   bool first_ = true;
 };
 
-void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes) {
-  std::string& out = json.Key(key);
+// A JSON array: `put` writes each item.
+template <typename Items, typename Put>
+void PutJsonArray(std::string& out, Items const& items, Put put) {
   out += '[';
-  for (size_t i = 0; i < notes.size(); ++i) {
-    if (i) out += ',';
-    JsonObject note(out);
-    note.Number("line", notes[i].line);
-    note.String("what", notes[i].what);
+  bool first = true;
+  for (auto const& item : items) {
+    if (!first) out += ',';
+    first = false;
+    put(item);
   }
   out += ']';
 }
+
+void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes) {
+  std::string& out = json.Key(key);
+  PutJsonArray(out, notes, [&](LineNote const& note) {
+    JsonObject entry(out);
+    entry.Number("line", note.line);
+    entry.String("what", note.what);
+  });
+}
+
 
 }  // namespace
 
@@ -224,17 +249,39 @@ std::string ErrorNumberText(int number) {
           static_cast<char>('0' + number % 10)};
 }
 
-TableTally const* FindTable(Summary const& summary, std::string_view address) {
-  auto const found = summary.tableIndex.find(std::string(address));
+std::string ObjectKey(int run, std::string_view address) {
+  std::string key(address);
+  if (run >= 0) {
+    key += ' ';
+    AppendNumber(key, static_cast<uint64_t>(run));
+  }
+  return key;
+}
+
+TableTally const* FindTable(Summary const& summary, std::string_view address, int run) {
+  auto const found = summary.tableIndex.find(ObjectKey(run, address));
   return found == summary.tableIndex.end() ? nullptr : &summary.tables[found->second];
 }
 
-void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, CountedEvents* events) {
+std::string MixingWarning(MixingSign const& mixing) {
+  std::string text = "From line ";
+  AppendNumber(text, mixing.line);
+  text += " this log looks written by several threads or processes at once (";
+  text += mixing.sign;
+  text +=
+      ").\n"
+      "Which result belongs to which call cannot be proved from there on: figures that rest on it are\n"
+      "marked unreliable. Set Tolvan32_TraceIds=1 for the host (then restart it) for a trace that can be read.\n";
+  return text;
+}
+
+void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls,
+                 CountedEvents* events) {
   for (size_t i = 0; i < record.nodes.size(); ++i) {
     Node const& node = record.nodes[i];
     switch (node.kind) {
       case kCallNode:
-        CountCall(summary, forms, record, static_cast<int>(i), events);
+        if (calls) CountCall(summary, forms, record, static_cast<int>(i), events);
         break;
       case kErrorNode:
         CountError(summary, record, node);
@@ -249,23 +296,84 @@ void CountRecord(Summary& summary, OperationForms const& forms, Record const& re
 }
 
 void PrintSummary(std::string& out, Summary const& summary, OperationForms const& forms, std::string_view source) {
+  bool const mixed = summary.mixing.line != 0;
+  PairingFigures const& paired = summary.paired;
+  PairingFigures const& later = summary.unreliable;
+  // A figure that rests on pairing: after a sign of mixing, what came after
+  // it is never given as a plain fact.
+  auto pairedLine = [&](int indent, char const* label, auto figure) {
+    AppendPadded(out, std::invoke(figure, paired), 10);
+    out.append(2 + indent, ' ');
+    out += label;
+    if (mixed) {
+      out += "  [+";
+      AppendNumber(out, std::invoke(figure, later));
+      out += " unreliable after line ";
+      AppendNumber(out, summary.mixing.line);
+      out += ']';
+    }
+    out += '\n';
+  };
+
   out += "Trace ";
   out += source;
   out += '\n';
+  if (!summary.table.empty()) {
+    out += "  the calls on table ";
+    AppendVisible(out, summary.table);
+    out += " alone (its objects learnt from GetTable)\n";
+  }
   PutLine(out, 0, "lines", summary.lines);
   PutLine(out, 0, "bytes", summary.bytes);
   PutLine(out, 0, "calls", summary.calls);
-  PutLine(out, 2, "made by the module's policy (nested in a host call)", summary.callsByModule);
+  pairedLine(2, "made by the module's policy (nested in a host call)", &PairingFigures::callsByModule);
   PutLine(out, 2, "field-exchange lines", summary.exchangeLines);
   PutLine(out, 0, "numbered error lines of the module", summary.errorLines);
   PutLine(out, 0, "lines that could not be read", summary.badLines);
+  if (mixed) {
+    out += "\nWARNING: ";
+    out += MixingWarning(summary.mixing);
+  }
+
+  if (!summary.runs.empty()) {
+    out += "\nRuns (their run lines)\n";
+    for (size_t i = 0; i < summary.runs.size(); ++i) {
+      RunInfo const& run = summary.runs[i];
+      AppendPadded(out, i + 1, 10);
+      out += "  process ";
+      AppendNumber(out, run.process);
+      if (run.line) {
+        out += ", line ";
+        AppendNumber(out, run.line);
+        out += ": " + run.date + ' ' + run.time + "  Tolvan32 " + run.version;
+        for (std::string const& option : run.options) out += ' ' + option;
+        out += "\n                host ";
+        AppendVisible(out, run.host);
+      } else {
+        out += ": its run line is not in this log";
+      }
+      out += "\n                engine ";
+      if (run.engineLine) {
+        out += run.engineVersion + ' ';
+        AppendVisible(out, run.enginePath);
+      } else {
+        out += "not loaded";
+      }
+      out += '\n';
+    }
+  }
 
   out += "\nCalls per operation (of them made by the module)\n";
   for (size_t const op : OperationsByCalls(summary)) {
     AppendPadded(out, summary.operationCalls[op], 10);
-    if (summary.operationCallsByModule[op]) {
+    if (paired.operationCallsByModule[op] || (mixed && later.operationCallsByModule[op])) {
       out += " (";
-      AppendNumber(out, summary.operationCallsByModule[op]);
+      AppendNumber(out, paired.operationCallsByModule[op]);
+      if (mixed) {
+        out += ", +";
+        AppendNumber(out, later.operationCallsByModule[op]);
+        out += " unreliable";
+      }
       out += ')';
     }
     out += "  ";
@@ -288,6 +396,11 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
       out += "  ";
       AppendVisible(out, t.name);
     }
+    if (t.run >= 0) {
+      out += "  (run ";
+      AppendNumber(out, static_cast<uint64_t>(t.run) + 1);
+      out += ')';
+    }
     out += '\n';
   }
   if (tables.size() > listed) {
@@ -297,29 +410,44 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   }
 
   out += "\nShare forcing (CTable::OpenAccess)\n";
-  PutLine(out, 2, "host opens asking for other than shared use", summary.hostOpensNotShared);
-  PutLine(out, 2, "reopened shared: nested CloseAccess(1), then the engine's shared reopen", summary.reopenedShared);
-  PutLine(out, 2, "forced close failed: table left closed, result 0", summary.closeFailed);
-  PutLine(out, 2, "left as asked: ZKUSERS, a dictionary opened empty, restructuring or Tolvan32_NoShare",
-          summary.leftAsAsked);
-  PutLine(out, 2, "refused by the engine (result 0): nothing to force", summary.refusedByEngine);
+  pairedLine(2, "host opens asking for other than shared use", &PairingFigures::hostOpensNotShared);
+  pairedLine(2, "reopened shared: nested CloseAccess(1), then the engine's shared reopen", &PairingFigures::reopenedShared);
+  pairedLine(2, "shared reopen failed (result 0): closed, then the engine refused the reopen: table left closed",
+             &PairingFigures::reopenFailed);
+  pairedLine(2, "forced close failed: table left closed, result 0", &PairingFigures::closeFailed);
+  pairedLine(2, "left as asked: ZKUSERS, a dictionary opened empty, restructuring or Tolvan32_NoShare",
+             &PairingFigures::leftAsAsked);
+  pairedLine(2, "refused by the engine (result 0): nothing to force", &PairingFigures::refusedByEngine);
 
   out += "\nExclusive use for Pack, ReIndex and Clear\n";
   for (int i = 0; i < 3; ++i) {
-    AppendPadded(out, summary.escalated[i], 10);
+    AppendPadded(out, paired.escalated[i], 10);
     out += "    ";
     out += kEscalationNames[i];
     out += " escalated (closed, reopened exclusive, restored), ";
-    AppendNumber(out, summary.alreadyExclusive[i]);
-    out += " on a table already exclusive\n";
+    AppendNumber(out, paired.alreadyExclusive[i]);
+    out += " on a table already exclusive";
+    if (mixed) {
+      out += "  [+";
+      AppendNumber(out, later.escalated[i]);
+      out += ", +";
+      AppendNumber(out, later.alreadyExclusive[i]);
+      out += " unreliable after line ";
+      AppendNumber(out, summary.mixing.line);
+      out += ']';
+    }
+    out += '\n';
+    std::string const refused = std::string("  ") + kEscalationNames[i] +
+                                ": exclusive open refused by the engine (result 0), ran without exclusive use";
+    pairedLine(2, refused.c_str(), [i](PairingFigures const& figures) { return figures.exclusiveRefused[i]; });
   }
 
   out += "\nRead sequences (CTable::BeginReadSequence)\n";
-  PutLine(out, 2, "table locked first (nested PutTLock)", summary.sequencesLocked);
-  PutLine(out, 2, "result 1 without PutTLock: skipped, or passed on unlocked under Tolvan32_NoSEQ",
-          summary.sequencesSkippedOrUnlocked);
-  PutLine(out, 2, "other result without PutTLock: passed on unlocked (Tolvan32_NoSEQ)", summary.sequencesUnlocked);
-  if (summary.sequencesSkippedOrUnlocked) {
+  pairedLine(2, "table locked first (nested PutTLock)", &PairingFigures::sequencesLocked);
+  pairedLine(2, "result 1 without PutTLock: skipped, or passed on unlocked under Tolvan32_NoSEQ",
+             &PairingFigures::sequencesSkippedOrUnlocked);
+  pairedLine(2, "other result without PutTLock: passed on unlocked (Tolvan32_NoSEQ)", &PairingFigures::sequencesUnlocked);
+  if (paired.sequencesSkippedOrUnlocked) {
     out +=
         "  A skipped sequence and one passed on under Tolvan32_NoSEQ both show result 1 and no\n"
         "  PutTLock; the log cannot tell them apart. A run that also shows locked sequences had\n"
@@ -346,51 +474,112 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
     out += "\nLines that could not be read\n";
     PutNotes(out, summary.badNotes);
   }
-  if (summary.withoutResult) {
+  if (paired.withoutResult) {
     out += "\nCalls without their result line (an engine exception passed through, the process ended, or the log was cut)\n";
-    PutNotes(out, summary.openNotes);
+    PutNotes(out, paired.openNotes);
   }
-  if (summary.notPerformed) {
-    PutLine(out, 0, "calls not performed: the engine entry was missing (error #002)", summary.notPerformed);
+  if (mixed && later.withoutResult) {
+    out += "\nCalls after line ";
+    AppendNumber(out, summary.mixing.line);
+    out += " without a result line found for them (unreliable: the log mixes threads or processes)\n";
+    PutNotes(out, later.openNotes);
+  }
+  if (paired.notPerformed || (mixed && later.notPerformed)) {
+    pairedLine(0, "calls not performed: the engine entry was missing (error #002)", &PairingFigures::notPerformed);
   }
 }
 
+namespace {
+
+void PutPairingJson(JsonObject& json, PairingFigures const& figures) {
+  std::string& out = json.Key("share_forcing");
+  {
+    JsonObject share(out);
+    share.Number("host_opens_not_shared", figures.hostOpensNotShared);
+    share.Number("reopened_shared", figures.reopenedShared);
+    share.Number("reopen_failed", figures.reopenFailed);
+    share.Number("close_failed", figures.closeFailed);
+    share.Number("left_as_asked", figures.leftAsAsked);
+    share.Number("refused_by_engine", figures.refusedByEngine);
+  }
+  json.Key("exclusive_use");
+  {
+    JsonObject exclusive(out);
+    for (int i = 0; i < 3; ++i) {
+      exclusive.Key(kEscalationNames[i]);
+      JsonObject operation(out);
+      operation.Number("escalated", figures.escalated[i]);
+      operation.Number("already_exclusive", figures.alreadyExclusive[i]);
+      operation.Number("exclusive_refused", figures.exclusiveRefused[i]);
+    }
+  }
+  json.Key("read_sequences");
+  {
+    JsonObject sequences(out);
+    sequences.Number("locked", figures.sequencesLocked);
+    sequences.Number("skipped_or_unlocked", figures.sequencesSkippedOrUnlocked);
+    sequences.Number("unlocked", figures.sequencesUnlocked);
+  }
+}
+
+void PutRunsJson(JsonObject& json, std::vector<RunInfo> const& runs) {
+  std::string& out = json.Key("runs");
+  uint64_t number = 0;
+  PutJsonArray(out, runs, [&](RunInfo const& run) {
+    JsonObject entry(out);
+    entry.Number("run", ++number);
+    entry.Number("line", run.line);
+    entry.Number("process", run.process);
+    entry.Number("thread", run.thread);
+    entry.String("date", run.date);
+    entry.String("time", run.time);
+    entry.String("version", run.version);
+    PutJsonArray(entry.Key("options"), run.options, [&](std::string const& option) { AppendJsonString(out, option); });
+    entry.String("host", run.host);
+    if (run.engineLine) {
+      entry.Number("engine_line", run.engineLine);
+      entry.String("engine_version", run.engineVersion);
+      entry.String("engine_path", run.enginePath);
+    }
+  });
+}
+
+}  // namespace
+
 void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms const& forms,
                       std::string_view source) {
+  PairingFigures const& paired = summary.paired;
   {
     JsonObject json(out);
     json.String("source", source);
+    if (!summary.table.empty()) json.String("table", summary.table);
     json.Number("lines", summary.lines);
     json.Number("bytes", summary.bytes);
     json.Number("calls", summary.calls);
-    json.Number("calls_by_module", summary.callsByModule);
+    json.Number("calls_by_module", paired.callsByModule);
     json.Number("exchange_lines", summary.exchangeLines);
     json.Number("error_lines", summary.errorLines);
     json.Number("bad_lines", summary.badLines);
-    json.Number("calls_without_result", summary.withoutResult);
-    json.Number("calls_not_performed", summary.notPerformed);
+    json.Number("calls_without_result", paired.withoutResult);
+    json.Number("calls_not_performed", paired.notPerformed);
 
-    json.Key("operations") += '[';
-    bool firstOperation = true;
+    std::vector<int> called;
     for (int op = 0; op < kOperationCount; ++op) {
-      if (!summary.operationCalls[op]) continue;
-      if (!firstOperation) out += ',';
-      firstOperation = false;
+      if (summary.operationCalls[op]) called.push_back(op);
+    }
+    PutJsonArray(json.Key("operations"), called, [&](int op) {
       JsonObject operation(out);
       operation.String("operation", forms.forms[op].signature);
       operation.Number("calls", summary.operationCalls[op]);
-      operation.Number("by_module", summary.operationCallsByModule[op]);
-    }
-    out += ']';
+      operation.Number("by_module", paired.operationCallsByModule[op]);
+    });
 
-    json.Key("tables") += '[';
-    std::vector<size_t> const tables = TablesByCalls(summary);
-    for (size_t i = 0; i < tables.size(); ++i) {
-      TableTally const& t = summary.tables[tables[i]];
-      if (i) out += ',';
+    PutJsonArray(json.Key("tables"), TablesByCalls(summary), [&](size_t index) {
+      TableTally const& t = summary.tables[index];
       JsonObject table(out);
       table.String("object", t.address);
       if (!t.name.empty()) table.String("name", t.name);
+      if (t.run >= 0) table.Number("run", static_cast<uint64_t>(t.run) + 1);
       table.Number("calls", t.calls);
       table.Key("policy");
       JsonObject policy(out);
@@ -403,59 +592,44 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       policy.Number("sequences_locked", t.policy.sequencesLocked);
       policy.Number("sequences_skipped_or_unlocked", t.policy.sequencesSkippedOrUnlocked);
       policy.Number("sequences_unlocked", t.policy.sequencesUnlocked);
-    }
-    out += ']';
+    });
     // Every table object and every error number is counted now; the two keys
     // that told how many were not stay, at 0, for the readers of this JSON.
     json.Number("calls_on_uncounted_tables", 0);
+    PutPairingJson(json, paired);
 
-    {
-      json.Key("share_forcing");
-      JsonObject share(out);
-      share.Number("host_opens_not_shared", summary.hostOpensNotShared);
-      share.Number("reopened_shared", summary.reopenedShared);
-      share.Number("close_failed", summary.closeFailed);
-      share.Number("left_as_asked", summary.leftAsAsked);
-      share.Number("refused_by_engine", summary.refusedByEngine);
-    }
-    {
-      json.Key("exclusive_use");
-      JsonObject exclusive(out);
-      for (int i = 0; i < 3; ++i) {
-        exclusive.Key(kEscalationNames[i]);
-        JsonObject operation(out);
-        operation.Number("escalated", summary.escalated[i]);
-        operation.Number("already_exclusive", summary.alreadyExclusive[i]);
-      }
-    }
-    {
-      json.Key("read_sequences");
-      JsonObject sequences(out);
-      sequences.Number("locked", summary.sequencesLocked);
-      sequences.Number("skipped_or_unlocked", summary.sequencesSkippedOrUnlocked);
-      sequences.Number("unlocked", summary.sequencesUnlocked);
-    }
-
-    json.Key("errors") += '[';
-    for (size_t i = 0; i < summary.errors.size(); ++i) {
-      ErrorTally const& e = summary.errors[i];
-      if (i) out += ',';
+    PutJsonArray(json.Key("errors"), summary.errors, [&](ErrorTally const& e) {
       JsonObject error(out);
       error.String("number", ErrorNumberText(e.number));
       error.Number("count", e.count);
       error.String("text", e.text);
-      error.Key("lines") += '[';
-      for (size_t j = 0; j < e.lines.size(); ++j) {
-        if (j) out += ',';
-        AppendNumber(out, e.lines[j]);
-      }
-      out += ']';
-    }
-    out += ']';
+      PutJsonArray(error.Key("lines"), e.lines, [&](uint64_t line) { AppendNumber(out, line); });
+    });
     json.Number("other_errors", 0);
 
     PutJsonNotes(json, "bad_line_notes", summary.badNotes);
-    PutJsonNotes(json, "without_result_notes", summary.openNotes);
+    PutJsonNotes(json, "without_result_notes", paired.openNotes);
+    PutRunsJson(json, summary.runs);
+
+    // With a sign of mixing, the figures above that rest on pairing count
+    // only the records before its line; those after it stand apart.
+    if (summary.mixing.line) {
+      json.Key("mixed");
+      {
+        JsonObject mixing(out);
+        mixing.Number("line", summary.mixing.line);
+        mixing.String("sign", summary.mixing.sign);
+      }
+      json.Key("unreliable_after_mixing");
+      JsonObject later(out);
+      later.Number("calls_by_module", summary.unreliable.callsByModule);
+      later.Number("calls_without_result", summary.unreliable.withoutResult);
+      later.Number("calls_not_performed", summary.unreliable.notPerformed);
+      PutPairingJson(later, summary.unreliable);
+      PutJsonNotes(later, "without_result_notes", summary.unreliable.openNotes);
+    } else {
+      json.Key("mixed") += "null";
+    }
   }
   out += '\n';
 }

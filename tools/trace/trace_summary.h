@@ -21,20 +21,22 @@ struct LineNote {
   std::string_view what;  // a static text, or an operation's signature text
 };
 
-// What the share-mode policy did on one table object.
+// What the share-mode policy did on one table object, from the records
+// before any sign of mixing (like PairingFigures' `paired`).
 struct TablePolicy {
   uint64_t opensAsked = 0;    // OpenAccess calls of the host
   uint64_t opensGranted = 0;  // of them, with a result other than 0
   uint64_t reopenedShared = 0;
-  uint64_t reopenFailed = 0;  // the forced close failed, the table left closed
+  uint64_t reopenFailed = 0;  // the forced close, or the shared reopen, failed
   uint64_t escalated = 0;     // Pack, ReIndex and Clear together
-  uint64_t escalationRefused = 0;  // HOOK(issue 17): the refused exclusive open, once the reader labels it
+  uint64_t escalationRefused = 0;  // the engine refused the exclusive open
   uint64_t sequencesLocked = 0;
   uint64_t sequencesSkippedOrUnlocked = 0;
   uint64_t sequencesUnlocked = 0;
 };
 
 struct TableTally {
+  int run = -1;  // the run whose object it is (-1: a log without run lines)
   std::string address;
   std::string name;  // learnt from GetTable or AddTable
   uint64_t calls = 0;
@@ -48,38 +50,75 @@ struct ErrorTally {
   std::string text;  // of the first line with this number
 };
 
+// A run line's data (a log written with Tolvan32_TraceIds=1).
+struct RunInfo {
+  uint64_t line = 0;  // 0: the log began after the run line
+  uint32_t process = 0;
+  uint32_t thread = 0;
+  std::string date;
+  std::string time;
+  std::string version;
+  std::vector<std::string> options;
+  std::string host;
+  uint64_t engineLine = 0;  // 0: no engine line
+  std::string engineVersion;
+  std::string enginePath;
+};
+
+// The first sign that a log without ids mixes the lines of several threads
+// or processes.
+struct MixingSign {
+  uint64_t line = 0;  // 0: none
+  std::string sign;
+};
+
+// The figures that rest on pairing calls with their results and nesting the
+// module's own calls in the host's.
+struct PairingFigures {
+  uint64_t callsByModule = 0;
+  std::vector<uint64_t> operationCallsByModule = std::vector<uint64_t>(kOperationCount);
+  uint64_t withoutResult = 0;
+  uint64_t notPerformed = 0;
+  std::vector<LineNote> openNotes;  // the calls without result
+
+  uint64_t hostOpensNotShared = 0;
+  uint64_t reopenedShared = 0;
+  uint64_t reopenFailed = 0;
+  uint64_t closeFailed = 0;
+  uint64_t leftAsAsked = 0;
+  uint64_t refusedByEngine = 0;
+  uint64_t escalated[3] = {};  // Pack, ReIndex, Clear
+  uint64_t exclusiveRefused[3] = {};
+  uint64_t alreadyExclusive[3] = {};
+  uint64_t sequencesLocked = 0;
+  uint64_t sequencesSkippedOrUnlocked = 0;
+  uint64_t sequencesUnlocked = 0;
+};
+
 struct Summary {
+  std::string table;  // --table: the figures of calls are this table's alone
   uint64_t lines = 0;
   uint64_t bytes = 0;
   uint64_t calls = 0;
-  uint64_t callsByModule = 0;
   uint64_t exchangeLines = 0;
   uint64_t errorLines = 0;
   uint64_t badLines = 0;
-  uint64_t withoutResult = 0;
-  uint64_t notPerformed = 0;
   std::vector<uint64_t> operationCalls = std::vector<uint64_t>(kOperationCount);
-  std::vector<uint64_t> operationCallsByModule = std::vector<uint64_t>(kOperationCount);
+
+  // Of the records before the first sign of mixing (all of them when there
+  // is none), and of those after it.
+  PairingFigures paired;
+  PairingFigures unreliable;
+  MixingSign mixing;
 
   std::vector<TableTally> tables;  // in the order first seen
   std::unordered_map<std::string, size_t> tableIndex;
   bool sawAddresses = false;
   bool sawMaskedAddresses = false;
 
-  uint64_t hostOpensNotShared = 0;
-  uint64_t reopenedShared = 0;
-  uint64_t closeFailed = 0;
-  uint64_t leftAsAsked = 0;
-  uint64_t refusedByEngine = 0;
-  uint64_t escalated[3] = {};  // Pack, ReIndex, Clear
-  uint64_t alreadyExclusive[3] = {};
-  uint64_t sequencesLocked = 0;
-  uint64_t sequencesSkippedOrUnlocked = 0;
-  uint64_t sequencesUnlocked = 0;
-
   std::vector<ErrorTally> errors;  // in the order first seen
   std::vector<LineNote> badNotes;
-  std::vector<LineNote> openNotes;
+  std::vector<RunInfo> runs;
 };
 
 // What a view that places events along the log (the report's timeline) is
@@ -99,7 +138,9 @@ class CountedEvents {
   virtual void Counted(CountedEvent event, uint64_t line, Record const& record) = 0;
 };
 
-void CountRecord(Summary& summary, OperationForms const& forms, Record const& record,
+// Counts a record; with `calls` false only its error and unreadable lines
+// (a record that --table leaves out).
+void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls = true,
                  CountedEvents* events = nullptr);
 
 // Table objects, most calls first (the order of the JSON "tables").
@@ -112,8 +153,13 @@ std::string ErrorNumberText(int number);
 void PrintSummary(std::string& out, Summary const& summary, OperationForms const& forms, std::string_view source);
 void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms const& forms, std::string_view source);
 
-// The table object entry of an address (as the log writes it), or null.
-TableTally const* FindTable(Summary const& summary, std::string_view address);
+// The table object entry of an address (as the log writes it) in a run, or null.
+TableTally const* FindTable(Summary const& summary, std::string_view address, int run = -1);
+// The key of an object in a run: an address reused in another run is another object.
+std::string ObjectKey(int run, std::string_view address);
+
+// The warning about a log that mixes threads or processes, for every printer.
+std::string MixingWarning(MixingSign const& mixing);
 
 }  // namespace tools
 }  // namespace tolvan
