@@ -400,6 +400,40 @@ TEST_F(TraceProgramTest, AMergedLogWithoutIdsIsFlaggedAndItsPairingMarked) {
   }
 }
 
+TEST_F(TraceProgramTest, TheReportIsOnePageOfTheSummarysFigures) {
+  std::string const log = ScenarioLog();
+  std::string const good = Write("good.txt", log);
+  std::unique_ptr<Summary> s = Summarise(log);
+  TablePolicy const& customers = FindTable(*s, testing::Hex(table))->policy;
+  EXPECT_EQ(customers.opensAsked, 2u);
+  EXPECT_EQ(customers.opensGranted, 1u) << "the engine refused the exclusive open";
+  EXPECT_EQ(customers.reopenedShared, 1u);
+  EXPECT_EQ(customers.escalated, 1u);
+  EXPECT_EQ(customers.sequencesLocked, 2u);
+  EXPECT_EQ(customers.sequencesSkippedOrUnlocked, 1u);
+
+  std::string page;
+  ASSERT_EQ(Run("report --html - " + good, page), 0) << page;
+  EXPECT_NE(page.find("<td><span class=\"n\" data-key=\"tables/0/policy/reopened_shared\">1</span></td>"),
+            std::string::npos);
+  // The first error with the records just before it: the skipped sequence.
+  uint64_t const errorLine = s->errors[0].lines[0];
+  size_t const block = page.find("<h3>Lines " + std::to_string(errorLine) + "&ndash;");
+  ASSERT_NE(block, std::string::npos) << page;
+  std::string const before = std::to_string(errorLine - 2);  // its call line, then its result line
+  EXPECT_LT(page.find(before + "  " + testing::Hex(table) + " CTable::BeginReadSequence", block),
+            page.find("</div>", block));
+  EXPECT_NE(page.find("CUSTOMERS"), std::string::npos);
+
+  ASSERT_EQ(Run("report --redact --html - " + good, page), 0) << page;
+  for (std::string const secret : {std::string("CUSTOMERS"), std::string("ZKUSERS"), testing::Hex(table),
+                                   testing::Hex(objects.dictionary)}) {
+    EXPECT_EQ(page.find(secret), std::string::npos) << secret;
+  }
+  EXPECT_NE(page.find("*** Error *** #002 (Entry in library not found)"), std::string::npos);
+  EXPECT_EQ(Run("summary --redact " + good, page), 2) << "--redact belongs to report";
+}
+
 }  // namespace
 }  // namespace tools
 }  // namespace tolvan

@@ -1,13 +1,15 @@
 // tolvan32-trace: reads a trace log of the module and prints its figures
 // ("summary") or its records ("show"), for people or, with --json, for other
-// tools. The log is read once from start to end; memory is bounded by what
+// tools, or writes one HTML page of both ("report"). The log is read once from start to end; memory is bounded by what
 // the figures must remember, not by the length of the log.
+#include <fstream>
 #include <string>
 #include <string_view>
 
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_print.h"
 #include "tools/trace/trace_reader.h"
+#include "tools/trace/trace_report_html.h"
 #include "tools/trace/trace_summary.h"
 
 namespace tolvan {
@@ -17,11 +19,13 @@ namespace {
 
 size_t const kOutputPiece = 1 << 16;
 
-enum Command { kSummary, kShow };
+enum Command { kSummary, kShow, kReport };
 
 struct Options {
   Command command = kSummary;
   bool json = false;
+  bool redact = false;
+  std::string html;  // report: the page's file, "-" for standard output
   std::string path;
   RecordFilter filter;
 };
@@ -34,7 +38,7 @@ void Write(StandardHandle handle, std::string& text) {
 void WriteError(std::string text) { Write(kStandardError, text); }
 
 char const kUsage[] =
-    "usage: tolvan32-trace [summary|show] [options] LOG\n"
+    "usage: tolvan32-trace [summary|show|report] [options] LOG\n"
     "  summary           the figures of the whole log (the default)\n"
     "  show              the records as an indented tree: each call with its result,\n"
     "                    and the calls the module made for it beneath it\n"
@@ -45,6 +49,11 @@ char const kUsage[] =
     "  --object ADDRESS  show only records on this object (the plain log's addresses)\n"
     "  --errors          show only module errors, unreadable lines and calls without result\n"
     "  --json            summary: one JSON object; show: one JSON object per record and line\n"
+    "  report            one HTML page to attach to a ticket: errors with the records before\n"
+    "                    them, the policy per table, charts and a timeline\n"
+    "  --html FILE       report: the page's file (default: the log's name and .html in the\n"
+    "                    current folder; - for standard output)\n"
+    "  --redact          report: mask addresses, field values, texts and paths\n"
     "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
     "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error.\n";
 
@@ -55,7 +64,11 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
   } else if (first < argc && std::string_view(argv[first]) == "show") {
     options.command = kShow;
     ++first;
+  } else if (first < argc && std::string_view(argv[first]) == "report") {
+    options.command = kReport;
+    ++first;
   }
+  bool reportOption = false;
   bool filtered = false;
   bool havePath = false;
   for (int i = first; i < argc; ++i) {
@@ -63,6 +76,11 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
     bool const hasValue = i + 1 < argc;
     if (argument == "--json") {
       options.json = true;
+    } else if (argument == "--redact") {
+      options.redact = reportOption = true;
+    } else if (argument == "--html" && hasValue) {
+      options.html = argv[++i];
+      reportOption = true;
     } else if (argument == "--errors") {
       options.filter.problemsOnly = true;
       filtered = true;
@@ -96,6 +114,15 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
     WriteError("tolvan32-trace: --op, --object and --errors select records for 'show'\n");
     return false;
   }
+  if ((reportOption && options.command != kReport) || (options.json && options.command == kReport)) {
+    WriteError("tolvan32-trace: --html and --redact are for 'report', which writes no JSON\n");
+    return false;
+  }
+  if (options.command == kReport && options.html.empty()) {
+    std::string_view name = options.path;
+    name.remove_prefix(std::min(name.size(), name.find_last_of("\\/:") + 1));
+    options.html = name == "-" || name.empty() ? "-" : std::string(name) + ".html";
+  }
   return true;
 }
 
@@ -113,6 +140,24 @@ void ShowFooter(Summary const& summary, Options const& options) {
     text += "the masked log writes addresses as dots: --object and --table need the plain log C:\\Tolvan32_a.log\n";
   }
   Write(kStandardError, text);
+}
+
+bool WriteReport(HtmlReport const& report, Summary const& summary, Options const& options) {
+  std::string page;
+  report.Write(page, summary, options.path);
+  if (options.html == "-") {
+    Write(kStandardOutput, page);
+    return true;
+  }
+  std::ofstream file(options.html, std::ios::binary | std::ios::trunc);
+  file.write(page.data(), static_cast<std::streamsize>(page.size()));
+  file.close();
+  if (!file) {
+    WriteError("tolvan32-trace: cannot write " + options.html + "\n");
+    return false;
+  }
+  WriteError("report written to " + options.html + "\n");
+  return true;
 }
 
 }  // namespace
@@ -144,9 +189,12 @@ int ToolMain(int argc, char** argv) {
   std::string out;
   bool warned = false;
   bool explained = false;
+  HtmlReport report(forms, options.redact);
+  CountedEvents* const events = options.command == kReport ? &report : nullptr;
   TraceReader reader(forms, summary, [&](Record const& record) {
     LearnTableObjects(options.filter, forms, record);
-    CountRecord(summary, forms, record, TableWanted(options.filter, record));
+    CountRecord(summary, forms, record, TableWanted(options.filter, record), events);
+    if (events) report.AddRecord(record);
     if (options.command != kShow || !RecordWanted(options.filter, record)) return;
     if (record.unreliable && !warned) {
       // Once, where the records that cannot be trusted begin.
@@ -185,6 +233,7 @@ int ToolMain(int argc, char** argv) {
       PrintSummary(out, summary, forms, options.path);
     }
   }
+  if (options.command == kReport && !WriteReport(report, summary, options)) return 2;
   Write(kStandardOutput, out);
   if (options.command == kShow) ShowFooter(summary, options);
   if (!read) {

@@ -48,17 +48,26 @@ void LearnTableName(Summary& summary, OperationForms const& forms, Record const&
   TableOf(summary, record.stream.run, address).name = std::string(record.TextOf(node.arguments));
 }
 
-void CountOutcome(PairingFigures& summary, PolicyOutcome outcome, int op) {
+// The figure, the table's own (null: not counted per table) and the event of one outcome.
+void CountOutcome(PairingFigures& summary, TablePolicy* table, PolicyOutcome outcome, int op, CountedEvent* event) {
+  TablePolicy unused;
+  TablePolicy& policy = table ? *table : unused;
   int const escalation = op == kTable_Pack ? 0 : op == kTable_ReIndex ? 1 : op == kTable_Clear ? 2 : -1;
   switch (outcome) {
     case kReopenedShared:
       ++summary.reopenedShared;
+      ++policy.reopenedShared;
+      *event = kReopenEvent;
       break;
     case kCloseFailed:
       ++summary.closeFailed;
+      ++policy.reopenFailed;
+      *event = kFailedReopenEvent;
       break;
     case kReopenFailed:
       ++summary.reopenFailed;
+      ++policy.reopenFailed;
+      *event = kFailedReopenEvent;
       break;
     case kLeftAsAsked:
       ++summary.leftAsAsked;
@@ -68,28 +77,36 @@ void CountOutcome(PairingFigures& summary, PolicyOutcome outcome, int op) {
       break;
     case kEscalated:
       ++summary.escalated[escalation];
+      ++policy.escalated;
+      *event = kEscalationEvent;
       break;
     case kExclusiveRefused:
       ++summary.exclusiveRefused[escalation];
+      ++policy.escalationRefused;
+      *event = kRefusedEscalationEvent;
       break;
     case kAlreadyExclusive:
       ++summary.alreadyExclusive[escalation];
       break;
     case kSequenceLocked:
       ++summary.sequencesLocked;
+      ++policy.sequencesLocked;
       break;
     case kSequenceSkippedOrUnlocked:
       ++summary.sequencesSkippedOrUnlocked;
+      ++policy.sequencesSkippedOrUnlocked;
       break;
     case kSequenceUnlocked:
       ++summary.sequencesUnlocked;
+      ++policy.sequencesUnlocked;
       break;
     case kNoOutcome:
       break;
   }
 }
 
-void CountCall(Summary& summary, OperationForms const& forms, Record const& record, int index) {
+void CountCall(Summary& summary, OperationForms const& forms, Record const& record, int index,
+               CountedEvents* events) {
   Node const& node = record.nodes[index];
   OperationForm const& form = forms.forms[node.op];
   PairingFigures& paired = record.unreliable ? summary.unreliable : summary.paired;
@@ -113,16 +130,24 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   } else {
     summary.sawAddresses = true;
   }
-  if (form.className == "CTable") ++TableOf(summary, record.stream.run, object).calls;
+  TableTally* const table = form.className == "CTable" ? &TableOf(summary, record.stream.run, object) : nullptr;
+  if (table) ++table->calls;
+  // The policy per table, like the other pairing figures, only where pairing holds.
+  TablePolicy* const policy = table && !record.unreliable ? &table->policy : nullptr;
   if (node.op == kDataDictionary_GetTable_ByName || node.op == kDataDictionary_AddTable) {
     LearnTableName(summary, forms, record, node);
   }
 
-  if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted &&
-      FirstArgumentOf(forms, record, node) != "1") {
-    ++paired.hostOpensNotShared;
+  if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted) {
+    if (FirstArgumentOf(forms, record, node) != "1") ++paired.hostOpensNotShared;
+    if (policy) {
+      ++policy->opensAsked;
+      if (ResultItemOf(forms, record, node) != "0") ++policy->opensGranted;
+    }
   }
-  CountOutcome(paired, OutcomeOf(forms, record, index), node.op);
+  CountedEvent event = kCountedEventKinds;
+  CountOutcome(paired, policy, OutcomeOf(forms, record, index), node.op, &event);
+  if (events && event != kCountedEventKinds) events->Counted(event, node.line, record);
 }
 
 // Indices of `values` by value, most first, ties in the order given.
@@ -132,19 +157,6 @@ std::vector<size_t> BusiestFirst(std::vector<Value> const& values, uint64_t (*ca
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t left, size_t right) { return calls(values[left]) > calls(values[right]); });
-  return order;
-}
-
-std::vector<size_t> TablesByCalls(Summary const& summary) {
-  return BusiestFirst<TableTally>(summary.tables, [](TableTally const& t) { return t.calls; });
-}
-
-// Operations by calls, most first, ties in table order; those not called left out.
-std::vector<size_t> OperationsByCalls(Summary const& summary) {
-  std::vector<size_t> order =
-      BusiestFirst<uint64_t>(summary.operationCalls, [](uint64_t const& calls) { return calls; });
-  order.erase(std::find_if(order.begin(), order.end(), [&](size_t op) { return !summary.operationCalls[op]; }),
-              order.end());
   return order;
 }
 
@@ -217,12 +229,25 @@ void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const
   });
 }
 
+
+}  // namespace
+
+std::vector<size_t> TablesByCalls(Summary const& summary) {
+  return BusiestFirst<TableTally>(summary.tables, [](TableTally const& t) { return t.calls; });
+}
+
+std::vector<size_t> OperationsByCalls(Summary const& summary) {
+  std::vector<size_t> order =
+      BusiestFirst<uint64_t>(summary.operationCalls, [](uint64_t const& calls) { return calls; });
+  order.erase(std::find_if(order.begin(), order.end(), [&](size_t op) { return !summary.operationCalls[op]; }),
+              order.end());
+  return order;
+}
+
 std::string ErrorNumberText(int number) {
   return {static_cast<char>('0' + number / 100 % 10), static_cast<char>('0' + number / 10 % 10),
           static_cast<char>('0' + number % 10)};
 }
-
-}  // namespace
 
 std::string ObjectKey(int run, std::string_view address) {
   std::string key(address);
@@ -250,15 +275,17 @@ std::string MixingWarning(MixingSign const& mixing) {
   return text;
 }
 
-void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls) {
+void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls,
+                 CountedEvents* events) {
   for (size_t i = 0; i < record.nodes.size(); ++i) {
     Node const& node = record.nodes[i];
     switch (node.kind) {
       case kCallNode:
-        if (calls) CountCall(summary, forms, record, static_cast<int>(i));
+        if (calls) CountCall(summary, forms, record, static_cast<int>(i), events);
         break;
       case kErrorNode:
         CountError(summary, record, node);
+        if (events) events->Counted(kErrorEvent, node.line, record);
         break;
       case kBadNode:
         ++summary.badLines;
@@ -554,6 +581,17 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       if (!t.name.empty()) table.String("name", t.name);
       if (t.run >= 0) table.Number("run", static_cast<uint64_t>(t.run) + 1);
       table.Number("calls", t.calls);
+      table.Key("policy");
+      JsonObject policy(out);
+      policy.Number("opens_asked", t.policy.opensAsked);
+      policy.Number("opens_granted", t.policy.opensGranted);
+      policy.Number("reopened_shared", t.policy.reopenedShared);
+      policy.Number("reopen_failed", t.policy.reopenFailed);
+      policy.Number("escalated", t.policy.escalated);
+      policy.Number("escalation_refused", t.policy.escalationRefused);
+      policy.Number("sequences_locked", t.policy.sequencesLocked);
+      policy.Number("sequences_skipped_or_unlocked", t.policy.sequencesSkippedOrUnlocked);
+      policy.Number("sequences_unlocked", t.policy.sequencesUnlocked);
     });
     // Every table object and every error number is counted now; the two keys
     // that told how many were not stay, at 0, for the readers of this JSON.

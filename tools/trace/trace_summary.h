@@ -21,11 +21,26 @@ struct LineNote {
   std::string_view what;  // a static text, or an operation's signature text
 };
 
+// What the share-mode policy did on one table object, from the records
+// before any sign of mixing (like PairingFigures' `paired`).
+struct TablePolicy {
+  uint64_t opensAsked = 0;    // OpenAccess calls of the host
+  uint64_t opensGranted = 0;  // of them, with a result other than 0
+  uint64_t reopenedShared = 0;
+  uint64_t reopenFailed = 0;  // the forced close, or the shared reopen, failed
+  uint64_t escalated = 0;     // Pack, ReIndex and Clear together
+  uint64_t escalationRefused = 0;  // the engine refused the exclusive open
+  uint64_t sequencesLocked = 0;
+  uint64_t sequencesSkippedOrUnlocked = 0;
+  uint64_t sequencesUnlocked = 0;
+};
+
 struct TableTally {
   int run = -1;  // the run whose object it is (-1: a log without run lines)
   std::string address;
   std::string name;  // learnt from GetTable or AddTable
   uint64_t calls = 0;
+  TablePolicy policy;
 };
 
 struct ErrorTally {
@@ -106,9 +121,33 @@ struct Summary {
   std::vector<RunInfo> runs;
 };
 
+// What a view that places events along the log (the report's timeline) is
+// told as each is counted, so that it never judges a record a second time.
+enum CountedEvent {
+  kErrorEvent,
+  kEscalationEvent,
+  kRefusedEscalationEvent,
+  kReopenEvent,
+  kFailedReopenEvent,
+  kCountedEventKinds,
+};
+
+class CountedEvents {
+ public:
+  virtual ~CountedEvents() = default;
+  virtual void Counted(CountedEvent event, uint64_t line, Record const& record) = 0;
+};
+
 // Counts a record; with `calls` false only its error and unreadable lines
 // (a record that --table leaves out).
-void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls = true);
+void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls = true,
+                 CountedEvents* events = nullptr);
+
+// Table objects, most calls first (the order of the JSON "tables").
+std::vector<size_t> TablesByCalls(Summary const& summary);
+// Operations called, most calls first; ties in the operation table's order.
+std::vector<size_t> OperationsByCalls(Summary const& summary);
+std::string ErrorNumberText(int number);
 
 // `source` names the log in the heading.
 void PrintSummary(std::string& out, Summary const& summary, OperationForms const& forms, std::string_view source);

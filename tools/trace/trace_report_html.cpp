@@ -1,0 +1,635 @@
+#include "tools/trace/trace_report_html.h"
+
+#include <algorithm>
+
+#include "tools/trace/trace_line.h"
+#include "tools/trace/trace_outcome.h"
+#include "tools/trace/trace_print.h"
+
+namespace tolvan {
+namespace tools {
+
+namespace {
+
+size_t const kShownErrors = 50;         // with the records before them; the rest by line number
+size_t const kListedErrorLines = 200;   // line numbers after those
+size_t const kListedBadLines = 20;
+size_t const kListedRuns = 10;
+size_t const kPolicyTables = 40;        // rows of the policy table
+size_t const kChartBars = 20;           // then one bar for the rest
+int const kChartWidth = 960;
+int const kBarHeight = 18;
+int const kLaneHeight = 34;
+int const kLaneLabel = 150;
+
+// Every figure on the page carries the path of the same figure in
+// "summary --json": members by name, array elements by index or by
+// member=value, separated by "/".
+void Figure(std::string& out, std::string_view key, uint64_t value) {
+  out += "<span class=\"n\" data-key=\"";
+  out += key;
+  out += "\">";
+  AppendNumber(out, value);
+  out += "</span>";
+}
+
+std::string Number(uint64_t value) {
+  std::string text;
+  AppendNumber(text, value);
+  return text;
+}
+
+using PairingFigure = uint64_t (*)(PairingFigures const&);
+
+// A figure with its label, in a list of terms. A figure that rests on
+// pairing is read from the records before any sign of mixing; those after it
+// follow, marked unreliable, as in summary --json.
+struct Fact {
+  char const* label;
+  std::string key;
+  uint64_t value;
+  PairingFigure pairing = nullptr;
+};
+
+template <size_t N>
+void PutFacts(std::string& out, Fact const (&facts)[N], Summary const& summary) {
+  for (Fact const& fact : facts) {
+    out += "<dt>";
+    out += fact.label;
+    out += "</dt><dd>";
+    Figure(out, fact.key, fact.pairing ? fact.pairing(summary.paired) : fact.value);
+    if (fact.pairing && summary.mixing.line) {
+      out += " <span class=\"unrel\">[+";
+      Figure(out, "unreliable_after_mixing/" + fact.key, fact.pairing(summary.unreliable));
+      out += " unreliable after line " + Number(summary.mixing.line) + "]</span>";
+    }
+    out += "</dd>";
+  }
+}
+
+std::string Key(std::string_view a, std::string_view b = {}, std::string_view c = {}) {
+  std::string key(a);
+  for (std::string_view part : {b, c}) {
+    if (part.empty()) continue;
+    key += '/';
+    key += part;
+  }
+  return key;
+}
+
+// Bytes of the host's code page taken as Latin-1, control characters shown.
+void AppendHtml(std::string& out, std::string_view text) {
+  for (char const byte : text) {
+    unsigned char const c = static_cast<unsigned char>(byte);
+    switch (byte) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          out += "\\x";
+          out += "0123456789abcdef"[c >> 4];
+          out += "0123456789abcdef"[c & 15];
+        } else if (c >= 0x80) {
+          out += "&#";
+          AppendNumber(out, c);
+          out += ';';
+        } else {
+          out += byte;
+        }
+    }
+  }
+}
+
+// The module's own texts of its numbered errors: the page shows these, not
+// the log's bytes, when it is redacted.
+char const* KnownErrorText(int number) {
+  switch (number) {
+    case 1: return "(Library \" Tolvan33.dll \" not found)";
+    case 2: return "(Entry in library not found)";
+    case 3: return "(Memory alloc was failed)";
+    case 65: return "(Insufficient memory available)";
+    default: return "(?)";
+  }
+}
+
+// The error line as the log has it, or as the module writes it when redacted.
+void AppendErrorText(std::string& out, int number, std::string_view text, bool redact) {
+  if (!redact) return AppendHtml(out, text);
+  out += "*** Error *** #" + ErrorNumberText(number) + ' ' + KnownErrorText(number);
+}
+
+// A result a redacted page may show: a small status number, never a value.
+bool IsStatusResult(OperationForm const& form, std::string_view result) {
+  if (form.result != kIntegerResult) return false;
+  if (result.size() == 2 && result[0] == '-') result.remove_prefix(1);
+  return result.size() == 1 && result[0] >= '0' && result[0] <= '9';
+}
+
+char const* const kEventNames[kCountedEventKinds] = {
+    "module error", "escalation", "refused escalation", "forced shared reopen", "failed reopen"};
+char const* const kEventClasses[kCountedEventKinds] = {"e-err", "e-esc", "e-ref", "e-reo", "e-fail"};
+
+void Bar(std::string& out, int row, std::string_view label, std::string_view title, uint64_t value,
+         uint64_t most, std::string_view key) {
+  int const labelWidth = 330;
+  int const y = row * (kBarHeight + 4);
+  int const width = most ? static_cast<int>((kChartWidth - labelWidth - 80) * value / most) : 0;
+  out += "<g><title>";
+  AppendHtml(out, title);
+  out += "</title><text x=\"" + Number(labelWidth - 6) + "\" y=\"" + Number(y + 13) + "\" class=\"lab\">";
+  AppendHtml(out, label);
+  out += "</text><rect x=\"" + Number(labelWidth) + "\" y=\"" + Number(y) + "\" width=\"" + Number(std::max(width, 1)) +
+         "\" height=\"" + Number(kBarHeight) + "\" class=\"bar\"/><text x=\"" + Number(labelWidth + width + 6) +
+         "\" y=\"" + Number(y + 13) + "\"";
+  if (!key.empty()) {
+    out += " data-key=\"";
+    out += key;
+    out += '"';
+  }
+  out += '>';
+  AppendNumber(out, value);
+  out += "</text></g>";
+}
+
+void OpenChart(std::string& out, char const* heading, size_t bars) {
+  out += "<h3>";
+  out += heading;
+  out += "</h3><svg class=\"chart\" viewBox=\"0 0 " + Number(kChartWidth) + " " + Number(bars * (kBarHeight + 4)) +
+         "\" width=\"" + Number(kChartWidth) + "\" role=\"img\">";
+}
+
+char const kStyle[] =
+    "body{font:14px/1.4 system-ui,sans-serif;color:#222;margin:24px auto;max-width:1000px;padding:0 12px}"
+    "h1{font-size:22px;margin:0 0 4px}h2{font-size:18px;border-bottom:2px solid #ccd;margin:28px 0 8px}"
+    "h3{font-size:15px;margin:16px 0 6px}.src{color:#555;margin:0 0 12px}"
+    "dl.facts{display:grid;grid-template-columns:max-content 1fr;gap:2px 16px;margin:0}"
+    "dt{color:#555}dd{margin:0}.n{font-variant-numeric:tabular-nums}"
+    ".warn{background:#fff3cd;border:1px solid #e0b000;padding:8px 12px;margin:12px 0}"
+    ".ok{color:#2a7a2a}.bad{color:#b00020;font-weight:600}"
+    "table{border-collapse:collapse;font-variant-numeric:tabular-nums}"
+    "th,td{border:1px solid #ccd;padding:3px 8px;text-align:right}th{background:#eef;cursor:pointer}"
+    "td:first-child,th:first-child{text-align:left}"
+    ".err{border-left:4px solid #b00020;margin:10px 0;padding:2px 8px;break-inside:avoid}"
+    ".err h3{margin:4px 0}pre{margin:0;font:12px/1.35 ui-monospace,monospace;white-space:pre-wrap;"
+    "word-break:break-all}pre .hit{background:#fde2e4;font-weight:600}pre .ctx{color:#666}"
+    "svg text{font:11px system-ui,sans-serif;fill:#222}svg .lab{text-anchor:end}.bar{fill:#4a6fa5}"
+    ".act{fill:#4a6fa5;background:#4a6fa5}.e-err{fill:#b00020;background:#b00020}"
+    ".e-esc{fill:#1f77b4;background:#1f77b4}.e-ref{fill:#9400d3;background:#9400d3}"
+    ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.unrel{color:#b06000;font-size:12px}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
+    "width:10px;height:10px;margin-right:4px}.note{color:#555;font-size:12px}"
+    "@media print{body{margin:0;max-width:none;font-size:11px}h2{break-after:avoid}"
+    "svg{max-width:100%;height:auto}*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}";
+
+// Sorts the policy table by a clicked heading, and tells a checker that the
+// script ran (and which error, if one stopped it).
+char const kScript[] =
+    "(function(){var d=document.documentElement;"
+    "window.addEventListener('error',function(e){d.setAttribute('data-script-error',String(e.message))});"
+    "var t=document.getElementById('policy-table');"
+    "if(t){var hs=t.tHead.rows[0].cells;for(var i=0;i<hs.length;i++){hs[i].addEventListener('click',"
+    "(function(c){return function(){var b=t.tBodies[0],r=[].slice.call(b.rows);r.sort(function(x,y){"
+    "var p=x.cells[c].textContent,q=y.cells[c].textContent;return c?(+q)-(+p):p.localeCompare(q)});"
+    "r.forEach(function(x){b.appendChild(x)})}})(i))}}"
+    "d.setAttribute('data-script','ran')})();";
+
+}  // namespace
+
+HtmlReport::HtmlReport(OperationForms const& forms, bool redact) : forms_(forms), redact_(redact) {}
+
+// One lane per process and thread; a log without ids has the one lane "".
+HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
+  LineIds const& ids = record.stream.ids;
+  std::string const writer = ids.present ? Number(ids.process) + ":" + Number(ids.thread) : std::string();
+  for (Lane& lane : lanes_) {
+    if (lane.writer == writer) return lane;
+  }
+  if (lanes_.size() == kMaxLanes) return lanes_.back();  // the last lane takes all further writers
+  lanes_.emplace_back();
+  lanes_.back().writer = std::string(writer);
+  return lanes_.back();
+}
+
+// Along the timeline: the line number; the log holds times only on its run
+// lines, which the timeline marks.
+void HtmlReport::Place(uint64_t position, Record const& record, size_t slot) {
+  lastPosition_ = std::max(lastPosition_, position);
+  while (position >= binWidth_ * kBins) {
+    for (Lane& lane : lanes_) {
+      for (size_t i = 0; i < kBins; ++i) {
+        Bin folded = {};
+        for (size_t k = 0; k < folded.size(); ++k) {
+          folded[k] = i * 2 < kBins ? lane.bins[i * 2][k] + lane.bins[i * 2 + 1][k] : 0;
+        }
+        lane.bins[i] = folded;
+      }
+    }
+    binWidth_ *= 2;
+  }
+  ++LaneOf(record).bins[position / binWidth_][slot];
+}
+
+void HtmlReport::Counted(CountedEvent event, uint64_t line, Record const& record) {
+  Place(line, record, event);
+  if (event != kErrorEvent) return;
+  if (shownErrors_ == kShownErrors || record.nodes.empty()) return;
+  ++shownErrors_;
+  Record const* const oldest =
+      recentCount_ ? &recent_[(recentNext_ + kContextRecords - recentCount_) % kContextRecords] : &record;
+  if (errorBlocks_.empty() || errorBlocks_.back().lastRecord < oldest->nodes[0].line) {
+    errorBlocks_.push_back({line, line, 0, {}});
+  }
+  ErrorBlock& block = errorBlocks_.back();
+  block.lastError = line;
+  if (block.lastRecord == record.nodes[0].line) return;  // a second error of a record already shown
+  for (size_t i = 0; i < recentCount_; ++i) {
+    Record const& recent = recent_[(recentNext_ + kContextRecords - recentCount_ + i) % kContextRecords];
+    if (recent.nodes[0].line > block.lastRecord) RenderRecord(block.html, recent, false);
+  }
+  RenderRecord(block.html, record, true);
+  block.lastRecord = record.nodes[0].line;
+}
+
+void HtmlReport::AddRecord(Record const& record) {
+  if (record.nodes.empty()) return;
+  Place(record.nodes[0].line, record, kCountedEventKinds);
+  Record& slot = recent_[recentNext_];
+  slot.nodes.assign(record.nodes.begin(), record.nodes.end());
+  slot.text.assign(record.text);
+  recentNext_ = (recentNext_ + 1) % kContextRecords;
+  recentCount_ = std::min(recentCount_ + 1, kContextRecords);
+}
+
+// One line per node, as "show" nests them; the error's own line marked.
+void HtmlReport::RenderRecord(std::string& out, Record const& record, bool withError) const {
+  for (size_t i = 0; i < record.nodes.size(); ++i) {
+    Node const& node = record.nodes[i];
+    int depth = 0;
+    for (int p = node.parent; p >= 0; p = record.nodes[p].parent) ++depth;
+    out += !withError ? "<span class=\"ctx\">" : node.kind == kErrorNode ? "<span class=\"hit\">" : "<span>";
+    AppendPadded(out, node.line, 8);
+    out.append(2 + 2 * depth, ' ');
+    if (node.kind == kErrorNode) {
+      AppendErrorText(out, node.errorNumber, record.TextOf(node.text), redact_);
+    } else if (node.kind == kBadNode) {
+      out += "(a line that could not be read: ";
+      AppendHtml(out, node.problem);
+      out += ')';
+      if (!redact_) {
+        out += ' ';
+        AppendHtml(out, record.TextOf(node.text));
+      }
+    } else {
+      OperationForm const& form = forms_.forms[node.op];
+      std::string_view const object = record.TextOf(node.object);
+      std::string_view const arguments = record.TextOf(node.arguments);
+      AppendHtml(out, redact_ && !IsMaskedPointer(object) ? std::string_view("[object]") : object);
+      out += ' ';
+      AppendHtml(out, form.signature);
+      if (!arguments.empty()) {
+        out += ' ';
+        AppendHtml(out, redact_ ? std::string_view("[values]") : arguments);
+      }
+      if (node.status == kCompleted) {
+        std::string_view const result = redact_ ? ResultItemOf(forms_, record, node) : record.TextOf(node.result);
+        out += "  => ";
+        AppendHtml(out, !redact_ || IsStatusResult(form, result) ? result : std::string_view("[value]"));
+      } else if (node.status == kWithoutResult) {
+        out += "  => (no result line)";
+      } else if (node.status == kNotPerformed) {
+        out += "  (not performed: entry missing)";
+      }
+      char const* const note = OutcomeNote(OutcomeOf(forms_, record, static_cast<int>(i)));
+      if (*note) {
+        out += "  [";
+        out += note;
+        out += ']';
+      }
+    }
+    out += "</span>\n";
+  }
+}
+
+void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::string_view source) const {
+  out += "<header><h1>Tolvan32 trace report</h1><p class=\"src\">";
+  if (redact_) {
+    size_t const slash = source.find_last_of("\\/:");
+    AppendHtml(out, slash == std::string_view::npos ? source : source.substr(slash + 1));
+    out += " &mdash; <b>redacted</b>: field values, texts, paths and addresses are masked";
+  } else {
+    AppendHtml(out, source);
+  }
+  out += "</p><dl class=\"facts\">";
+  WriteRuns(out, summary);
+  Fact const facts[] = {
+      {"Size (bytes)", "bytes", summary.bytes},
+      {"Lines", "lines", summary.lines},
+      {"Calls", "calls", summary.calls},
+      {"&nbsp;&nbsp;made by the module's policy", "calls_by_module", 0,
+       [](PairingFigures const& f) { return f.callsByModule; }},
+      {"Module error lines", "error_lines", summary.errorLines},
+      {"Unreadable lines", "bad_lines", summary.badLines},
+      {"Calls without result line", "calls_without_result", 0, [](PairingFigures const& f) { return f.withoutResult; }},
+      {"Calls not performed (entry missing)", "calls_not_performed", 0,
+       [](PairingFigures const& f) { return f.notPerformed; }},
+  };
+  PutFacts(out, facts, summary);
+  out += "</dl>";
+  if (summary.mixing.line) {
+    out += "<div class=\"warn\"><b>Several writers.</b> ";
+    AppendHtml(out, MixingWarning(summary.mixing));
+    out += "</div>";
+  }
+  out += "</header>";
+}
+
+// The runs as their run lines name them; a redacted page leaves out the
+// host's and the engine's paths.
+void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
+  out += "<dt>Runs</dt><dd>";
+  if (summary.runs.empty()) out += "the log has no run lines (Tolvan32_TraceIds=1 writes them)";
+  out += "</dd>";
+  for (size_t i = 0; i < summary.runs.size() && i < kListedRuns; ++i) {
+    RunInfo const& run = summary.runs[i];
+    out += "<dt>&nbsp;&nbsp;run " + Number(i + 1) + "</dt><dd>";
+    AppendHtml(out, run.date + " " + run.time + ", process " + Number(run.process) + ", Tolvan32 " + run.version);
+    out += run.line ? ", line " + Number(run.line) : std::string(", before the log's first line");
+    out += "<br><span class=\"note\">";
+    for (std::string const& option : run.options) AppendHtml(out, option + " ");
+    if (!redact_) AppendHtml(out, "Host " + run.host);
+    out += "<br>";
+    AppendHtml(out, run.engineLine ? "engine " + run.engineVersion + (redact_ ? "" : " " + run.enginePath)
+                                   : std::string("no engine loaded"));
+    out += "</span></dd>";
+  }
+  if (summary.runs.size() > kListedRuns) {
+    out += "<dt></dt><dd>... and " + Number(summary.runs.size() - kListedRuns) + " more runs</dd>";
+  }
+  if (!summary.runs.empty()) {
+    RunInfo const& first = summary.runs.front();
+    RunInfo const& last = summary.runs.back();
+    out += "<dt>Time span</dt><dd>";
+    AppendHtml(out, "runs started from " + first.date + " " + first.time + " to " + last.date + " " + last.time);
+    out += "</dd>";
+  }
+}
+
+void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
+  out += "<section id=\"errors\"><h2>Errors</h2>";
+  if (summary.errors.empty()) out += "<p class=\"ok\">No module errors in this log.</p>";
+  for (ErrorTally const& e : summary.errors) {
+    std::string const number = ErrorNumberText(e.number);
+    out += "<p class=\"bad\">";
+    Figure(out, Key("errors", "number=" + number, "count"), e.count);
+    out += " &times; ";
+    AppendErrorText(out, e.number, e.text, redact_);
+    out += "</p>";
+  }
+  for (ErrorBlock const& block : errorBlocks_) {
+    out += "<div class=\"err\"><h3>Line" + (block.firstError == block.lastError ? " " : "s " + Number(block.firstError) + "&ndash;") +
+           Number(block.lastError) + "</h3><pre>" + block.html + "</pre></div>";
+  }
+  if (summary.errorLines > shownErrors_) {
+    out += "<p>" + Number(summary.errorLines - shownErrors_) + " more error lines";
+    std::vector<uint64_t> later;
+    for (ErrorTally const& e : summary.errors) {
+      for (uint64_t line : e.lines) {
+        if (line > (errorBlocks_.empty() ? 0 : errorBlocks_.back().lastError)) later.push_back(line);
+      }
+    }
+    std::sort(later.begin(), later.end());
+    for (size_t i = 0; i < later.size() && i < kListedErrorLines; ++i) out += (i ? ", " : ", at lines ") + Number(later[i]);
+    if (later.size() > kListedErrorLines) out += ", ... (summary --json lists every one)";
+    out += ".</p>";
+  }
+  if (summary.badLines) {
+    out += "<p>Lines that could not be read:";
+    for (size_t i = 0; i < summary.badNotes.size() && i < kListedBadLines; ++i) {
+      out += (i ? ", " : " ") + Number(summary.badNotes[i].line) + " (";
+      AppendHtml(out, summary.badNotes[i].what);
+      out += ')';
+    }
+    if (summary.badNotes.size() > kListedBadLines) out += ", ...";
+    out += "</p>";
+  }
+  out += "</section>";
+}
+
+void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
+  out += "<section id=\"policy\"><h2>Share-mode policy per table</h2>";
+  if (summary.sawMaskedAddresses && !summary.sawAddresses) {
+    out += "<p class=\"note\">The masked log writes every address as dots: the plain log C:\\Tolvan32_a.log "
+           "tells the tables apart.</p>";
+  }
+  out += "<table id=\"policy-table\"><thead><tr><th>Table</th><th>Calls</th><th>Opens asked</th><th>granted</th>"
+         "<th>Forced shared reopens</th><th>failed</th><th>Escalations</th><th>refused</th>"
+         "<th>Sequences locked</th><th>result 1 unlocked</th><th>other unlocked</th></tr></thead><tbody>";
+  std::vector<size_t> const tables = TablesByCalls(summary);
+  for (size_t i = 0; i < tables.size() && i < kPolicyTables; ++i) {
+    TableTally const& t = summary.tables[tables[i]];
+    std::string const row = Key("tables", Number(i));
+    out += "<tr><td>";
+    if (redact_) {
+      out += "table " + Number(i + 1);
+    } else {
+      AppendHtml(out, t.name.empty() ? t.address : t.name + " (" + t.address + ")");
+    }
+    out += "</td>";
+    struct Cell {
+      char const* key;
+      uint64_t value;
+    } const cells[] = {
+        {"calls", t.calls},
+        {"policy/opens_asked", t.policy.opensAsked},
+        {"policy/opens_granted", t.policy.opensGranted},
+        {"policy/reopened_shared", t.policy.reopenedShared},
+        {"policy/reopen_failed", t.policy.reopenFailed},
+        {"policy/escalated", t.policy.escalated},
+        {"policy/escalation_refused", t.policy.escalationRefused},
+        {"policy/sequences_locked", t.policy.sequencesLocked},
+        {"policy/sequences_skipped_or_unlocked", t.policy.sequencesSkippedOrUnlocked},
+        {"policy/sequences_unlocked", t.policy.sequencesUnlocked},
+    };
+    for (Cell const& cell : cells) {
+      out += "<td>";
+      Figure(out, Key(row, cell.key), cell.value);
+      out += "</td>";
+    }
+    out += "</tr>";
+  }
+  out += "</tbody></table>";
+  if (tables.size() > kPolicyTables) {
+    out += "<p class=\"note\">... and " + Number(tables.size() - kPolicyTables) + " more table objects.</p>";
+  }
+  if (summary.mixing.line) {
+    out += "<p class=\"note\">The policy per table counts the records before line " + Number(summary.mixing.line) +
+           " only: after it the log looks written by several writers at once.</p>";
+  }
+  out += "<h3>Whole log</h3><dl class=\"facts\">";
+  Fact const facts[] = {
+      {"Host opens asking for other than shared use", "share_forcing/host_opens_not_shared", 0,
+       [](PairingFigures const& f) { return f.hostOpensNotShared; }},
+      {"Reopened shared", "share_forcing/reopened_shared", 0, [](PairingFigures const& f) { return f.reopenedShared; }},
+      {"Shared reopen failed (table left closed)", "share_forcing/reopen_failed", 0,
+       [](PairingFigures const& f) { return f.reopenFailed; }},
+      {"Forced close failed (table left closed)", "share_forcing/close_failed", 0,
+       [](PairingFigures const& f) { return f.closeFailed; }},
+      {"Left as asked (an exemption held)", "share_forcing/left_as_asked", 0,
+       [](PairingFigures const& f) { return f.leftAsAsked; }},
+      {"Refused by the engine", "share_forcing/refused_by_engine", 0,
+       [](PairingFigures const& f) { return f.refusedByEngine; }},
+      {"Pack escalated", "exclusive_use/Pack/escalated", 0, [](PairingFigures const& f) { return f.escalated[0]; }},
+      {"Pack: exclusive open refused", "exclusive_use/Pack/exclusive_refused", 0,
+       [](PairingFigures const& f) { return f.exclusiveRefused[0]; }},
+      {"ReIndex escalated", "exclusive_use/ReIndex/escalated", 0,
+       [](PairingFigures const& f) { return f.escalated[1]; }},
+      {"ReIndex: exclusive open refused", "exclusive_use/ReIndex/exclusive_refused", 0,
+       [](PairingFigures const& f) { return f.exclusiveRefused[1]; }},
+      {"Clear escalated", "exclusive_use/Clear/escalated", 0, [](PairingFigures const& f) { return f.escalated[2]; }},
+      {"Clear: exclusive open refused", "exclusive_use/Clear/exclusive_refused", 0,
+       [](PairingFigures const& f) { return f.exclusiveRefused[2]; }},
+      {"Read sequences locked", "read_sequences/locked", 0, [](PairingFigures const& f) { return f.sequencesLocked; }},
+      {"Read sequences with result 1, unlocked (skipped, or passed on under Tolvan32_NoSEQ)",
+       "read_sequences/skipped_or_unlocked", 0, [](PairingFigures const& f) { return f.sequencesSkippedOrUnlocked; }},
+      {"Read sequences passed on unlocked (Tolvan32_NoSEQ)", "read_sequences/unlocked", 0,
+       [](PairingFigures const& f) { return f.sequencesUnlocked; }},
+  };
+  PutFacts(out, facts, summary);
+  out += "</dl></section>";
+}
+
+void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
+  out += "<section id=\"charts\"><h2>Calls</h2>";
+  std::vector<size_t> const ops = OperationsByCalls(summary);
+  size_t const opBars = std::min(ops.size(), kChartBars);
+  OpenChart(out, "Calls per operation", opBars + (ops.size() > opBars));
+  uint64_t const most = ops.empty() ? 0 : summary.operationCalls[ops[0]];
+  uint64_t rest = 0;
+  for (size_t i = 0; i < ops.size(); ++i) {
+    OperationForm const& form = forms_.forms[ops[i]];
+    if (i >= opBars) {
+      rest += summary.operationCalls[ops[i]];
+      continue;
+    }
+    std::string const label = std::string(form.className) + "::" + std::string(form.method);
+    Bar(out, static_cast<int>(i), label, form.signature, summary.operationCalls[ops[i]], most,
+        Key("operations", "operation=" + std::string(form.signature), "calls"));
+  }
+  if (ops.size() > opBars) {
+    Bar(out, static_cast<int>(opBars), "other (" + Number(ops.size() - opBars) + " operations)", "", rest, most, "");
+  }
+  out += "</svg>";
+
+  std::vector<size_t> const tables = TablesByCalls(summary);
+  size_t const tableBars = std::min(tables.size(), kChartBars);
+  OpenChart(out, "Calls per table", tableBars + (tables.size() > tableBars));
+  uint64_t const mostTable = tables.empty() ? 0 : summary.tables[tables[0]].calls;
+  rest = 0;
+  for (size_t i = 0; i < tables.size(); ++i) {
+    TableTally const& t = summary.tables[tables[i]];
+    if (i >= tableBars) {
+      rest += t.calls;
+      continue;
+    }
+    std::string const label = redact_ ? "table " + Number(i + 1) : t.name.empty() ? t.address : t.name;
+    Bar(out, static_cast<int>(i), label, redact_ ? label : t.address, t.calls, mostTable,
+        Key("tables", Number(i), "calls"));
+  }
+  if (tables.size() > tableBars) {
+    Bar(out, static_cast<int>(tableBars), "other (" + Number(tables.size() - tableBars) + " tables)", "", rest,
+        mostTable, "");
+  }
+  out += "</svg></section>";
+}
+
+void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
+  out += "<section id=\"timeline\"><h2>Timeline</h2><p class=\"legend\">";
+  for (int k = 0; k < kCountedEventKinds; ++k) {
+    out += "<span><i class=\"" + std::string(kEventClasses[k]) + "\"></i>" + kEventNames[k] + "</span>";
+  }
+  out += "<span><i class=\"act\"></i>calls (darker: more)</span></p>";
+  int const plot = kChartWidth - kLaneLabel - 10;
+  size_t const used = std::min<uint64_t>(kBins, lastPosition_ / binWidth_ + 1);
+  int const height = static_cast<int>(lanes_.size()) * kLaneHeight + 24;
+  out += "<svg viewBox=\"0 0 " + Number(kChartWidth) + " " + Number(height) + "\" width=\"" + Number(kChartWidth) +
+         "\" role=\"img\">";
+  // Whole numbers only, so that every build draws the same page.
+  auto const x = [&](size_t bin) { return Number(kLaneLabel + plot * bin / used); };
+  std::string const width = Number(std::max<uint64_t>(1, (plot + used / 2) / used));
+  for (size_t l = 0; l < lanes_.size(); ++l) {
+    Lane const& lane = lanes_[l];
+    int const top = static_cast<int>(l) * kLaneHeight;
+    out += "<text x=\"" + Number(kLaneLabel - 6) + "\" y=\"" + Number(top + 20) + "\" class=\"lab\">";
+    out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+    out += "</text><rect x=\"" + Number(kLaneLabel) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(plot) +
+           "\" height=\"" + Number(kLaneHeight - 4) + "\" fill=\"#f4f5fa\"/>";
+    uint32_t busiest = 1;
+    for (Bin const& bin : lane.bins) busiest = std::max(busiest, bin[kCountedEventKinds]);
+    for (size_t b = 0; b < used; ++b) {
+      Bin const& bin = lane.bins[b];
+      std::string const range = "lines " + Number(b * binWidth_ + (b ? 0 : 1)) + "-" + Number((b + 1) * binWidth_ - 1);
+      if (bin[kCountedEventKinds]) {
+        out += "<rect class=\"act\" x=\"" + x(b) + "\" y=\"" + Number(top + 12) + "\" width=\"" + width +
+               "\" height=\"10\" opacity=\"" +
+               Number(15 + 85 * static_cast<uint64_t>(bin[kCountedEventKinds]) / busiest) + "%\"><title>" + range +
+               ": " + Number(bin[kCountedEventKinds]) + " records</title></rect>";
+      }
+      for (int k = 0; k < kCountedEventKinds; ++k) {
+        if (!bin[k]) continue;
+        // Errors span the lane; the policy's marks stand above and below the calls.
+        int const y = k == kErrorEvent ? top + 2 : k == kEscalationEvent || k == kRefusedEscalationEvent ? top + 2 : top + 22;
+        int const h = k == kErrorEvent ? kLaneHeight - 4 : 10;
+        out += "<rect class=\"" + std::string(kEventClasses[k]) + "\" x=\"" + x(b) + "\" y=\"" + Number(y) +
+               "\" width=\"" + (k == kErrorEvent ? std::string("3") : width) + "\" height=\"" + Number(h) +
+               "\"><title>" + range + ": " + Number(bin[k]) + " " + kEventNames[k] + "(s)</title></rect>";
+      }
+    }
+  }
+  int const axis = static_cast<int>(lanes_.size()) * kLaneHeight + 14;
+  // Each run's start, with the time its run line gives.
+  for (RunInfo const& run : summary.runs) {
+    if (!run.line) continue;
+    std::string const at = x(std::min<uint64_t>(run.line / binWidth_, used - 1));
+    out += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"0\" y2=\"" + Number(axis - 10) +
+           "\" stroke=\"#555\" stroke-dasharray=\"3 2\"><title>";
+    AppendHtml(out, "line " + Number(run.line) + ": run of process " + Number(run.process) + " started " + run.date +
+                        " " + run.time);
+    out += "</title></line>";
+  }
+  for (int tick = 0; tick <= 4; ++tick) {
+    uint64_t const line = std::max<uint64_t>(1, used * binWidth_ * tick / 4);
+    out += "<text x=\"" + Number(static_cast<uint64_t>(kLaneLabel + plot * tick / 4)) + "\" y=\"" + Number(axis) +
+           "\" text-anchor=\"" + (tick == 0 ? "start" : tick == 4 ? "end" : "middle") + "\">line " + Number(line) +
+           "</text>";
+  }
+  out += "</svg><p class=\"note\">Along the lane: the line number in the log; a dashed line marks where a run "
+         "began (its time in the tooltip), the only times a log holds. One lane per process and thread when the "
+         "log has ids (Tolvan32_TraceIds=1).</p></section>";
+}
+
+void HtmlReport::Write(std::string& out, Summary const& summary, std::string_view source) const {
+  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+         "<meta name=\"viewport\" content=\"width=device-width\"><title>Tolvan32 trace report</title><style>";
+  out += kStyle;
+  out += "</style></head><body>";
+  WriteHeader(out, summary, source);
+  WriteErrors(out, summary);
+  WritePolicy(out, summary);
+  WriteCharts(out, summary);
+  WriteTimeline(out, summary);
+  out += "<footer class=\"note\"><p>Made by tolvan32-trace report. Every figure is the same as "
+         "&quot;tolvan32-trace summary --json&quot; gives for this log.";
+  if (redact_) {
+    out += " Redacted: addresses, argument values, texts, result values and paths are masked; the page still "
+           "shows operation names, counts, line numbers, error numbers, small status results, the policy's "
+           "notes and table numbers in order of calls.";
+  }
+  out += "</p></footer><script>";
+  out += kScript;
+  out += "</script></body></html>\n";
+}
+
+}  // namespace tools
+}  // namespace tolvan
