@@ -366,19 +366,25 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ] && [ -f "$TOLVAN_ROOT/tests/e2e/wine.sh" ];
   # of the product append to the same two files.
   source "$TOLVAN_ROOT/tests/e2e/wine.sh"
   e2e_prepare >/dev/null
-  : >"$logs/e2e_a.log"
-  : >"$logs/e2e_b.log"
+  # Once as they are, once more with ids into e2e_ids_*.log, where the
+  # threads and the second process tracing at once join them.
+  scenarios=$(e2e_host --list | tr -d '\r')
   runs=0
-  while IFS=$'\t' read -r -a fields; do
-    grep -q 'Tolvan32_Debug=[12]$' <(printf '%s\n' "${fields[@]:2}") || continue
-    # Threads and processes tracing at once mix their items on the lines.
-    case ${fields[0]} in concurrent-*) continue ;; esac
-    e2e_run "${fields[0]}" "${fields[1]}" "${fields[@]:2}" </dev/null >/dev/null 2>&1 || true
-    for letter in a b; do
-      [ -f "$E2E_DRIVE_C/Tolvan32_$letter.log" ] && cat "$E2E_DRIVE_C/Tolvan32_$letter.log" >>"$logs/e2e_$letter.log"
-    done
-    runs=$((runs + 1))
-  done < <(e2e_host --list | tr -d '\r')
+  for ids in "" _ids; do
+    : >"$logs/e2e${ids}_a.log"
+    : >"$logs/e2e${ids}_b.log"
+    while IFS=$'\t' read -r -a fields; do
+      grep -q 'Tolvan32_Debug=[12]$' <(printf '%s\n' "${fields[@]:2}") || continue
+      # Without ids, lines of threads and processes tracing at once cannot be paired.
+      case ${fields[0]}$ids in concurrent-*_ids) [ "${fields[0]}" = concurrent-tracing ] && continue ;;
+        concurrent-*) continue ;; esac
+      e2e_run "${fields[0]}" "${fields[1]}" "${fields[@]:2}" ${ids:+Tolvan32_TraceIds=1} </dev/null >/dev/null 2>&1 || true
+      for letter in a b; do
+        [ -f "$E2E_DRIVE_C/Tolvan32_$letter.log" ] && cat "$E2E_DRIVE_C/Tolvan32_$letter.log" >>"$logs/e2e${ids}_$letter.log"
+      done
+      [ -z "$ids" ] && runs=$((runs + 1))
+    done <<<"$scenarios"
+  done
   report "trace: logs of $runs traced end-to-end scenarios" test "$runs" -gt 0 -a -s "$logs/e2e_a.log"
   for letter in a b; do
     status=0
@@ -386,7 +392,7 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ] && [ -f "$TOLVAN_ROOT/tests/e2e/wine.sh" ];
     report "trace: every line of the product's $( [ $letter = a ] && echo plain || echo masked ) log understood" \
       bash -c '[ "$1" -eq 0 ] && grep -qE "^ +0  lines that could not be read$" <<<"$2"' _ "$status" "$summary"
   done
-  compared="sample.log e2e_a.log e2e_b.log"
+  compared="sample.log e2e_a.log e2e_b.log e2e_ids_a.log"
 else
   echo "== no end-to-end build: the trace reader is compared on the sample log only"
   compared="sample.log"
@@ -408,11 +414,21 @@ report "trace: damaged sample, exit status 1 and the cut line named" \
   bash -c '[ "$1" -eq 1 ] && grep -q "line $2: cut off" <<<"$3"' _ "$status" "$cut_line" "$out"
 
 # --- tolvan32-trace report in a browser -------------------------------------------
-# HOOK(issue 17): once the module writes ids and run lines, this is the
-# end-to-end trace of two threads with ids (errors, forced reopens,
-# escalations and a refused one); until then the end-to-end logs above.
+# The end-to-end trace with ids: errors, forced reopens, escalations and a
+# refused one, several threads and a second process.
 report_log=$logs/sample.log
-[ -s "$logs/e2e_a.log" ] && report_log=$logs/e2e_a.log
+[ -s "$logs/e2e_ids_a.log" ] && report_log=$logs/e2e_ids_a.log
+if [ "$report_log" = "$logs/e2e_ids_a.log" ]; then
+  content=$(cd "$logs" && "$host_trace" summary --json e2e_ids_a.log | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+use = d["exclusive_use"].values()
+print(d["error_lines"], d["share_forcing"]["reopened_shared"], sum(u["escalated"] for u in use),
+      sum(u["exclusive_refused"] for u in use))')
+  threads=$(grep -aoE '^ \[[0-9]+:[0-9]+\]' "$report_log" | sort -u | wc -l)
+  report "trace: the report's trace holds errors, forced reopens, escalations, refused ones (${content// /, }) and $threads threads" \
+    bash -c 'for n in $1; do [ "$n" -gt 0 ] || exit 1; done; [ "$2" -ge 2 ]' _ "$content" "$threads"
+fi
 # browser OUT ARGS...: headless chromium as root, a new empty profile each
 # time, its console on stderr (in OUT.err).
 browser() {
