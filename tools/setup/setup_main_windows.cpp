@@ -231,6 +231,10 @@ int ToolMain(int argc, char** argv) {
     Usage(out);
     return 0;
   }
+  if (argc == 2 && IsVersionRequest(argv[1])) {
+    PutVersionLine(out, "tolvan32-setup");
+    return 0;
+  }
   Verb const verb = argc >= 2 ? ParseVerb(argv[1]) : kVerbUnknown;
   bool listAll = false;
   bool dryRun = false;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "tools/common/tool_output.h"
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_input.h"
 #include "tools/trace/trace_print.h"
@@ -123,6 +124,10 @@ int ToolMain(int argc, char** argv) {
     if (argument == "--help" || argument == "-h" || argument == "/?") {
       std::string usage = kUsage;
       Write(kStandardOutput, usage);
+      return 0;
+    }
+    if (IsVersionRequest(argument)) {
+      PutVersionLine(StandardOutput(), "tolvan32-trace");
       return 0;
     }
   }
