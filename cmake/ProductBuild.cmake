@@ -77,21 +77,26 @@ else()
     -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/Brepro)
 endif()
 
-add_library(Tolvan32 SHARED
-  ${TOLVAN_MODULE_SOURCES}
-  platform/windows/platform_windows.cpp
-  platform/windows/dll_main.cpp
-  resources/version.rc
-  ${TOLVAN_EXPORTS_DEF})
-set_target_properties(Tolvan32 PROPERTIES PREFIX "" OUTPUT_NAME Tolvan32)
 # CMake asks for an embedded manifest; the module has none.
 string(REPLACE "/MANIFEST:EMBED" "/MANIFEST:NO" CMAKE_CXX_CREATE_SHARED_LIBRARY "${CMAKE_CXX_CREATE_SHARED_LIBRARY}")
-target_include_directories(Tolvan32 PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(Tolvan32 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLVAN_PRODUCT_COMPILE_OPTIONS}>)
-add_dependencies(Tolvan32 tolvan_import_libraries)
-target_link_options(Tolvan32 PRIVATE ${TOLVAN_PRODUCT_LINK_OPTIONS})
-target_link_libraries(Tolvan32 PRIVATE ${TOLVAN_IMPORT_LIBRARIES})
-tolvan_windows_image(Tolvan32 windows)
+# The module, and the copies of it that the end-to-end tests build.
+function(tolvan_module_library target)
+  add_library(${target} SHARED
+    ${TOLVAN_MODULE_SOURCES}
+    ${CMAKE_SOURCE_DIR}/platform/windows/platform_windows.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/dll_main.cpp
+    ${CMAKE_SOURCE_DIR}/resources/version.rc
+    ${TOLVAN_EXPORTS_DEF})
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME Tolvan32)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLVAN_PRODUCT_COMPILE_OPTIONS}>)
+  add_dependencies(${target} tolvan_import_libraries)
+  target_link_options(${target} PRIVATE ${TOLVAN_PRODUCT_LINK_OPTIONS})
+  target_link_libraries(${target} PRIVATE ${TOLVAN_IMPORT_LIBRARIES})
+  tolvan_windows_image(${target} windows)
+endfunction()
+list(TRANSFORM TOLVAN_MODULE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+tolvan_module_library(Tolvan32)
 
 
 

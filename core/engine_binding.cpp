@@ -2,6 +2,8 @@
 
 #include "error_reporter.h"
 #include "platform/platform.h"
+#include "trace_log.h"
+#include "version_resource.h"
 
 namespace tolvan {
 
@@ -9,15 +11,20 @@ char const kEngineLibraryName[] = "Tolvan33.dll";
 
 namespace {
 
-// A copy of the module installed under the engine's name is given its own
-// handle when it loads the engine: forwarding to itself would recurse until
-// the stack overflows. It counts as no engine at all.
+// A copy of the module installed under the engine's name, of any version and
+// with or without a guard of its own, would forward into itself (until the
+// stack overflows) or run the module's policies on its own zero results. It
+// is recognised by its version resource as soon as it is loaded, before any
+// call reaches it, given back and counted as no engine at all. The test build of such a copy leaves
+// the guard out.
 void* LoadEngineLibrary() {
   void* const library = PlatformLoadLibrary(kEngineLibraryName);
-  if (library && library == PlatformOwnLibrary()) {
+#if !defined(TOLVAN_WITHOUT_ENGINE_GUARD)
+  if (library && LibraryIsModule(library)) {
     PlatformReleaseLibrary(library);
     return nullptr;
   }
+#endif
   return library;
 }
 
@@ -25,11 +32,13 @@ void* LoadEngineLibrary() {
 
 void* ResolveEntry(OperationId op) {
   if (!g_module.engineLibrary) {
-    g_module.engineLibrary = LoadEngineLibrary();
-    if (!g_module.engineLibrary) {
-      ReportError(kError001Begin);
-      ReportError(kEngineLibraryName);
-      ReportError(kError001End);
+    void* const library = LoadEngineLibrary();
+    g_module.engineLibrary = library;
+    if (library) {
+      TraceEngineLine(library);
+    } else {
+      char const* const pieces[] = {kError001Begin, kEngineLibraryName, kError001End};
+      ReportMessage(pieces, 3);
     }
   }
   void*& slot = g_module.entrySlots[op];
@@ -37,6 +46,7 @@ void* ResolveEntry(OperationId op) {
   // module would search the host's own program instead.
   if (!slot && g_module.engineLibrary) slot = PlatformFindEntry(g_module.engineLibrary, DecoratedName(op));
   if (!slot) ReportError(kError002);
+  if (!g_module.tracing) g_module.untracedEntries[op] = slot;
   return slot;
 }
 

@@ -14,6 +14,7 @@
 class CDataDictionary;
 class CTable;
 class CStoreObj;
+class CRecAddr;
 class CField;
 class CString;
 class CDate;
@@ -47,6 +48,11 @@ struct StoreLayout {
   int32_t firstTraceWord;
 };
 
+struct RecAddrLayout {
+  void const* virtualTable;
+  int32_t value;                 // the record address's long
+};
+
 struct FieldLayout {
   void const* virtualTable;
   char const* name;
@@ -72,6 +78,7 @@ static_assert(offsetof(DictionaryLayout, sequenceSwitch) == 72, "CDataDictionary
 static_assert(offsetof(StoreLayout, firstTraceWord) == 28, "CStoreObj first trace word");
 static_assert(offsetof(StoreLayout, secondTraceWord) == 4, "CStoreObj second trace word");
 static_assert(offsetof(StoreLayout, thirdTraceWord) == 20, "CStoreObj third trace word");
+static_assert(offsetof(RecAddrLayout, value) == 4, "CRecAddr value");
 static_assert(offsetof(FieldLayout, name) == 4, "CField name");
 static_assert(offsetof(FieldLayout, firstWord) == 12, "CField first word");
 static_assert(offsetof(FieldLayout, secondWord) == 16, "CField second word");
@@ -90,6 +97,13 @@ T ReadEngineField(void const* object, size_t offset) {
 
 #define TOLVAN_READ_FIELD(object, Layout, field) \
   ::tolvan::ReadEngineField<decltype(Layout::field)>((object), offsetof(Layout, field))
+
+// The one field the module writes: the value of a record address it hands
+// out without the engine, so that it names no record.
+inline void ClearRecAddrValue(CRecAddr* r) {
+  int32_t const zero = 0;
+  memcpy(reinterpret_cast<char*>(r) + offsetof(RecAddrLayout, value), &zero, sizeof zero);
+}
 
 inline char const* TableName(CTable const* t) { return TOLVAN_READ_FIELD(t, TableLayout, name); }
 inline CDataDictionary* TableDictionary(CTable const* t) { return TOLVAN_READ_FIELD(t, TableLayout, dictionary); }

@@ -24,22 +24,23 @@ bool HasLineFeed(char const* text) {
   return false;
 }
 
-// The report of #003 happens while the failed report still holds the message
-// buffer, so it is echoed and shown directly: it needs no memory and cannot
-// fail again.
+// A growth that fails has no memory to report with: #003 is echoed here and
+// its box is left to the report, which shows it once it has given the
+// shared buffers back (CollectPiece notices the failure).
 void FailGrowth(char** buffer) {
   ReleaseBuffer(buffer);
-  ReportError(kError003);
+  TraceTextAlways(kError003);
 }
 
-// A message the reporter has finished collecting, taken out of the shared
-// buffers so that it can be shown after they are given back: a report made
-// while the box is open (from another thread, or from the box's own message
-// loop) then collects and shows its own complete text.
+// What a report has to show once it has given the shared buffers back: a box
+// shown while they are held would keep every report made meanwhile (from
+// another thread, or from the box's own message loop) from collecting.
 struct FinishedMessage {
+  bool outOfMemory;                                // #003 first
   char* heapText;                                  // the message buffer's block
-  char stackText[sizeof g_module.fallbackMessage];  // or a copy of the fallback
+  char stackText[sizeof g_module.fallbackMessage];  // or a copy of a fixed buffer
   char const* piece;                               // or the closing piece alone
+  bool Done() const { return heapText || stackText[0] || piece; }
 };
 
 bool AppendPiece(char* text, size_t room, char const* piece, size_t length) {
@@ -51,38 +52,45 @@ bool AppendPiece(char* text, size_t room, char const* piece, size_t length) {
   return true;
 }
 
-// While the heap cannot take a piece (no scratch buffer, or this piece's
-// growth failed), the message goes on in the fixed fallback buffer, so a
-// message of bounded length is still shown whole. Text the heap had
-// collected before its failure is dropped, as a failed growth drops it.
-void CollectInFallback(char const* piece, size_t length, FinishedMessage& finished) {
-  char* const fallback = g_module.fallbackMessage;
-  if (!AppendPiece(fallback, sizeof g_module.fallbackMessage, piece, length)) {
-    fallback[0] = '\0';
-    if (!AppendPiece(fallback, sizeof g_module.fallbackMessage, piece, length)) {
-      if (HasLineFeed(piece)) finished.piece = piece;  // too long for any copy
+// Collects into a fixed buffer of the fallback's size: the fallback itself
+// while the heap cannot take a piece, or a report's own buffer on its stack
+// while another report holds the shared ones. A piece that does not fit
+// after the text collected so far starts the buffer afresh; one that fits in
+// no buffer is shown by itself when it closes the message.
+void CollectInFixed(char* text, char const* piece, size_t length, FinishedMessage& finished) {
+  size_t const room = sizeof g_module.fallbackMessage;
+  if (!AppendPiece(text, room, piece, length)) {
+    text[0] = '\0';
+    if (!AppendPiece(text, room, piece, length)) {
+      if (HasLineFeed(piece)) finished.piece = piece;
       return;
     }
   }
   if (!HasLineFeed(piece)) return;
-  memcpy(finished.stackText, fallback, sizeof finished.stackText);
-  fallback[0] = '\0';
+  memcpy(finished.stackText, text, sizeof finished.stackText);
+  text[0] = '\0';
 }
 
-// Collects the piece; a piece that brings a line feed finishes the message.
-// The caller holds the message buffer.
+// Collects the piece in the shared buffers; a piece that brings a line feed
+// finishes the message. The caller holds the buffers. Text the heap had
+// collected before a failed growth is dropped, as the failed growth drops it,
+// and the message goes on in the fixed fallback buffer.
 void CollectPiece(char const* piece, size_t length, FinishedMessage& finished) {
   // A message begun in the fallback buffer is finished there, in order.
   if (g_module.fallbackMessage[0]) {
-    CollectInFallback(piece, length, finished);
+    CollectInFixed(g_module.fallbackMessage, piece, length, finished);
     return;
   }
   size_t const collected = g_module.messageBuffer ? strlen(g_module.messageBuffer) : 0;
   size_t const needed = collected + length + 2;
+  // Without a scratch buffer the growth is not tried; with one, a growth that
+  // leaves no block has failed and echoed #003.
+  bool const growthTried = g_module.scratchBuffer != nullptr;
   GrowMessageBuffer(&g_module.messageBuffer, static_cast<unsigned>(needed));
   if (!g_module.messageBuffer || PlatformUsableSize(g_module.messageBuffer) < needed) {
+    if (growthTried && !g_module.messageBuffer) finished.outOfMemory = true;
     ReleaseBuffer(&g_module.messageBuffer);
-    CollectInFallback(piece, length, finished);
+    CollectInFixed(g_module.fallbackMessage, piece, length, finished);
     return;
   }
   AppendPiece(g_module.messageBuffer, needed, piece, length);
@@ -94,13 +102,25 @@ void CollectPiece(char const* piece, size_t length, FinishedMessage& finished) {
 
 // Shows a piece that no buffer took, followed by the space a buffer would
 // have given it.
-void ShowPieceAlone(char const* piece, size_t length) {
+void ShowPieceAlone(char const* piece) {
   char text[sizeof g_module.fallbackMessage];
   text[0] = '\0';
-  if (AppendPiece(text, sizeof text, piece, length)) {
+  if (AppendPiece(text, sizeof text, piece, strlen(piece))) {
     ShowMessage(text);
   } else {
     ShowMessage(piece);
+  }
+}
+
+void ShowFinished(FinishedMessage& finished) {
+  if (finished.outOfMemory) ShowPieceAlone(kError003);
+  if (finished.heapText) {
+    ShowMessage(finished.heapText);
+    ReleaseBuffer(&finished.heapText);
+  } else if (finished.stackText[0]) {
+    ShowMessage(finished.stackText);
+  } else if (finished.piece) {
+    ShowPieceAlone(finished.piece);
   }
 }
 
@@ -140,38 +160,39 @@ void GrowMessageBuffer(char** buffer, unsigned size) {
   if (saved) memcpy(resized, g_module.scratchBuffer, saved);
 }
 
-void ReportError(char const* piece) {
-  size_t const length = piece ? strlen(piece) : 0;
-  if (length == 0) return;
-
-  // The echo does not switch the tracing flag on and off: another thread
-  // tracing meanwhile must neither lose its setting nor inherit this one.
-  TraceTextAlways(piece);
-
-  // One report at a time works on the shared buffers. A report that finds
-  // another at work there (on another thread, or the report of #003 from
-  // within a failed growth) shows a closing piece on its own instead.
-  if (PlatformExchange(&g_module.reporterBusy, 1) != 0) {
-    if (HasLineFeed(piece)) ShowPieceAlone(piece, length);
-    return;
-  }
-  FinishedMessage finished;
-  finished.heapText = nullptr;
-  finished.stackText[0] = '\0';
-  finished.piece = nullptr;
-  CollectPiece(piece, length, finished);
-  PlatformExchange(&g_module.reporterBusy, 0);
-
-  // Shown with the buffers given back: the box is modal and may stay open
-  // for long, and reports made meanwhile must find them free.
-  if (finished.heapText) {
-    ShowMessage(finished.heapText);
-    ReleaseBuffer(&finished.heapText);
-  } else if (finished.stackText[0]) {
-    ShowMessage(finished.stackText);
-  } else if (finished.piece) {
-    ShowPieceAlone(finished.piece, length);
+void ReportMessage(char const* const* pieces, int count) {
+  int next = 0;
+  while (next < count) {
+    FinishedMessage finished;
+    finished.outOfMemory = false;
+    finished.heapText = nullptr;
+    finished.stackText[0] = '\0';
+    finished.piece = nullptr;
+    // One report at a time works on the shared buffers, and holds them for
+    // its whole message. A report that finds them held (by another thread)
+    // collects its message on its own stack instead, so that no box mixes
+    // pieces of two reports.
+    char aside[sizeof g_module.fallbackMessage];
+    aside[0] = '\0';
+    bool const holding = PlatformExchange(&g_module.reporterBusy, 1) == 0;
+    while (next < count && !finished.Done()) {
+      char const* const piece = pieces[next++];
+      size_t const length = piece ? strlen(piece) : 0;
+      if (length == 0) continue;  // nothing is traced or collected
+      // The echo does not switch the tracing flag on and off: another thread
+      // tracing meanwhile must neither lose its setting nor inherit this one.
+      TraceTextAlways(piece);
+      if (holding) {
+        CollectPiece(piece, length, finished);
+      } else {
+        CollectInFixed(aside, piece, length, finished);
+      }
+    }
+    if (holding) PlatformExchange(&g_module.reporterBusy, 0);
+    ShowFinished(finished);
   }
 }
+
+void ReportError(char const* piece) { ReportMessage(&piece, 1); }
 
 }  // namespace tolvan

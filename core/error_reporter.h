@@ -14,19 +14,25 @@ extern char const kError002[];
 extern char const kError003[];
 extern char const kError065[];
 
-// Hands one piece of message text to the reporter. The piece always reaches
-// the trace log first. When the heap cannot take it (no memory, no scratch
-// buffer), the message goes on in a fixed buffer, so that a message of
-// bounded length is still shown whole; the report of an exhausted heap can
-// neither recurse nor vanish. One report at a time collects; one that finds
-// another collecting shows its closing piece by itself, so reports from two
-// threads cannot tear the shared buffers. A finished message is shown after
-// the buffers are given back, so reports made while its box is open keep
-// their whole text.
+// Hands a message to the reporter in `count` pieces, in order. Each piece
+// reaches the trace log first. The report holds the shared buffers for its
+// whole message; one that finds them held by another report collects its
+// message on its own stack instead, so every box holds one whole message.
+// When the heap cannot take a piece (no memory, no scratch buffer), the
+// message goes on in a fixed buffer, so that a message of bounded length is
+// still shown whole; the report of an exhausted heap (#003) can neither
+// recurse nor vanish. Boxes are shown after the buffers are given back, so
+// reports made while a box is open keep their whole text. A message left
+// without its line feed stays collected for the next report, except where
+// it was collected on the stack.
+void ReportMessage(char const* const* pieces, int count);
+
+// A report of one piece.
 void ReportError(char const* piece);
 
 // Makes *buffer at least `size` bytes long, keeping its text and zeroing the
-// rest; on failure *buffer is null and error #003 has been reported.
+// rest; on failure *buffer is null and error #003 has been echoed to the
+// trace log (the report shows its box once it has let the buffers go).
 void GrowMessageBuffer(char** buffer, unsigned size);
 
 // Frees the block (null allowed) and sets the pointer to null.

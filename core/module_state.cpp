@@ -1,6 +1,7 @@
 #include "module_state.h"
 
 #include "error_reporter.h"
+#include "trace_log.h"
 #include "platform/platform.h"
 
 namespace tolvan {
@@ -63,6 +64,10 @@ int ModuleAttach() {
   if (ReadOption("Tolvan32_NoSEQ") == 1) g_module.noSeq = 1;
   if (ReadOption("Tolvan32_NoShare") == 1) g_module.noShare = 1;
   if (ReadOption("Tolvan32_StopSEQ") == 1) g_module.stopSeq = 1;
+  if (ReadOption("Tolvan32_TraceIds") == 1) g_module.traceIds = 1;
+  if (g_module.traceIds) PrepareRunLine();
+  // Without a slot, lines are written item by item.
+  g_module.lineSlot = PlatformThreadSlotCreate();
   return 1;
 }
 
@@ -71,6 +76,11 @@ void ModuleDetach() {
   ReleaseBuffer(&g_module.messageBuffer);
   g_module.fallbackMessage[0] = '\0';
   ReleaseBuffer(&g_module.scratchBuffer);
+  ReleaseThreadLine();
+  if (g_module.lineSlot) PlatformThreadSlotDelete(g_module.lineSlot);
+  g_module.lineSlot = 0;
 }
+
+void ModuleThreadDetach() { ReleaseThreadLine(); }
 
 }  // namespace tolvan

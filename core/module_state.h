@@ -18,6 +18,7 @@ struct ModuleState {
   int noSeq;           // read sequences pass to the engine without a table lock
   int noShare;         // tables are never forced into shared access
   int stopSeq;         // a message box follows each forwarded read sequence
+  int traceIds;        // Tolvan32_TraceIds: lines name their process and thread
   // Pack/ReIndex/Clear between their exclusive open and their restore: share
   // forcing is off while any is. A count, changed atomically, so that one
   // escalation ending does not lift the suspension for another under way.
@@ -30,7 +31,17 @@ struct ModuleState {
   // buffer, or a failed growth): messages of bounded length stay whole.
   char fallbackMessage[512];
   void* engineLibrary;             // loaded once, never released
+  // Trace lines: the per-thread slot of the line being collected (0: none),
+  // and, with ids, whether the run line went to each file (0 not yet, 1 on
+  // its way, 2 written) and whether the engine line was written.
+  unsigned long lineSlot;
+  long runLineState[2];
+  long engineLineWritten;
+  char runLine[512];  // the run line's items after the ids, from attach
   void* entrySlots[kOperationCount];
+  // The same entries, filled only while tracing is off: a facade that finds
+  // its entry here has nothing to add to the host's call.
+  void* untracedEntries[kOperationCount];
 };
 
 extern ModuleState g_module;
@@ -38,6 +49,8 @@ extern ModuleState g_module;
 // The loader's notifications. Attach returns nonzero to accept the load.
 int ModuleAttach();
 void ModuleDetach();
+// A thread of the host ends: the trace line storage it had is given back.
+void ModuleThreadDetach();
 
 // The number an option's value stands for, read as atol reads it: leading
 // white space, an optional sign, decimal digits up to the first other

@@ -1,8 +1,10 @@
 #include "trace_log.h"
 
 #include "module_state.h"
+#include "platform/atomic.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
+#include "version_resource.h"
 
 namespace tolvan {
 
@@ -26,23 +28,135 @@ void FormatLogPath(char letter, char* path) {
   path[length] = '\0';
 }
 
-bool AppendItem(char letter, char const* bytes, int length) {
-  char path[kPathSize];
-  FormatLogPath(letter, path);
-  PlatformFile* file = PlatformOpenAppend(path);
-  if (!file) return false;
-  PlatformAppend(file, " ", 1, bytes, static_cast<size_t>(length));
-  PlatformClose(file);
-  return true;
-}
-
 int CopyText(char const* text, char* buffer) {
   int length = 0;
   while ((buffer[length] = text[length]) != '\0') ++length;
   return length;
 }
 
-void WriteItem(char const* text, int length, ItemMasking masking) {
+enum LogFile { kMaskedLog, kPlainLog };
+char const kLetters[2] = {kMaskedLetter, kPlainLetter};
+
+// With ids, the first line the process writes to a file is its run line. The
+// writer that claims it puts it first; writers of other threads wait for it,
+// though never for long.
+enum { kRunLineWaitMilliseconds = 2000 };
+enum { kRunLineMissing, kRunLineOnItsWay, kRunLineWritten };
+
+bool ClaimRunLine(LogFile file) {
+  long* const state = &g_module.runLineState[file];
+  unsigned long const start = PlatformTicks();
+  for (unsigned long round = 0;; ++round) {
+    long const seen = PlatformCompareExchange(state, kRunLineOnItsWay, kRunLineMissing);
+    if (seen == kRunLineMissing) return true;
+    if (seen == kRunLineWritten || PlatformTicks() - start > kRunLineWaitMilliseconds) return false;
+    PlatformPause(round);
+  }
+}
+
+// One append of `head` and `bytes` to the file, the run line before it when
+// it is due. False when the file cannot be opened.
+bool AppendToLog(LogFile file, char const* head, size_t headLength, char const* bytes, size_t length) {
+  char path[kPathSize];
+  FormatLogPath(kLetters[file], path);
+  bool const runLine = g_module.traceIds && ClaimRunLine(file);
+  PlatformFile* const handle = PlatformOpenAppend(path);
+  if (!handle) {
+    if (runLine) PlatformStore(&g_module.runLineState[file], kRunLineMissing);
+    return false;
+  }
+  if (runLine) {
+    char ids[2 * kItemBufferSize + 4] = " ";
+    int const idsLength = 1 + FormatIds(ids + 1);
+    PlatformAppend(handle, ids, static_cast<size_t>(idsLength), g_module.runLine, strlen(g_module.runLine));
+    PlatformStore(&g_module.runLineState[file], kRunLineWritten);
+  }
+  PlatformAppend(handle, head, headLength, bytes, length);
+  PlatformClose(handle);
+  return true;
+}
+
+// The line being collected by one thread: its bytes for either file.
+struct LineText {
+  char* bytes;
+  size_t length;
+  size_t capacity;
+};
+struct ThreadLine {
+  LineText text[2];  // masked log, plain log
+  int open;          // items of this line have been collected or written
+};
+enum { kFirstLineRoom = 256 };
+
+// Where a thread without storage of its own (no slot, no memory) keeps its
+// place: it collects nothing, so its items go out one by one.
+ThreadLine g_uncollectedLine;
+
+ThreadLine* ExistingLine() {
+  if (!g_module.lineSlot) return &g_uncollectedLine;
+  ThreadLine* const line = static_cast<ThreadLine*>(PlatformThreadSlotGet(g_module.lineSlot));
+  return line ? line : &g_uncollectedLine;
+}
+
+ThreadLine* CurrentLine() {
+  ThreadLine* const line = ExistingLine();
+  if (line != &g_uncollectedLine || !g_module.lineSlot) return line;
+  ThreadLine* const made = static_cast<ThreadLine*>(PlatformWorkResize(nullptr, sizeof(ThreadLine)));
+  if (!made) return line;
+  memset(made, 0, sizeof *made);
+  PlatformThreadSlotSet(g_module.lineSlot, made);
+  return made;
+}
+
+bool Reserve(LineText& text, size_t more) {
+  if (text.length + more <= text.capacity) return true;
+  size_t capacity = text.capacity ? text.capacity : static_cast<size_t>(kFirstLineRoom);
+  while (capacity < text.length + more) capacity *= 2;
+  char* const bytes = static_cast<char*>(PlatformWorkResize(text.bytes, capacity));
+  if (!bytes) return false;
+  text.bytes = bytes;
+  text.capacity = capacity;
+  return true;
+}
+
+void Put(LineText& text, char const* bytes, size_t length) {
+  text.bytes[text.length++] = ' ';
+  memcpy(text.bytes + text.length, bytes, length);
+  text.length += length;
+}
+
+// The masked log first; one that cannot be opened stops the line.
+void WriteCollected(ThreadLine* line) {
+  LineText& masked = line->text[kMaskedLog];
+  LineText& plain = line->text[kPlainLog];
+  if (!masked.length && !plain.length) return;
+  if (AppendToLog(kMaskedLog, "", 0, masked.bytes, masked.length)) {
+    AppendToLog(kPlainLog, "", 0, plain.bytes, plain.length);
+  }
+  masked.length = 0;
+  plain.length = 0;
+}
+
+void AddItem(ThreadLine* line, char const* text, int length, ItemMasking masking) {
+  bool const masked = masking == kMaskPointer;
+  char const* const maskedText = masked ? kPointerDots : text;
+  size_t const maskedLength = masked ? 8 : static_cast<size_t>(length);
+  if (line != &g_uncollectedLine && Reserve(line->text[kMaskedLog], 1 + maskedLength) &&
+      Reserve(line->text[kPlainLog], 1 + static_cast<size_t>(length))) {
+    Put(line->text[kMaskedLog], maskedText, maskedLength);
+    Put(line->text[kPlainLog], text, static_cast<size_t>(length));
+    return;
+  }
+  // Not collected: what the line holds goes out first, then this item alone.
+  WriteCollected(line);
+  if (AppendToLog(kMaskedLog, " ", 1, maskedText, maskedLength)) {
+    AppendToLog(kPlainLog, " ", 1, text, static_cast<size_t>(length));
+  }
+}
+
+enum LineEnding { kLineGoesOn, kEndsLine };
+
+void WriteItem(char const* text, int length, ItemMasking masking, LineEnding ending = kLineGoesOn) {
   if (!text) {
     text = "NULL";
     length = 4;
@@ -50,9 +164,39 @@ void WriteItem(char const* text, int length, ItemMasking masking) {
     text = "EMPTY";
     length = 5;
   }
-  bool const masked = masking == kMaskPointer;
-  if (!AppendItem(kMaskedLetter, masked ? kPointerDots : text, masked ? 8 : length)) return;
-  AppendItem(kPlainLetter, text, length);
+  ThreadLine* const line = CurrentLine();
+  if (!line->open) {
+    line->open = 1;
+    if (g_module.traceIds) {
+      char ids[2 * kItemBufferSize + 4];
+      AddItem(line, ids, FormatIds(ids), kShowItem);
+    }
+  }
+  AddItem(line, text, length, masking);
+  if (ending == kEndsLine) {
+    WriteCollected(line);
+    line->open = 0;
+  }
+}
+
+bool HasLineFeed(char const* text) {
+  for (; *text; ++text) {
+    if (*text == '\n') return true;
+  }
+  return false;
+}
+
+// The last `count` decimal digits of `value`, with leading zeros.
+void PutDigits(char* at, int count, int value) {
+  for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+}
+
+// Appends an item's text to the run line being made.
+void AddRunItem(char* line, int& length, char const* text) {
+  static_assert(sizeof g_module.runLine == kRunLineSize, "the run line's room");
+  int const room = kRunLineSize - 3;  // room stays for the line end and the terminating zero
+  if (length < room) line[length++] = ' ';
+  for (; *text && length < room; ++text) line[length++] = *text;
 }
 
 }  // namespace
@@ -65,7 +209,100 @@ void TraceText(char const* text) {
   WriteTraceItem(text, text ? static_cast<int>(strlen(text)) : 0);
 }
 
-void TraceTextAlways(char const* text) { WriteItem(text, text ? static_cast<int>(strlen(text)) : 0, kShowItem); }
+void TraceTextAlways(char const* text) {
+  WriteItem(text, text ? static_cast<int>(strlen(text)) : 0, kShowItem,
+            text && HasLineFeed(text) ? kEndsLine : kLineGoesOn);
+}
+
+void TraceLineEnd() {
+  if (g_module.tracing) WriteItem("\n", 1, kShowItem, kEndsLine);
+}
+
+void FlushPartialLine() {
+  ThreadLine* const line = ExistingLine();
+  WriteCollected(line);
+  line->open = 0;
+}
+
+void ReleaseThreadLine() {
+  if (!g_module.lineSlot) return;
+  ThreadLine* const line = static_cast<ThreadLine*>(PlatformThreadSlotGet(g_module.lineSlot));
+  if (!line) return;
+  WriteCollected(line);
+  PlatformThreadSlotSet(g_module.lineSlot, nullptr);
+  PlatformWorkFree(line->text[kMaskedLog].bytes);
+  PlatformWorkFree(line->text[kPlainLog].bytes);
+  PlatformWorkFree(line);
+}
+
+int FormatIds(char* buffer) {
+  int length = 0;
+  buffer[length++] = '[';
+  length += FormatInt(static_cast<int>(PlatformProcessId()), buffer + length);
+  buffer[length++] = ':';
+  length += FormatInt(static_cast<int>(PlatformThreadId()), buffer + length);
+  buffer[length++] = ']';
+  buffer[length] = '\0';
+  return length;
+}
+
+void PrepareRunLine() {
+  char* const line = g_module.runLine;
+  int length = 0;
+  AddRunItem(line, length, "*** Run ***");
+  PlatformDateTime const now = PlatformLocalTime();
+  char date[kItemBufferSize] = "0000-00-00";
+  char time[kItemBufferSize] = "00:00:00";
+  PutDigits(date, 4, now.year);
+  PutDigits(date + 5, 2, now.month);
+  PutDigits(date + 8, 2, now.day);
+  PutDigits(time, 2, now.hour);
+  PutDigits(time + 3, 2, now.minute);
+  PutDigits(time + 6, 2, now.second);
+  AddRunItem(line, length, date);
+  AddRunItem(line, length, time);
+  AddRunItem(line, length, "Tolvan32");
+  char version[kVersionTextSize];
+  LibraryVersionText(PlatformOwnLibrary(), version);
+  AddRunItem(line, length, version);
+  struct Option {
+    char const* name;
+    int value;
+  } const options[] = {
+      {"Tolvan32_Debug=", g_module.tracing ? (g_module.traceLevel2 ? 2 : 1) : 0},
+      {"Tolvan32_NoSEQ=", g_module.noSeq},
+      {"Tolvan32_NoShare=", g_module.noShare},
+      {"Tolvan32_StopSEQ=", g_module.stopSeq},
+      {"Tolvan32_TraceIds=", g_module.traceIds},
+  };
+  for (Option const& option : options) {
+    char item[32] = {};
+    int const nameLength = CopyText(option.name, item);
+    FormatInt(option.value, item + nameLength);
+    AddRunItem(line, length, item);
+  }
+  AddRunItem(line, length, "Host");
+  char host[kPathSize];
+  PlatformLibraryPath(nullptr, host, sizeof host);
+  AddRunItem(line, length, host);
+  line[length++] = ' ';
+  line[length++] = '\n';
+  line[length] = '\0';
+}
+
+void TraceEngineLine(void* library) {
+  if (!g_module.tracing || !g_module.traceIds || PlatformExchange(&g_module.engineLineWritten, 1) != 0) return;
+  char version[kVersionTextSize];
+  LibraryVersionText(library, version);
+  char path[kPathSize];
+  PlatformLibraryPath(library, path, sizeof path);
+  TraceLine([&] {
+    TraceText("*** Engine ***");
+    TraceText(version);
+    TraceText(path);
+    TraceLineEnd();
+  });
+}
 
 int FormatInt(int value, char* buffer) {
   char digits[kItemBufferSize];
@@ -178,6 +415,5 @@ void TraceChar(char c) {
   TraceText(text);
 }
 
-void TraceLineEnd() { TraceText("\n"); }
 
 }  // namespace tolvan

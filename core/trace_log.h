@@ -1,7 +1,14 @@
 // The trace log: two append-only text files receiving the same items, the
 // masked log (letter "b", pointers as dots) and the plain log (letter "a").
+//
+// Each thread collects the items of its line until the line ends, and then
+// appends the whole line to each file at once, so that the lines of threads
+// and processes tracing at once never mix. A line is a call record, a result
+// record or a message of the error reporter.
 #ifndef TOLVAN_CORE_TRACE_LOG_H
 #define TOLVAN_CORE_TRACE_LOG_H
+
+#include "platform/unwind.h"
 
 namespace tolvan {
 
@@ -10,20 +17,45 @@ namespace tolvan {
 // pointer into the masked log or mask another thread's number.
 enum ItemMasking { kShowItem, kMaskPointer };
 
-// Writes one item (a space and the bytes) to the masked log, then to the plain
-// log. Nothing happens while tracing is off. A null text is written as "NULL",
-// a length of 0 or less as "EMPTY". A masked log that cannot be opened stops
-// the whole item.
+// Adds one item (a space and the bytes) to the thread's line. Nothing happens
+// while tracing is off. A null text is written as "NULL", a length of 0 or
+// less as "EMPTY". The line goes to the masked log, then to the plain log; a
+// masked log that cannot be opened stops the whole line. An item that cannot
+// be collected (no memory) is written on its own, after what the line held.
 void WriteTraceItem(char const* text, int length, ItemMasking masking = kShowItem);
 
 void TraceText(char const* text);
-// A text item written whether tracing is on or not: the echo of an error.
+// A text item written whether tracing is on or not: the echo of an error. A
+// piece that holds a line feed ends its line.
 void TraceTextAlways(char const* text);
 void TraceInt(int value);
 void TracePointer(void const* address);
 void TraceReal(double value);
 void TraceChar(char c);
 void TraceLineEnd();
+
+// Writes what the thread's line holds so far, as it is, and starts a new
+// line: the line was cut short by an exception.
+void FlushPartialLine();
+// The thread ends (or the module is detached on it): what its line holds is
+// written and its storage given back.
+void ReleaseThreadLine();
+
+// Runs `body`, which writes the items of one line (a field exchange calls the
+// engine between them). Should an exception leave it, the line reaches the
+// files as far as it got, and the exception goes on.
+template <class Body>
+void TraceLine(Body const& body) {
+  CallWithExceptionStep(body, [] { FlushPartialLine(); });
+}
+
+// With Tolvan32_TraceIds: the run line's items after the ids, made at attach
+// (date and time, version, options, host program), and the engine line,
+// written once, when the engine library has been loaded.
+void PrepareRunLine();
+void TraceEngineLine(void* library);
+// "[PID:TID]" of the calling thread; returns the length.
+int FormatIds(char* buffer);
 
 // The item texts, zero-terminated into a 16-byte buffer; each returns the length.
 int FormatInt(int value, char* buffer);
@@ -33,7 +65,7 @@ int FormatPointer(void const* address, char* buffer);
 // "inf", "-inf" and "nan".
 int FormatReal(double value, char* buffer);
 
-enum { kItemBufferSize = 16 };
+enum { kItemBufferSize = 16, kRunLineSize = 512 };
 
 }  // namespace tolvan
 

@@ -68,20 +68,28 @@ void TraceExchanged(char const* buffer, long length) { TraceBuffer(buffer, lengt
 template <class Selector, class... Exchanged>
 void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int direction, Exchanged... exchanged) {
   void* const address = EngineEntry(op);
-  if (g_module.tracing) {
-    TracePointer(store);
-    TraceText(SignatureText(op));
-    TraceValue(selector);
-  }
   auto const traceValue = [&] {
     if (!g_module.tracing) return;
     TraceExchanged(exchanged...);
     TraceInt(direction);
     TraceLineEnd();
   };
-  if (direction) traceValue();
-  if (address) CallEntry<void>(address, store, selector, exchanged..., direction);
-  if (!direction) traceValue();
+  auto const exchange = [&] {
+    if (g_module.tracing) {
+      TracePointer(store);
+      TraceText(SignatureText(op));
+      TraceValue(selector);
+    }
+    if (direction) traceValue();
+    if (address) CallEntry<void>(address, store, selector, exchanged..., direction);
+    if (!direction) traceValue();
+  };
+  // Reading into the host's variable, the line waits for the engine.
+  if (g_module.tracing) {
+    TraceLine(exchange);
+  } else {
+    exchange();
+  }
 }
 
 // An exchange's full path, called as its engine entry is: the facade's own

@@ -28,6 +28,7 @@ namespace tolvan {
 inline void TraceValue(int value) { TraceInt(value); }
 inline void TraceValue(long value) { TraceInt(static_cast<int>(value)); }
 inline void TraceValue(double value) { TraceReal(value); }
+inline void TraceValue(RealBits bits) { TraceReal(RealOf(bits)); }
 inline void TraceValue(char const* text) { TraceText(text); }
 inline void TraceValue(unsigned char* text) { TraceText(reinterpret_cast<char const*>(text)); }
 // Engine objects, and the objects behind reference parameters.
@@ -56,10 +57,12 @@ extern char const kResultIndent[];
 template <class... A>
 void TraceCallRecord(OperationId op, void const* object, A... args) {
   if (!g_module.tracing) return;
-  TracePointer(object);
-  TraceText(SignatureText(op));
-  TraceValues(args...);
-  TraceLineEnd();
+  TraceLine([&] {
+    TracePointer(object);
+    TraceText(SignatureText(op));
+    TraceValues(args...);
+    TraceLineEnd();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -80,10 +83,12 @@ struct StoreThreeWords {  // "(" first ":" second ":" third ")"
 template <class State, class R>
 void TraceResultRecord(R result, void const* object) {
   if (!g_module.tracing) return;
-  TraceText(kResultIndent);
-  TraceValue(result);
-  State::Trace(object);
-  TraceLineEnd();
+  TraceLine([&] {
+    TraceText(kResultIndent);
+    TraceValue(result);
+    State::Trace(object);
+    TraceLineEnd();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -126,40 +131,57 @@ void ForwardVoid(OperationId op, Self const* self, A... args) {
 // The operations that only pass the call on.
 //
 // With tracing off and its entry known, such an operation has nothing to add
-// to the host's call: the facade picks the engine entry and leaves for it by
-// a jump, with the object register and the stack as the host left them, and
-// the engine returns straight to the host. Any other call (tracing on, or the
-// entry not looked up yet or missing) is given the operation's full path
-// instead, picked and reached by the same jump. One jump for both keeps the
-// facade without a frame: clang makes a jump of only one of two calls that
-// pass on the host's stack arguments, and the frame of the other then lands
-// on the fast path as well. The two replacements are marked unlikely so that
-// the way to the entry is laid out straight, rather than as conditional moves
-// that compute the full path's address on every call.
+// to the host's call: the facade finds the engine entry in the untraced
+// entries, which are filled only while tracing is off, and leaves for it by a
+// jump, with the object register and the stack as the host left them; the
+// engine returns straight to the host. An empty untraced entry (tracing on,
+// or the entry not looked up yet or missing) gives the operation's full path
+// instead, reached by the same jump. One jump for both keeps the facade
+// without a frame: clang makes a jump of only one of two calls that pass on
+// the host's stack arguments, and the frame of the other then lands on the
+// fast path as well. The full path is marked unlikely so that the way to the
+// entry is laid out straight, rather than as a conditional move that computes
+// the full path's address on every call.
 //
-// A filled slot is enough: slots are filled only from a loaded library, and
-// neither is ever given back. The tracing flag does not change after attach,
-// so the full path finds it as it was tested here.
+// Except with a double argument: used past a branch, it is loaded onto the
+// x87 stack on the way in, which sets the invalid-operation flag and quiets a
+// signalling NaN even where the load is dead. A conditional move keeps the
+// jump in the facade's first block, and the double is never loaded.
+template <class T>
+struct IsReal {
+  enum { value = 0 };
+};
+template <>
+struct IsReal<double> {
+  enum { value = 1 };
+};
+
 template <OperationId op, class FullPath, class R, class Self, class... A>
 TOLVAN_ALWAYS_INLINE R EntryOrFullPath(Self const* self, A... args) {
-  void* target = g_module.entrySlots[op];
-  if (TOLVAN_UNLIKELY(g_module.tracing)) target = nullptr;
-  if (TOLVAN_UNLIKELY(!target)) target = CodeAddress(&FullPath::Run);
+  void* target = g_module.untracedEntries[op];
+  if ((IsReal<A>::value || ... || false)) {
+    target = target ? target : CodeAddress(&FullPath::Run);
+  } else if (TOLVAN_UNLIKELY(!target)) {
+    target = CodeAddress(&FullPath::Run);
+  }
   return CallEntry<R>(target, self, args...);
 }
 
 // A full path is a member of a class derived from the facade's class, so that
 // it is called exactly as the engine entry is (on the product: __thiscall,
 // the same stack arguments, the same bytes popped). It hands the facade's
-// class on, so that operations of one signature share one forwarder.
+// class on, so that operations of one signature share one forwarder. Its
+// arguments travel as Passed says, so a double reaches the engine unchanged.
 template <OperationId op, class R, class State, class Self, class... A>
 struct FullForward : Self {
-  R Run(A... args) const { return ForwardWith<R, State>(op, static_cast<Self const*>(this), PassThrough(), args...); }
+  R Run(typename Passed<A>::Type... args) const {
+    return ForwardWith<R, State>(op, static_cast<Self const*>(this), PassThrough(), args...);
+  }
 };
 
 template <OperationId op, class State, class Self, class... A>
 struct FullForward<op, void, State, Self, A...> : Self {
-  void Run(A... args) const { ForwardVoid(op, static_cast<Self const*>(this), args...); }
+  void Run(typename Passed<A>::Type... args) const { ForwardVoid(op, static_cast<Self const*>(this), args...); }
 };
 
 // A pass-through operation: Forward<kTable_IsOpen, int, TableState>(this).

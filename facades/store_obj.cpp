@@ -57,19 +57,25 @@ struct WorkingRecAddr {
 // way destroys what the module built before it goes on to the host.
 CRecAddr::CRecAddr(RecordAddressOf const& source) {
   // Without an engine entry the host receives a record address that it can
-  // destroy and that nothing has been asked of: the module's table alone.
+  // destroy and that nothing has been asked of: the module's table and an
+  // empty value, so that a later Goto cannot land on a record by chance.
   StoreModuleTable(this);
-  if (!source.entry) return;
+  if (!source.entry) {
+    ClearRecAddrValue(this);
+    return;
+  }
   WorkingRecAddr working;
   // The engine constructs its result directly in the working storage.
   ::new (working.storage) CRecAddr(CallEntry<CRecAddr>(source.entry, source.store));
   CallWithUnwindStep(
       [&] {
         if (g_module.tracing) {
-          TraceText(kResultIndent);
-          TracePointer(working.Get());
-          StoreFirstWord::Trace(source.store);
-          TraceLineEnd();
+          TraceLine([&] {
+            TraceText(kResultIndent);
+            TracePointer(working.Get());
+            StoreFirstWord::Trace(source.store);
+            TraceLineEnd();
+          });
         }
         ::new (this) CRecAddr(*working.Get());
       },
@@ -91,9 +97,11 @@ double FullRelPosition::Run() {
   double const position = CallEntry<double>(address, this);
   // The position itself is not written, only the first trace word.
   if (g_module.tracing) {
-    TraceText(kResultIndent);
-    StoreFirstWord::Trace(this);
-    TraceLineEnd();
+    TraceLine([&] {
+      TraceText(kResultIndent);
+      StoreFirstWord::Trace(this);
+      TraceLineEnd();
+    });
   }
   return position;
 }

@@ -141,20 +141,22 @@ CField* LookUpField(OperationId op, CTable* table, Selector selector) {
   if (!address) return nullptr;
   CField* const field = CallEntry<CField*>(address, table, selector);
   if (g_module.tracing && g_module.traceLevel2) {
-    TraceText(kResultIndent);
-    TraceText("[");
-    if (field) {
-      TraceText(FieldName(field));
-      TraceInt(FieldFirstWord(field));
-      TraceInt(FieldSecondWord(field));
-    } else {
-      // No field to read: the record names the null field instead of reading
-      // through it.
-      TraceText(nullptr);
-    }
-    TraceText("]");
-    TableState::Trace(table);
-    TraceLineEnd();
+    TraceLine([&] {
+      TraceText(kResultIndent);
+      TraceText("[");
+      if (field) {
+        TraceText(FieldName(field));
+        TraceInt(FieldFirstWord(field));
+        TraceInt(FieldSecondWord(field));
+      } else {
+        // No field to read: the record names the null field instead of reading
+        // through it.
+        TraceText(nullptr);
+      }
+      TraceText("]");
+      TableState::Trace(table);
+      TraceLineEnd();
+    });
   }
   return field;
 }

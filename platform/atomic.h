@@ -28,6 +28,24 @@ inline long PlatformAdd(long* target, long delta) {
 #endif
 }
 
+// Stores `value` if `target` holds `expected`; returns what it held.
+inline long PlatformCompareExchange(long* target, long value, long expected) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return _InterlockedCompareExchange(reinterpret_cast<long volatile*>(target), value, expected);
+#else
+  __atomic_compare_exchange_n(target, &expected, value, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+  return expected;
+#endif
+}
+
+inline void PlatformStore(long* target, long value) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  _InterlockedExchange(reinterpret_cast<long volatile*>(target), value);
+#else
+  __atomic_store_n(target, value, __ATOMIC_RELEASE);
+#endif
+}
+
 inline long PlatformLoad(long const* target) {
 #if defined(_MSC_VER) && !defined(__clang__)
   return *reinterpret_cast<long const volatile*>(target);

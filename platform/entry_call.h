@@ -8,6 +8,29 @@
 
 namespace tolvan {
 
+// How an argument travels through the module's own code on its way to the
+// engine. On the 32-bit x86 a double is passed as its eight bytes on the
+// stack, exactly as a 64-bit integer is; handed on as one, it never touches
+// the x87, whose load would raise the invalid-operation flag and quiet a
+// signalling NaN. Elsewhere it travels as itself.
+enum class RealBits : unsigned long long {};
+template <class T>
+struct Passed {
+  typedef T Type;
+};
+#if defined(_M_IX86) || defined(__i386__)
+template <>
+struct Passed<double> {
+  typedef RealBits Type;
+};
+#endif
+
+inline double RealOf(RealBits bits) {
+  double value;
+  memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
 // Calls the member function at `address` on `object` with `args`, exactly as
 // the host's compiler calls the member it declared: the same registers, the
 // same stack, and for a class returned by value the same hidden result

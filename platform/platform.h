@@ -39,6 +39,38 @@ PlatformFile* PlatformOpenAppend(char const* path);
 void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length);
 void PlatformClose(PlatformFile* file);
 
+// Storage for the module's own working buffers (the trace lines being
+// collected), apart from the buffers of the error reporter.
+void* PlatformWorkResize(void* block, size_t size);
+void PlatformWorkFree(void* block);
+
+// Per-thread storage as every Windows from XP SP3 on gives a library loaded
+// at run time (TlsAlloc, not compiler-made thread-local data). A slot is a
+// nonzero number; 0 means none could be had.
+unsigned long PlatformThreadSlotCreate();
+void PlatformThreadSlotDelete(unsigned long slot);
+void* PlatformThreadSlotGet(unsigned long slot);
+void PlatformThreadSlotSet(unsigned long slot, void* value);
+
+unsigned long PlatformProcessId();
+unsigned long PlatformThreadId();
+// Gives way to other threads for a moment; `round` counts the waits so far.
+void PlatformPause(unsigned long round);
+// Milliseconds from some fixed moment, wrapping around.
+unsigned long PlatformTicks();
+
+struct PlatformDateTime {
+  int year, month, day, hour, minute, second;
+};
+PlatformDateTime PlatformLocalTime();
+
+// The full path of a loaded library (null: the host's program), zero-
+// terminated and cut to the buffer.
+void PlatformLibraryPath(void* library, char* buffer, size_t size);
+// The bytes of a loaded library's version resource, read from its image;
+// null when it has none.
+void const* PlatformVersionResource(void* library, size_t* size);
+
 // Directory part of the two trace file names ("C:\" on Windows).
 char const* PlatformLogDirectory();
 

@@ -44,6 +44,31 @@ void CallWithUnwindStep(Body const& body, OnUnwind const& onUnwind) {
 }
 #endif
 
+// Runs `body`. If an exception leaves it, `onException` runs while the system
+// looks for the handler, before anything is unwound and whether or not any
+// handler is found (a crash included); the exception then goes on unchanged.
+// The host test build can only act during the unwind of a C++ exception.
+#if TOLVAN_MICROSOFT_CXX_ABI
+template <class OnException>
+int RunExceptionStep(OnException const& onException) {
+  onException();
+  return 0;  // EXCEPTION_CONTINUE_SEARCH: the exception is not handled here
+}
+
+template <class Body, class OnException>
+void CallWithExceptionStep(Body const& body, OnException const& onException) {
+  __try {
+    body();
+  } __except (RunExceptionStep(onException)) {
+  }
+}
+#else
+template <class Body, class OnException>
+void CallWithExceptionStep(Body const& body, OnException const& onException) {
+  CallWithUnwindStep(body, onException);
+}
+#endif
+
 }  // namespace tolvan
 
 #endif

@@ -51,6 +51,8 @@ for b in runs["benchmarks"]:
     if b.get("aggregate_name") != "median":
         continue
     median[name] = b["real_time"]
+    if "opens_per_call" in b:
+        counters["opens_per_call"] = b["opens_per_call"]
     for key in ("heap_before", "heap_after", "heap_highest", "heap_after_detach"):
         if key in b:
             counters[key] = b[key]
@@ -63,6 +65,8 @@ def pair(title, measured, baseline, target):
 pair("forwarded call, tracing off / direct engine call", "ForwardedCallTracingOff", "DirectEngineCall",
      "<= 1.2x or <= 1 ns extra")
 pair("one trace item / bare file work of the item", "OneTraceItem", "BareFileWorkOfOneItem", "<= 1.05x")
+lines.append(f"traced call (worked example): {counters['opens_per_call']:.0f} file opens, "
+             f"{ns('TracedCallWorkedExample') / 1000:.1f} us")
 per_forwarded = (fl - fs) / (large - small)
 per_direct = (dl - ds) / (large - small)
 lines.append(f"instructions per call (callgrind): forwarded {per_forwarded:.1f}, direct {per_direct:.1f}, "

@@ -61,6 +61,12 @@ void SetUnopenableLogs(std::string const& letters);
 void FailLogOpensFrom(long n, std::string const& letters);
 long LogOpenCount();
 
+// The module's working storage (the trace lines being collected) refuses to
+// grow while `fail` is set.
+void FailWorkStorage(bool fail);
+// The host program's path that the run line names.
+char const* HostProgramPath();
+
 }  // namespace host
 }  // namespace tolvan
 

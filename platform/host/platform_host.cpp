@@ -7,9 +7,15 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <time.h>
+
 #include <atomic>
 #include <mutex>
 
+#include "core/module_state.h"
 #include "platform/host/host_platform.h"
 #include "platform/platform.h"
 
@@ -38,6 +44,8 @@ std::string g_unopenable;
 std::atomic<long> g_openCount{0};
 long g_failOpensFrom = 0;
 std::string g_failOpenLetters;
+
+std::atomic<bool> g_failWorkStorage{false};
 
 std::mutex g_messageMutex;
 std::vector<MessageBoxRecord> g_messages;
@@ -88,6 +96,8 @@ void FailLogOpensFrom(long n, std::string const& letters) {
   g_failOpenLetters = letters;
 }
 long LogOpenCount() { return g_openCount; }
+void FailWorkStorage(bool fail) { g_failWorkStorage = fail; }
+char const* HostProgramPath() { return "/opt/host/host program"; }
 
 }  // namespace host
 
@@ -191,5 +201,85 @@ void PlatformClose(PlatformFile* file) { close(Descriptor(file)); }
 char const* PlatformLogDirectory() { return g_logDirectory.c_str(); }
 
 void PlatformFormatExponent(double value, char* buffer, size_t size) { snprintf(buffer, size, "%.5e", value); }
+
+void* PlatformWorkResize(void* block, size_t size) { return g_failWorkStorage ? nullptr : realloc(block, size); }
+
+void PlatformWorkFree(void* block) { free(block); }
+
+// Thread slots as pthread keys. A thread that ends gives its trace line back,
+// as the thread detach notification does on Windows.
+namespace {
+pthread_key_t g_threadSlotKey;
+
+void ThreadEnds(void* value) {
+  // The system has cleared the slot before this runs: the module finds it
+  // again, writes what it holds and gives it back.
+  pthread_setspecific(g_threadSlotKey, value);
+  ModuleThreadDetach();
+}
+}  // namespace
+
+unsigned long PlatformThreadSlotCreate() {
+  if (pthread_key_create(&g_threadSlotKey, &ThreadEnds) != 0) return 0;
+  return static_cast<unsigned long>(g_threadSlotKey) + 1;
+}
+
+void PlatformThreadSlotDelete(unsigned long slot) { pthread_key_delete(static_cast<pthread_key_t>(slot - 1)); }
+
+void* PlatformThreadSlotGet(unsigned long slot) { return pthread_getspecific(static_cast<pthread_key_t>(slot - 1)); }
+
+void PlatformThreadSlotSet(unsigned long slot, void* value) {
+  pthread_setspecific(static_cast<pthread_key_t>(slot - 1), value);
+}
+
+unsigned long PlatformProcessId() { return static_cast<unsigned long>(getpid()); }
+
+unsigned long PlatformThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+void PlatformPause(unsigned long round) {
+  if (round < 32) {
+    sched_yield();
+  } else {
+    usleep(1000);
+  }
+}
+
+unsigned long PlatformTicks() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<unsigned long>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+PlatformDateTime PlatformLocalTime() {
+  time_t const now = time(nullptr);
+  tm local = {};
+  localtime_r(&now, &local);
+  return PlatformDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+void PlatformLibraryPath(void* library, char* buffer, size_t size) {
+  char const* const path = library ? (library == PlatformOwnLibrary() ? "/opt/host/Tolvan32.dll" : "/opt/host/Tolvan33.dll")
+                                   : HostProgramPath();
+  snprintf(buffer, size, "%s", path);
+}
+
+// The module's own image carries the version resource of the product (its
+// fixed part and its product name, as the resource compiler lays them out);
+// the stand-in engine has none.
+void const* PlatformVersionResource(void* library, size_t* size) {
+  static unsigned char const* const resource = [] {
+    static unsigned char bytes[160] = {};
+    bytes[2] = 52;                                     // the fixed part's length
+    unsigned const fixed[] = {0xfeef04bdu, 0x10000u, 0x80000u, 7u};  // signature, layout, 8.0.0.7
+    memcpy(bytes + 40, fixed, sizeof fixed);
+    char const name[] = "ProductName\0Tolvan32 Share";
+    for (size_t i = 0; i < sizeof name; ++i) bytes[92 + 2 * i] = static_cast<unsigned char>(name[i]);
+    return bytes;
+  }();
+  *size = library == PlatformOwnLibrary() ? 160 : 0;
+  return *size ? resource : nullptr;
+}
+
 
 }  // namespace tolvan

@@ -10,6 +10,7 @@ extern "C" int _fltused = 0x9875;
 namespace {
 unsigned long const kProcessDetach = 0;
 unsigned long const kProcessAttach = 1;
+unsigned long const kThreadDetach = 3;
 
 void* g_ownLibrary;  // this module's handle, as the loader gave it
 }  // namespace
@@ -24,5 +25,6 @@ extern "C" int __stdcall DllMain(void* instance, unsigned long reason, void* /*r
     return tolvan::ModuleAttach();
   }
   if (reason == kProcessDetach) tolvan::ModuleDetach();
+  if (reason == kThreadDetach) tolvan::ModuleThreadDetach();
   return 1;
 }

@@ -2,6 +2,7 @@
 // for the heap (it must be the one the host uses). The trace files are
 // written through the kernel, so that nothing the host does to the C
 // runtime's file modes changes what reaches the disk.
+#include "platform/atomic.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_api.h"
 
@@ -13,6 +14,12 @@ unsigned const kMbOk = 0;
 unsigned long const kFileReadData = 0x0001;
 unsigned long const kFileAppendData = 0x0004;
 unsigned long const kLockExclusive = 0x0002;
+unsigned long const kLockFailImmediately = 0x0001;
+unsigned long const kErrorAccessDenied = 5;
+unsigned long const kErrorLockViolation = 33;
+unsigned long const kTlsOutOfIndexes = 0xffffffffu;
+char const* const kVersionResourceName = reinterpret_cast<char const*>(1);
+char const* const kVersionResourceType = reinterpret_cast<char const*>(16);
 unsigned long const kShareReadWriteDelete = 0x0001 | 0x0002 | 0x0004;
 unsigned long const kOpenAlways = 4;
 unsigned long const kFileAttributeNormal = 0x80;
@@ -46,15 +53,33 @@ void WriteAll(void* handle, char const* bytes, size_t length) {
 // Wine does), two writers could still meet at the same end; a lock on one
 // byte far beyond any log's end makes every writer, in any process, append
 // in turn. The system releases it if a process ends while holding it.
+//
+// A lock held elsewhere for good (a process stopped in a debugger) must not
+// stop the host: the wait is bounded, and the line is then appended without
+// the lock. Once a wait has run out, later ones are short until the lock is
+// had again, so that a traced call still ends within about a second. A file
+// opened without read access cannot be locked at all: no wait.
+enum { kLockWaitMilliseconds = 700, kStuckLockWaitMilliseconds = 40 };
+long g_lockStuck;
+
 struct AppendTurn {
   explicit AppendTurn(void* file) : handle(file) {
     place.offset = 0xfffffff0u;
     place.offsetHigh = 0x7fffffffu;
-    held = LockFileEx(handle, kLockExclusive, 0, 1, 0, &place) != 0;
+    held = TryLock();
+    if (held || GetLastError() != kErrorLockViolation) return;
+    unsigned long const bound = PlatformLoad(&g_lockStuck) ? kStuckLockWaitMilliseconds : kLockWaitMilliseconds;
+    unsigned long const start = GetTickCount();
+    for (unsigned long round = 0; !held && GetTickCount() - start < bound; ++round) {
+      PlatformPause(round);
+      held = TryLock();
+    }
+    PlatformStore(&g_lockStuck, held ? 0 : 1);
   }
   ~AppendTurn() {
     if (held) UnlockFileEx(handle, 0, 1, 0, &place);
   }
+  bool TryLock() { return LockFileEx(handle, kLockExclusive | kLockFailImmediately, 0, 1, 0, &place) != 0; }
   void* handle;
   Overlapped place = {};
   bool held;
@@ -86,9 +111,14 @@ PlatformFile* PlatformOpenAppend(char const* path) {
   // Appending alone: the system puts every write at the end of the file as
   // one step, whoever else is appending.
   // Read access only so that the file can be locked; writes still all go to
-  // the end.
-  void* const handle = CreateFileA(path, kFileAppendData | kFileReadData, kShareReadWriteDelete, nullptr, kOpenAlways,
-                                   kFileAttributeNormal, nullptr);
+  // the end. A log that allows appending but not reading is written
+  // without the lock.
+  void* handle = CreateFileA(path, kFileAppendData | kFileReadData, kShareReadWriteDelete, nullptr, kOpenAlways,
+                             kFileAttributeNormal, nullptr);
+  if (handle == kInvalidHandle && GetLastError() == kErrorAccessDenied) {
+    handle = CreateFileA(path, kFileAppendData, kShareReadWriteDelete, nullptr, kOpenAlways, kFileAttributeNormal,
+                         nullptr);
+  }
   return handle == kInvalidHandle ? nullptr : reinterpret_cast<PlatformFile*>(handle);
 }
 
@@ -121,6 +151,49 @@ void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, cha
 void PlatformClose(PlatformFile* file) { CloseHandle(reinterpret_cast<void*>(file)); }
 
 char const* PlatformLogDirectory() { return "C:\\"; }
+
+void* PlatformWorkResize(void* block, size_t size) { return realloc(block, size); }
+
+void PlatformWorkFree(void* block) { free(block); }
+
+unsigned long PlatformThreadSlotCreate() {
+  unsigned long const slot = TlsAlloc();
+  return slot == kTlsOutOfIndexes ? 0 : slot + 1;
+}
+
+void PlatformThreadSlotDelete(unsigned long slot) { TlsFree(slot - 1); }
+
+void* PlatformThreadSlotGet(unsigned long slot) { return TlsGetValue(slot - 1); }
+
+void PlatformThreadSlotSet(unsigned long slot, void* value) { TlsSetValue(slot - 1, value); }
+
+unsigned long PlatformProcessId() { return GetCurrentProcessId(); }
+
+unsigned long PlatformThreadId() { return GetCurrentThreadId(); }
+
+void PlatformPause(unsigned long round) { Sleep(round < 32 ? 0 : 1); }
+
+unsigned long PlatformTicks() { return GetTickCount(); }
+
+PlatformDateTime PlatformLocalTime() {
+  SystemTime now = {};
+  GetLocalTime(&now);
+  return PlatformDateTime{now.year, now.month, now.day, now.hour, now.minute, now.second};
+}
+
+void PlatformLibraryPath(void* library, char* buffer, size_t size) {
+  unsigned long const length = GetModuleFileNameA(library, buffer, static_cast<unsigned long>(size - 1));
+  buffer[length < size ? length : size - 1] = '\0';
+}
+
+void const* PlatformVersionResource(void* library, size_t* size) {
+  *size = 0;
+  void* const resource = FindResourceA(library, kVersionResourceName, kVersionResourceType);
+  void* const loaded = resource ? LoadResource(library, resource) : nullptr;
+  void const* const bytes = loaded ? LockResource(loaded) : nullptr;
+  if (bytes) *size = SizeofResource(library, resource);
+  return bytes;
+}
 
 void PlatformFormatExponent(double value, char* buffer, size_t size) {
   _snprintf(buffer, size - 1, "%.5e", value);

@@ -32,6 +32,24 @@ __declspec(dllimport) int __stdcall LockFileEx(void* file, unsigned long flags, 
                                                Overlapped* place);
 __declspec(dllimport) int __stdcall UnlockFileEx(void* file, unsigned long reserved, unsigned long lengthLow,
                                                  unsigned long lengthHigh, Overlapped* place);
+__declspec(dllimport) unsigned long __stdcall GetLastError(void);
+__declspec(dllimport) unsigned long __stdcall TlsAlloc(void);
+__declspec(dllimport) int __stdcall TlsFree(unsigned long slot);
+__declspec(dllimport) void* __stdcall TlsGetValue(unsigned long slot);
+__declspec(dllimport) int __stdcall TlsSetValue(unsigned long slot, void* value);
+__declspec(dllimport) unsigned long __stdcall GetCurrentProcessId(void);
+__declspec(dllimport) unsigned long __stdcall GetCurrentThreadId(void);
+__declspec(dllimport) void __stdcall Sleep(unsigned long milliseconds);
+__declspec(dllimport) unsigned long __stdcall GetTickCount(void);
+struct SystemTime {  // SYSTEMTIME
+  unsigned short year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+__declspec(dllimport) void __stdcall GetLocalTime(SystemTime* time);
+__declspec(dllimport) unsigned long __stdcall GetModuleFileNameA(void* module, char* buffer, unsigned long size);
+__declspec(dllimport) void* __stdcall FindResourceA(void* module, char const* name, char const* type);
+__declspec(dllimport) void* __stdcall LoadResource(void* module, void* resource);
+__declspec(dllimport) void* __stdcall LockResource(void* loaded);
+__declspec(dllimport) unsigned long __stdcall SizeofResource(void* module, void* resource);
 __declspec(dllimport) void* __stdcall GetActiveWindow(void);
 __declspec(dllimport) int __stdcall MessageBoxA(void* owner, char const* text, char const* caption,
                                                 unsigned type);

@@ -132,7 +132,9 @@ older=$setup_work/older-Tolvan32.dll
 python3 - "$module" "$older" <<'PYTHON'
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
-fixed = data.find(bytes.fromhex("bd04effe"))  # VS_FIXEDFILEINFO's signature
+# VS_FIXEDFILEINFO's signature, in the version resource (the module's code
+# holds the same constant, to read the resources of the libraries it loads)
+fixed = data.find(bytes.fromhex("bd04effe"), data.find("VS_VERSION_INFO".encode("utf-16-le")))
 assert fixed > 0
 data[fixed + 12:fixed + 16] = (6).to_bytes(4, "little")  # least significant file version word
 open(sys.argv[2], "wb").write(data)

@@ -4,16 +4,18 @@ jump to the engine entry, in the machine code of a few exports chosen for
 their signatures.
 
 Each export's code is found by its address in the export table and followed
-from its first instruction, three times: with the tracing flag zero and every
-other word nonzero (the untraced, resolved call), with the flag nonzero, and
-with the flag and the export's slot both zero. The first walk must consist of
-tests, loads into registers and jumps only (no frame, no call, nothing
-written) and end in an indirect jump through a word it tested; that word is
-the export's entry slot. The other two walks must not end there.
+from its first instruction, twice: with every word it reads nonzero (its
+untraced entry filled: the untraced, resolved call), and with that entry
+zero. The first walk must consist of tests, loads into registers,
+conditional moves and jumps only (no frame, no call, nothing written, no
+x87), read no word but its entry (no flag is tested on the way), take at
+most LIMIT instructions, and end in an indirect jump through the word it
+tested; that word is the export's untraced entry. The second walk must not
+end there.
 
-The tracing flag is the one word all the exports read. The slots must lie
-in one array, indexed by the operation (ordinal - 1; the export check shows
-that the ordinals follow the operation table), in a writable section.
+The untraced entries must lie in one array, indexed by the operation
+(ordinal - 1; the export check shows that the ordinals follow the operation
+table), in a writable section.
 
 usage: check_fast_path.py READOBJ OBJDUMP IMAGE [--mutate]
 --mutate checks a copy of the image instead, in which the first export's
@@ -30,13 +32,17 @@ import checks
 from checks import report, run
 
 # No argument; several stack arguments; a reference argument (a field
-# exchange); a pointer result.
+# exchange); a pointer result; a double argument, which the path must pass
+# on without loading it (a conditional move, not a branch, keeps it so).
 REPRESENTATIVES = [
     "?IsOpen@CTable@@QBEHXZ",
     "?Goto@CStoreObj@@QAEHPAVCKeyObj@@W4CompCtl@@H@Z",
     "?FX_Long@CStoreObj@@QAEXPBDAAJH@Z",
     "?GetTable@CDataDictionary@@QAEPAVCTable@@PBD@Z",
+    "?SetRelPosition@CStoreObj@@QAEHNH@Z",
 ]
+LIMIT = {name: 4 for name in REPRESENTATIVES}
+LIMIT["?SetRelPosition@CStoreObj@@QAEHNH@Z"] = 5
 WINDOW = 64  # bytes of code read from each export's address
 STEPS = 16   # instructions followed at most
 
@@ -155,26 +161,6 @@ def walk(code, start, zero):
     return ("stop", "more than %d instructions" % STEPS), tested, path
 
 
-def words_read(code, start):
-    """The words read on any way through the code from start."""
-    words, seen, pending = set(), set(), [start]
-    while pending:
-        address = pending.pop()
-        if address in seen or address not in code:
-            continue
-        seen.add(address)
-        mnemonic, operands = code[address]
-        if mnemonic in ("cmpl", "movl") and (m := re.search(r"(?:^|, )0x([0-9a-f]+)(?:,|$)", operands)):
-            words.add(int(m.group(1), 16))
-        target = re.fullmatch(r"0x([0-9a-f]+)", operands)
-        if mnemonic.startswith("j") and target:
-            pending.append(int(target.group(1), 16))
-        if mnemonic == "jmp" or mnemonic == "jmpl" or mnemonic.startswith("ret"):
-            continue
-        pending.append(min((a for a in code if a > address), default=-1))
-    return words
-
-
 def mutated_copy(path, exports, directory):
     """A copy of the image whose first export's first `jmpl *%reg` (ff e0+r)
     is a `calll *%reg` (ff d0+r)."""
@@ -197,38 +183,44 @@ def mutated_copy(path, exports, directory):
     raise SystemExit("no jump through a register to turn into a call")
 
 
-def check(path):
-    exports = exports_of(path)
-    base = image_base(path)
-    writable = [(base + virtual, base + virtual + size) for virtual, size, _, w in sections_of(path) if w]
-    codes = {}
+def words_on(path):
+    """The words that the instructions of a walk read (jump targets aside)."""
+    words = set()
+    for line in path:
+        _, mnemonic, operands = (line.split(" ", 2) + [""])[:3]
+        if not mnemonic.startswith("j"):
+            words |= {int(m.group(1), 16) for m in re.finditer(r"(?:^|[\s,(])0x([0-9a-f]+)", operands)}
+    return words
+
+
+def check(image_path):
+    exports = exports_of(image_path)
+    base = image_base(image_path)
+    writable = [(base + virtual, base + virtual + size) for virtual, size, _, w in sections_of(image_path) if w]
+    slot_bases = []
     for name in REPRESENTATIVES:
         report(name + ": exported", name in exports)
-        if name in exports:
-            codes[name] = (exports[name][0], base + exports[name][1])
-    codes = {name: (ordinal, start, disassemble(path, start)) for name, (ordinal, start) in codes.items()}
-    # The tracing flag: the one word that every export's code reads.
-    common = set.intersection(*(words_read(code, start) for _, start, code in codes.values()))
-    report("one word read by all %d exports (the tracing flag)" % len(codes), len(common) == 1,
-           "words read by all: %s" % sorted(hex(a) for a in common))
-    flag = min(common) if len(common) == 1 else None
-    slot_bases = []
-    for name, (ordinal, start, code) in codes.items():
-        end, tested, path = walk(code, start, {flag})
-        slot = end[1] if end[0] == "jump" else None
-        report(name + ": untraced, it tests the flag and its slot and jumps through the slot, without a frame",
-               slot not in (None, flag) and {slot, flag} <= tested, "; ".join(path) + "  => %s" % (end,))
-        if slot in (None, flag):
+        if name not in exports:
             continue
+        ordinal, start = exports[name][0], base + exports[name][1]
+        code = disassemble(image_path, start)
+        end, tested, steps = walk(code, start, set())
+        slot = end[1] if end[0] == "jump" else None
+        report(name + ": untraced, it tests its entry and jumps through it, without a frame",
+               slot is not None and slot in tested, "; ".join(steps) + "  => %s" % (end,))
+        if slot is None:
+            continue
+        report(name + ": %d instructions up to the engine entry, at most %d" % (len(steps), LIMIT[name]),
+               len(steps) <= LIMIT[name], "; ".join(steps))
+        report(name + ": it reads no word but its entry on the way (no flag)", words_on(steps) == {slot},
+               "words read: %s" % sorted(hex(a) for a in words_on(steps)))
         slot_bases.append(slot - 4 * (ordinal - 1))
-        report(name + ": its slot and the flag are variables (in a writable section)",
-               all(any(low <= word < high for low, high in writable) for word in (slot, flag)))
-        traced, _, path = walk(code, start, set())
-        report(name + ": traced, it does not jump to the engine entry", traced != ("jump", slot), "; ".join(path))
-        unresolved, _, path = walk(code, start, {flag, slot})
-        report(name + ": unresolved, it does not jump through the empty slot", unresolved != ("jump", slot),
-               "; ".join(path))
-    report("the slots are one array indexed by operation",
+        report(name + ": its entry is a variable (in a writable section)",
+               any(low <= slot < high for low, high in writable))
+        unresolved, _, steps = walk(code, start, {slot})
+        report(name + ": with its entry empty, it does not jump through it", unresolved != ("jump", slot),
+               "; ".join(steps))
+    report("the untraced entries are one array indexed by operation",
            len(slot_bases) == len(REPRESENTATIVES) and len(set(slot_bases)) == 1,
            "array starts: %s" % [hex(b) for b in slot_bases])
 

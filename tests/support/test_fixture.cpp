@@ -15,7 +15,8 @@ char const kIndent[] = "              ";
 
 namespace {
 
-char const* const kOptionNames[] = {"Tolvan32_Debug", "Tolvan32_NoSEQ", "Tolvan32_NoShare", "Tolvan32_StopSEQ"};
+char const* const kOptionNames[] = {"Tolvan32_Debug", "Tolvan32_NoSEQ", "Tolvan32_NoShare", "Tolvan32_StopSEQ",
+                                     "Tolvan32_TraceIds"};
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 // The module's own failures: message boxes, their texts, and the trace.
+#include <map>
 #include <thread>
 
 #include "core/error_reporter.h"
@@ -15,6 +16,18 @@ std::string const k003Box = "*** Error *** #003 (Memory alloc was failed)\n ";
 std::string const k065Box = "*** Error *** #065 (Insufficient memory available)\n ";
 
 using ErrorReporterTest = ModuleTest;
+
+// Each thread calls BeginTransaction `calls` times on a dictionary of its own.
+void CallFromThreads(int count, int calls) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([calls] {
+      DictionaryLayout storage{};
+      for (int i = 0; i < calls; ++i) reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+}
 
 TEST_F(ErrorReporterTest, PiecesAreCollectedUntilALineFeed) {
   Attach();
@@ -164,20 +177,50 @@ TEST_F(ErrorReporterTest, ReportsFromManyThreadsAreEachShownAndLeaveTracingAlone
   host::HideEngineExport(DecoratedName(kDataDictionary_BeginTransaction));
   Attach();
   enum { kThreads = 8, kCalls = 200 };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([] {
-      DictionaryLayout storage{};
-      for (int i = 0; i < kCalls; ++i) reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  CallFromThreads(kThreads, kCalls);
   std::vector<std::string> const boxes = MessageTexts();
   EXPECT_EQ(boxes.size(), static_cast<size_t>(kThreads * kCalls)) << "no report lost or doubled";
   for (std::string const& box : boxes) EXPECT_EQ(box, k002Box);
   EXPECT_EQ(g_module.tracing, 0);
   EXPECT_EQ(g_module.reporterBusy, 0);
   EXPECT_EQ(g_module.messageBuffer, nullptr);
+}
+
+// Several threads reporting the missing library at once: every box holds
+// one whole message, and every piece reaches the trace log.
+TEST_F(ErrorReporterTest, MultiPieceReportsFromManyThreadsStayWhole) {
+  host::SetEngineLibrary(nullptr, 0);
+  Attach();
+  enum { kThreads = 4, kCalls = 100 };
+  CallFromThreads(kThreads, kCalls);
+  std::map<std::string, int> seen;
+  for (std::string const& box : MessageTexts()) ++seen[box];
+  EXPECT_EQ(seen, (std::map<std::string, int>{{k001Box, kThreads * kCalls}, {k002Box, kThreads * kCalls}}));
+  std::string const log = PlainLog();
+  // Each piece, its line feed stored as CR LF.
+  for (char const* piece : {" *** Error *** #001 (Library \"", " Tolvan33.dll", " \" not found)\r\n",
+                            " *** Error *** #002 (Entry in library not found)\r\n"}) {
+    int count = 0;
+    for (size_t at = log.find(piece); at != std::string::npos; at = log.find(piece, at + 1)) ++count;
+    EXPECT_EQ(count, kThreads * kCalls) << piece;
+  }
+}
+
+// The #003 box is shown with the reporter free: a report made from inside it
+// (the host's window procedure, once memory is back) shows its whole text.
+TEST_F(ErrorReporterTest, ReportMadeFromTheMemoryBoxIsWhole) {
+  host::SetEngineLibrary(nullptr, 0);
+  Attach();
+  host::FailAllocation(1, true);
+  host::SetWhileMessageBoxShown([] {
+    host::SetWhileMessageBoxShown(nullptr);
+    host::FailAllocation(0);
+    DictionaryLayout storage{};
+    reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  });
+  DictionaryLayout storage{};
+  reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{k003Box, k001Box, k002Box, k001Box, k002Box}));
 }
 
 TEST_F(ErrorReporterTest, ReportsMadeWhileABoxIsOpenShowTheirWholeText) {

@@ -1,6 +1,8 @@
 // The trace items, byte for byte in both files.
 #include <limits.h>
 #include <stdio.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "core/trace_log.h"
 #include "tests/support/test_fixture.h"
@@ -121,7 +123,8 @@ TEST_F(TraceItemTest, ExplicitLengthsAreHonoured) {
   WriteTraceItem("abcdef", 0);
   WriteTraceItem("abcdef", -4);
   WriteTraceItem(nullptr, 9);
-  EXPECT_EQ(PlainLog(), " abc EMPTY EMPTY NULL");
+  TraceLineEnd();
+  EXPECT_EQ(PlainLog(), " abc EMPTY EMPTY NULL \r\n");
   EXPECT_EQ(MaskedLog(), PlainLog());
 }
 
@@ -134,31 +137,80 @@ TEST_F(TraceItemTest, NothingIsWrittenWhileTracingIsOff) {
   EXPECT_FALSE(LogExists('a'));
 }
 
-TEST_F(TraceItemTest, UnopenableMaskedLogStopsTheWholeItem) {
+TEST_F(TraceItemTest, UnopenableMaskedLogStopsTheWholeLine) {
   TraceText("before");
+  TraceLineEnd();
   host::SetUnopenableLogs("b");
   TraceText("lost");
   TracePointer(this);
+  TraceLineEnd();
   host::SetUnopenableLogs("");
   TraceText("after");
-  EXPECT_EQ(MaskedLog(), " before after");
-  EXPECT_EQ(PlainLog(), " before after");
+  TraceLineEnd();
+  EXPECT_EQ(MaskedLog(), " before \r\n after \r\n");
+  EXPECT_EQ(PlainLog(), " before \r\n after \r\n");
 }
 
 TEST_F(TraceItemTest, UnopenablePlainLogLosesOnlyItsOwnCopy) {
   host::SetUnopenableLogs("a");
   TraceText("masked only");
   TracePointer(reinterpret_cast<void const*>(0x1234));
+  TraceLineEnd();
   host::SetUnopenableLogs("");
-  EXPECT_EQ(MaskedLog(), " masked only ........");
+  EXPECT_EQ(MaskedLog(), " masked only ........ \r\n");
   EXPECT_EQ(PlainLog(), "");
 }
 
 TEST_F(TraceItemTest, FilesAreAppendedAcrossRuns) {
   TraceText("first");
+  TraceLineEnd();
   Attach({{"Tolvan32_Debug", "1"}});
   TraceText("second");
-  EXPECT_EQ(PlainLog(), " first second");
+  TraceLineEnd();
+  EXPECT_EQ(PlainLog(), " first \r\n second \r\n");
+}
+
+// A line reaches the files at its end, in one open of each; a line that
+// cannot be collected goes out item by item, in the same order.
+TEST_F(TraceItemTest, LinesAreWrittenWholeOrItemByItemWithoutMemory) {
+  TraceText("collected");
+  TracePointer(reinterpret_cast<void const*>(0x1234));
+  EXPECT_EQ(PlainLog(), "") << "nothing before the line end";
+  host::FailLogOpensFrom(0, "");
+  TraceLineEnd();
+  EXPECT_EQ(host::LogOpenCount(), 2);
+  TraceText("begun");
+  host::FailWorkStorage(true);
+  TraceText("alone");
+  TraceLineEnd();
+  host::FailWorkStorage(false);
+  EXPECT_EQ(MaskedLog(), " collected ........ \r\n begun alone \r\n");
+  EXPECT_EQ(PlainLog(), " collected 00001234 \r\n begun alone \r\n");
+}
+
+// With Tolvan32_TraceIds=1 every line begins with the writer's ids, the
+// process's first line is its run line, and the engine line follows the load.
+TEST_F(TraceItemTest, IdsRunLineAndEngineLine) {
+  Attach({{"Tolvan32_Debug", "2"}, {"Tolvan32_TraceIds", "1"}, {"Tolvan32_NoSEQ", "1"}});
+  DictionaryLayout storage{};
+  reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  char ids[64];
+  snprintf(ids, sizeof ids, " [%d:%ld] ", static_cast<int>(getpid()), static_cast<long>(syscall(SYS_gettid)));
+  std::string const log = PlainLog();
+  std::string const run = std::string(ids) + "*** Run *** ";
+  ASSERT_EQ(log.compare(0, run.size(), run), 0) << log;
+  std::string const runEnd =
+      " Tolvan32 8.0.0.7 Tolvan32_Debug=2 Tolvan32_NoSEQ=1 Tolvan32_NoShare=0 Tolvan32_StopSEQ=0 "
+      "Tolvan32_TraceIds=1 Host " + std::string(host::HostProgramPath()) + " \r\n";
+  size_t const firstEnd = log.find("\r\n") + 2;
+  EXPECT_EQ(log.substr(firstEnd - runEnd.size(), runEnd.size()), runEnd);
+  EXPECT_EQ(firstEnd - runEnd.size(), run.size() + 19) << "date and time: " << log;
+  EXPECT_EQ(log.substr(firstEnd), std::string(ids) + "*** Engine *** - /opt/host/Tolvan33.dll \r\n" + ids +
+                                      Hex(&storage) + " CDataDictionary::BeginTransaction(void) \r\n" + ids +
+                                      std::string(14, ' ') + " 1 \r\n");
+  EXPECT_EQ(MaskedLog().substr(firstEnd), std::string(ids) + "*** Engine *** - /opt/host/Tolvan33.dll \r\n" + ids +
+                                              "........ CDataDictionary::BeginTransaction(void) \r\n" + ids +
+                                              std::string(14, ' ') + " 1 \r\n");
 }
 
 }  // namespace

@@ -84,9 +84,11 @@ TEST_F(ModuleTest, GetRecAddrWithoutItsEntryCallsNoOtherEntry) {
   host::HideEngineExport(DecoratedName(kStoreObj_GetRecAddr));
   Attach();
   StoreLayout storeStorage{};
-  alignas(8) unsigned char memory[64] = {};
+  alignas(8) unsigned char memory[64];
+  memset(memory, 0x5a, sizeof memory);
   auto* returned = new (memory) CRecAddr(reinterpret_cast<CStoreObj*>(&storeStorage)->GetRecAddr());
   EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"*** Error *** #002 (Entry in library not found)\n "}));
+  EXPECT_EQ(TOLVAN_READ_FIELD(memory, RecAddrLayout, value), 0) << "an empty record address";
   EXPECT_TRUE(engine.calls.empty()) << "no constructor the host did not call";
   returned->CRecAddr::~CRecAddr();
   EXPECT_EQ(engine.CallTexts(), (std::vector<std::string>{"CRecAddr::~CRecAddr()"})) << "the host's own destruction";

@@ -171,10 +171,16 @@ inline void JournalItem(Text& line, char const* text) {
   }
 }
 inline void JournalItem(Text& line, unsigned char* text) { JournalItem(line, reinterpret_cast<char const*>(text)); }
+// A double as the eight bytes on the stack, for the engine entry and the
+// host that must pass it on without loading it onto the x87.
+struct RealWords {
+  uint32_t low, high;
+};
+inline void JournalItem(Text& line, RealWords value) { line.Format(" #%08x%08x", value.high, value.low); }
 inline void JournalItem(Text& line, double value) {
-  uint32_t words[2];
-  memcpy(words, &value, sizeof words);
-  line.Format(" #%08x%08x", words[1], words[0]);
+  RealWords words;
+  memcpy(&words, &value, sizeof words);
+  JournalItem(line, words);
 }
 inline void JournalItem(Text& line, long double value) { JournalItem(line, static_cast<double>(value)); }
 template <class T>

@@ -24,6 +24,10 @@ void __cdecl free(void* block);
 int __cdecl memcmp(void const* a, void const* b, size_t count);
 int __cdecl strcmp(char const* a, char const* b);
 char* __cdecl strstr(char const* text, char const* part);
+int __cdecl strncmp(char const* a, char const* b, size_t count);
+size_t __cdecl strspn(char const* text, char const* set);
+size_t __cdecl strcspn(char const* text, char const* set);
+unsigned long __cdecl strtoul(char const* text, char** end, int base);
 _iobuf* __cdecl fopen(char const* path, char const* mode);
 size_t __cdecl fread(void* data, size_t size, size_t count, _iobuf* file);
 int __cdecl fclose(_iobuf* file);
@@ -69,6 +73,20 @@ int __stdcall CreateProcessA(char const* application, char* commandLine, void* p
                              int inheritHandles, unsigned long flags, void* environment, char const* directory,
                              StartupInfoA* startup, ProcessInformation* information);
 void __stdcall Sleep(unsigned long milliseconds);
+unsigned long __stdcall GetTickCount(void);
+int __stdcall CopyFileA(char const* from, char const* to, int failIfExists);
+void* __stdcall CreateFileA(char const* path, unsigned long access, unsigned long share, void* security,
+                            unsigned long disposition, unsigned long attributes, void* templateFile);
+struct Overlapped {  // OVERLAPPED, as LockFileEx takes it
+  unsigned long internal;
+  unsigned long internalHigh;
+  unsigned long offset;
+  unsigned long offsetHigh;
+  void* event;
+};
+int __stdcall LockFileEx(void* file, unsigned long flags, unsigned long reserved, unsigned long lengthLow,
+                         unsigned long lengthHigh, Overlapped* place);
+int __stdcall TerminateProcess(void* process, unsigned int exitCode);
 
 }  // extern "C"
 

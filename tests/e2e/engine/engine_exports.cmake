@@ -3,7 +3,8 @@
 # minus those named in OMIT (separated by "|"), plus the control entry of the
 # tests.
 # Constructors and destructors are exported from entries that first note the
-# object's first word (engine/standin_engine.cpp).
+# object's first word, SetRelPosition from one that takes its double as its
+# eight bytes (engine/standin_engine.cpp).
 # Usage: cmake -DINPUT=operations.inc -DOUTPUT=Tolvan33.def [-DOMIT=name] -P engine_exports.cmake
 cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 set(entries
@@ -15,7 +16,8 @@ set(entries
   "??0CRecAddr@@QAE@PBV0@@Z=e2e_construct_recaddr"
   "??1CRecAddr@@UAE@XZ=e2e_destroy_recaddr"
   "??0CStoreObj@@QAE@PAVCTable@@PAVCIndex@@@Z=e2e_construct_store"
-  "??1CStoreObj@@UAE@XZ=e2e_destroy_store")
+  "??1CStoreObj@@UAE@XZ=e2e_destroy_store"
+  "?SetRelPosition@CStoreObj@@QAEHNH@Z=e2e_set_rel_position")
 
 file(READ "${INPUT}" table)
 string(REGEX MATCHALL "TOLVAN_OPERATION\\([A-Za-z0-9_]+, \"[^\"]+\"" operations "${table}")

@@ -134,11 +134,6 @@ Layout& LayoutOf(T const* object) {
   return *reinterpret_cast<Layout*>(const_cast<T*>(object));
 }
 
-struct RecAddrLayout {
-  void const* virtualTable;
-  long value;
-};
-
 struct KeyLayout {
   void const* virtualTable;
   CIndex* index;
@@ -693,11 +688,8 @@ void CStoreObj::SetOrderIndex(CIndex* index) {
   Leave();
 }
 
-int CStoreObj::SetRelPosition(double position, int flags) {
-  EnterStore(kStoreObj_SetRelPosition, this, position, flags);
-  SetRecord(this, static_cast<int>(position * 1000));
-  return Leave(NextInt(kStoreObj_SetRelPosition, 1));
-}
+// Exported as e2e_set_rel_position (below).
+int CStoreObj::SetRelPosition(double, int) { return 0; }
 
 int CStoreObj::SetSourceTable(CTable* table) {
   EnterStore(kStoreObj_SetSourceTable, this, table);
@@ -852,6 +844,20 @@ void* __thiscall e2e_construct_store(void* self, CTable* table, CIndex* index) {
 void __thiscall e2e_destroy_store(CStoreObj* self) {
   NoteFirstWord(kStoreObj_Destroy, self);
   self->CStoreObj::~CStoreObj();
+}
+
+// SetRelPosition's position as the eight bytes the caller pushed: taken as a
+// double, it would be loaded onto the x87, which quiets a signalling NaN and
+// raises the invalid-operation flag. Not-a-number positions (exponent all
+// ones) are journalled only, never computed with.
+int __thiscall e2e_set_rel_position(CStoreObj* self, RealWords position, int flags) {
+  EnterStore(kStoreObj_SetRelPosition, self, position, flags);
+  if ((position.high & 0x7ff00000u) != 0x7ff00000u) {
+    double value;
+    memcpy(&value, &position, sizeof value);
+    SetRecord(self, static_cast<int>(value * 1000));
+  }
+  return Leave(NextInt(kStoreObj_SetRelPosition, 1));
 }
 
 EngineControl* E2E_EngineControl() { return &g_control; }

@@ -273,7 +273,19 @@ void CopyText(char* room, size_t size, char const* text) {
 
 void* __stdcall RecordActiveWindow() { return kActiveWindow; }
 
+enum { kMostTallied = 4 };
+char const* const* g_tallyTexts;
+int g_tallyCount;
+long g_tallies[kMostTallied + 1];
+long g_firstOdd;
+
 int __stdcall RecordMessageBox(void* owner, char const* text, char const* caption, unsigned style) {
+  if (g_tallyTexts) {
+    int index = 0;
+    while (index < g_tallyCount && strcmp(text, g_tallyTexts[index]) != 0) ++index;
+    __atomic_add_fetch(&g_tallies[index], 1, __ATOMIC_RELAXED);
+    if (index < g_tallyCount || __atomic_exchange_n(&g_firstOdd, 1, __ATOMIC_ACQ_REL)) return 1;
+  }
   if (g_boxCount < kMessageBoxCapacity) {
     MessageBoxSeen& box = g_boxes[g_boxCount++];
     CopyText(box.text, sizeof box.text, text);
@@ -364,6 +376,11 @@ void RecordModuleImports(char const* moduleFile) {
 int MessageBoxCount() { return g_boxCount; }
 MessageBoxSeen const& MessageBoxAt(int index) { return g_boxes[index]; }
 void WhileNextMessageBoxShown(void (*action)()) { g_whileShown = action; }
+void TallyMessageBoxes(char const* const* texts, int count) {
+  g_tallyCount = count < kMostTallied ? count : kMostTallied;
+  g_tallyTexts = texts;
+}
+long MessageBoxTally(int index) { return __atomic_load_n(&g_tallies[index], __ATOMIC_ACQUIRE); }
 void* ActiveWindowGiven() { return kActiveWindow; }
 
 int DeletedCount(void const* block) {

@@ -161,6 +161,11 @@ MessageBoxSeen const& MessageBoxAt(int index);
 // Runs `action` once, while the next message box is shown, as the box's own
 // message loop would run the host's code.
 void WhileNextMessageBoxShown(void (*action)());
+// From now on boxes are only counted, from any thread: those whose text is
+// texts[i] in tallies[i], any other in tallies[count] (its text in
+// MessageBoxAt(0)). No more than four texts.
+void TallyMessageBoxes(char const* const* texts, int count);
+long MessageBoxTally(int index);
 void* ActiveWindowGiven();
 int DeletedCount(void const* block);
 // Whether an address lies inside Tolvan32.dll's image.

@@ -9,7 +9,8 @@
 //   tolvan_e2e_host --operations  the names of all operations
 //   tolvan_e2e_host NAME          runs the scenario; ends with
 //                                 "result NAME: passed|failed (...)"
-//   tolvan_e2e_host --trace-writer PATH   the second process of concurrent-tracing
+//   tolvan_e2e_host --trace-writer TABLE  the second process of concurrent-tracing
+//   tolvan_e2e_host --hold-trace-lock     the second process of trace-lock-held-elsewhere
 //   tolvan_e2e_host --hold FILE   a running host for tolvan32-setup: keeps
 //                                 the Tolvan32.dll it loaded until FILE exists
 #include "tests/e2e/host/scenarios.h"
@@ -33,9 +34,9 @@ char const kEngineMissingEntry[] = "engine-missing-entry";
 char const kNoEngine[] = "none";
 char const kEngineIsModuleCopy[] = "engine-is-module-copy";
 
-ExpectedOptions const kNoOptions = {0, 0, 0, 0};
-ExpectedOptions const kTraced = {1, 0, 0, 0};
-ExpectedOptions const kTracedLevel2 = {2, 0, 0, 0};
+ExpectedOptions const kNoOptions = {0, 0, 0, 0, 0};
+ExpectedOptions const kTraced = {1, 0, 0, 0, 0};
+ExpectedOptions const kTracedLevel2 = {2, 0, 0, 0, 0};
 
 Scenario const kScenarios[] = {
     {"typical-road", kEngine, TypicalRoad, kTraced, {"Tolvan32_Debug=1"}},
@@ -44,9 +45,9 @@ Scenario const kScenarios[] = {
     {"share-forcing", kEngine, ShareForcing, kTraced, {"Tolvan32_Debug=1"}},
     {"exclusive-escalation", kEngine, ExclusiveEscalation, kTraced, {"Tolvan32_Debug=1"}},
     {"read-sequences", kEngine, ReadSequences, kTraced, {"Tolvan32_Debug=1"}},
-    {"read-sequences-noseq-stopseq", kEngine, ReadSequences, {1, 0, 1, 1},
+    {"read-sequences-noseq-stopseq", kEngine, ReadSequences, {1, 0, 1, 1, 0},
      {"Tolvan32_Debug=1", "Tolvan32_NoSEQ=1", "Tolvan32_StopSEQ=1"}},
-    {"read-sequences-stopseq-untraced", kEngine, ReadSequences, {0, 0, 0, 1}, {"Tolvan32_StopSEQ=1"}},
+    {"read-sequences-stopseq-untraced", kEngine, ReadSequences, {0, 0, 0, 1, 0}, {"Tolvan32_StopSEQ=1"}},
     {"table-family", kEngine, TableFamily, kTraced, {"Tolvan32_Debug=1"}},
     {"table-field-lookups-level2", kEngine, TableFieldLookUps, kTracedLevel2, {"Tolvan32_Debug=2"}},
     {"store-family", kEngine, StoreFamily, kTraced, {"Tolvan32_Debug=1"}},
@@ -60,27 +61,31 @@ Scenario const kScenarios[] = {
      {"Tolvan32_Debug=1"}},
     {"engine-missing", kNoEngine, EngineMissing, kNoOptions, {}},
     {"engine-missing-traced", kNoEngine, EngineMissingTraced, kTraced, {"Tolvan32_Debug=1"}},
+    {"engine-missing-threads", kNoEngine, EngineMissingThreads, kNoOptions, {}},
     {"entry-missing", kEngineMissingEntry, EntryMissing, kTraced, {"Tolvan32_Debug=1"}},
     {"engine-is-module-copy", kEngineIsModuleCopy, EngineIsModuleCopy, kTraced, {"Tolvan32_Debug=1"}},
     {"thread-notifications", kEngine, ThreadNotifications, kTraced, {"Tolvan32_Debug=1"}},
     {"concurrent-tracing", kEngine, ConcurrentTracing, kTraced, {"Tolvan32_Debug=1"}},
+    {"concurrent-tracing-ids", kEngine, ConcurrentTracing, {1, 0, 0, 0, 1}, {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1"}},
+    {"unreadable-host-text", kEngine, UnreadableHostText, kTraced, {"Tolvan32_Debug=1"}},
+    {"trace-lock-held-elsewhere", kEngine, TraceLockHeldElsewhere, kTraced, {"Tolvan32_Debug=1"}},
     {"concurrent-escalations", kEngine, ConcurrentEscalations, kNoOptions, {}},
     {"binary-mode-host", kEngine, BinaryModeHost, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
     // as atol reads it from at most 14 characters.
-    {"options-all-on", kEngine, OptionProbe, {2, 1, 1, 1},
+    {"options-all-on", kEngine, OptionProbe, {2, 1, 1, 1, 0},
      {"Tolvan32_Debug=2", "Tolvan32_NoShare=1", "Tolvan32_NoSEQ=1", "Tolvan32_StopSEQ=1"}},
-    {"options-spelled-loosely", kEngine, OptionProbe, {2, 1, 1, 1},
+    {"options-spelled-loosely", kEngine, OptionProbe, {2, 1, 1, 1, 0},
      {"Tolvan32_Debug= 2", "Tolvan32_NoShare=1 ", "Tolvan32_NoSEQ=+1", "Tolvan32_StopSEQ=01"}},
-    {"options-trailing-text", kEngine, OptionProbe, {2, 1, 0, 0},
+    {"options-trailing-text", kEngine, OptionProbe, {2, 1, 0, 0, 0},
      {"Tolvan32_Debug=2x", "Tolvan32_NoShare=00000000000001", "Tolvan32_NoSEQ=-1", "Tolvan32_StopSEQ=on"}},
-    {"options-not-counted", kEngine, OptionProbe, {0, 0, 0, 0},
+    {"options-not-counted", kEngine, OptionProbe, {0, 0, 0, 0, 0},
      {"Tolvan32_Debug=3", "Tolvan32_NoShare=2", "Tolvan32_NoSEQ=000000000000001", "Tolvan32_StopSEQ=0x1"}},
-    {"options-level1", kEngine, OptionProbe, {1, 0, 0, 0}, {"Tolvan32_Debug=+1", "Tolvan32_NoShare=0"}},
-    {"options-debug-zero", kEngine, OptionProbe, {0, 0, 0, 0}, {"Tolvan32_Debug=0"}},
-    {"options-debug-negative", kEngine, OptionProbe, {0, 0, 0, 0}, {"Tolvan32_Debug=-1"}},
-    {"options-debug-word", kEngine, OptionProbe, {0, 0, 0, 0}, {"Tolvan32_Debug=on"}},
-    {"options-debug-leading-zero", kEngine, OptionProbe, {2, 0, 0, 0}, {"Tolvan32_Debug=02"}},
+    {"options-level1", kEngine, OptionProbe, {1, 0, 0, 0, 0}, {"Tolvan32_Debug=+1", "Tolvan32_NoShare=0"}},
+    {"options-debug-zero", kEngine, OptionProbe, {0, 0, 0, 0, 0}, {"Tolvan32_Debug=0"}},
+    {"options-debug-negative", kEngine, OptionProbe, {0, 0, 0, 0, 0}, {"Tolvan32_Debug=-1"}},
+    {"options-debug-word", kEngine, OptionProbe, {0, 0, 0, 0, 0}, {"Tolvan32_Debug=on"}},
+    {"options-debug-leading-zero", kEngine, OptionProbe, {2, 0, 0, 0, 0}, {"Tolvan32_Debug=02"}},
 };
 
 Scenario const* g_current;
@@ -120,6 +125,7 @@ int Run(int argc, char** argv) {
     return 0;
   }
   if (argc == 3 && strcmp(argv[1], "--trace-writer") == 0) return TraceWriterProcess(argv[2]);
+  if (argc == 2 && strcmp(argv[1], "--hold-trace-lock") == 0) return HoldTraceLockProcess();
   if (argc == 2 && strcmp(argv[1], "--operations") == 0) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;

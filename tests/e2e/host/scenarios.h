@@ -14,6 +14,7 @@ struct ExpectedOptions {
   int noShare;
   int noSeq;
   int stopSeq;
+  int traceIds;
 };
 ExpectedOptions const& Options();
 
@@ -37,6 +38,7 @@ void EngineExceptions();
 void ExceptionFromWorkingRecAddrDestructor();
 void EngineMissing();
 void EngineMissingTraced();
+void EngineMissingThreads();
 void EngineIsModuleCopy();
 void EntryMissing();
 void OptionProbe();
@@ -44,8 +46,12 @@ void ThreadNotifications();
 void ConcurrentTracing();
 void ConcurrentEscalations();
 void BinaryModeHost();
-// The second process of ConcurrentTracing; returns its exit status.
-int TraceWriterProcess(char const* path);
+void UnreadableHostText();
+void TraceLockHeldElsewhere();
+// The second processes of ConcurrentTracing and TraceLockHeldElsewhere;
+// each returns its exit status.
+int TraceWriterProcess(char const* tableName);
+int HoldTraceLockProcess();
 
 }  // namespace e2e
 

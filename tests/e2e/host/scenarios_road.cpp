@@ -14,6 +14,24 @@ char const kUserPath[] = "C:\\PALLO\\USER";
 char const kFilePath[] = "C:\\PALLO\\DATA";
 char const kDictionaryPath[] = "C:\\PALLO\\DATA\\Pallo7.DD";
 
+// The x87 status word, and a clean start for it.
+unsigned X87Status() {
+  unsigned short status;
+  __asm__ volatile("fnstsw %0" : "=m"(status));
+  return status;
+}
+void ClearX87Exceptions() { __asm__ volatile("fnclex"); }
+
+// SetRelPosition called with its double as the eight bytes the host pushes,
+// so that the host's own code never loads it.
+typedef int (CStoreObj::*SetRelPositionWords)(RealWords, int);
+SetRelPositionWords ExportedSetRelPosition() {
+  void* const address = GetProcAddress(GetModuleHandleA("Tolvan32.dll"), "?SetRelPosition@CStoreObj@@QAEHNH@Z");
+  SetRelPositionWords member = nullptr;
+  if (Expect(address != nullptr, "SetRelPosition is exported")) memcpy(&member, &address, sizeof address);
+  return member;
+}
+
 void RunRoad() {
   RecordModuleImports();
   Expect(!GetModuleHandleA("Tolvan33.dll"), "the engine library is not loaded before the first call");
@@ -190,7 +208,20 @@ void UntracedRoad() {
   Calls twice;
   Storage<16> recAddrStorage;
   CRecAddr& address = *reinterpret_cast<CRecAddr*>(recAddrStorage.get());
+  SetRelPositionWords const setRelPosition = ExportedSetRelPosition();
+  RealWords const signalling = {0x00000001u, 0x7ff00000u};
   for (int round = 0; round < 2; ++round) {
+    // A signalling NaN: the engine receives its eight bytes, and the x87
+    // status word is as it was (a load would have raised invalid-operation).
+    if (!setRelPosition) break;
+    ClearX87Exceptions();
+    unsigned const statusBefore = X87Status();
+    int const nanPlaced = (store->*setRelPosition)(signalling, round);
+    unsigned const statusAfter = X87Status();
+    Expect(nanPlaced == 1 && statusAfter == statusBefore,
+           "round %d: SetRelPosition with a signalling NaN returns 1 (%d), x87 status %04x before, %04x after", round,
+           nanPlaced, statusBefore, statusAfter);
+    twice.Call(kStoreObj_SetRelPosition, store, signalling, round).Returns(1);
     QueueResult(kTable_IsOpen, 50 + round);
     QueueResult(kTable_IsRecLocked, 60 + round);
     QueueResult(kStoreObj_Goto_ByKey, 70 + round);
