@@ -352,7 +352,7 @@ report "setup: unknown verb, exit status 2" test "$status" -eq 2
 module_version=$(python3 - "$product/Tolvan32.dll" <<'PYTHON'
 import sys
 data = open(sys.argv[1], "rb").read()
-fixed = data.find(bytes.fromhex("bd04effe"))  # VS_FIXEDFILEINFO's signature
+fixed = data.find(bytes.fromhex("bd04effe"), data.find("VS_VERSION_INFO".encode("utf-16-le")))
 most, least = (int.from_bytes(data[fixed + i:fixed + i + 4], "little") for i in (8, 12))
 print(f"{most >> 16}.{most & 0xffff}.{least >> 16}.{least & 0xffff}")
 PYTHON
