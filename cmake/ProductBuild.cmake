@@ -64,7 +64,9 @@ if(MSVC)
   # needs the C runtime's static start-up library: no security cookies, no
   # thread-safe statics, and the plain operator delete that msvcrt.dll exports.
   set(TOLVAN_PRODUCT_COMPILE_OPTIONS /GR- /EHs-c- /GS- /Zc:sizedDealloc- /Zc:threadSafeInit- /W4)
-  set(TOLVAN_PRODUCT_LINK_OPTIONS /NODEFAULTLIB /ENTRY:DllMain /MANIFEST:NO)
+  # /Brepro: a hash of the contents in place of the build time, so that two
+  # builds of one commit are the same bytes.
+  set(TOLVAN_PRODUCT_LINK_OPTIONS /NODEFAULTLIB /ENTRY:DllMain /MANIFEST:NO /Brepro)
 else()
   set(TOLVAN_PRODUCT_COMPILE_OPTIONS
     -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics -fno-exceptions
@@ -72,7 +74,7 @@ else()
   # The compiler driver would run the unversioned lld-link; -B points it at
   # the directory of the versioned tools.
   set(TOLVAN_PRODUCT_LINK_OPTIONS
-    -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12)
+    -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/Brepro)
 endif()
 
 # CMake asks for an embedded manifest; the module has none.

@@ -36,12 +36,41 @@ product_packages() {
   command -v python3 >/dev/null || ensure_packages python3
 }
 
-# The product: build/product/Tolvan32.dll and the programs built beside it.
+# The product: build/product/Tolvan32.dll and the programs built beside it
+# (another folder under build/ and only some targets may be given).
 build_product() {
+  local folder=${1:-product} targets=()
+  [ $# -le 1 ] || targets=(--target "${@:2}")
   product_packages || return 1
-  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/product" -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/$folder" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$TOLVAN_ROOT/cmake/toolchain-i686-windows-msvc.cmake" >&2 || return 1
-  cmake --build "$TOLVAN_BUILD/product" -j "$TOLVAN_JOBS" >&2
+  cmake --build "$TOLVAN_BUILD/$folder" -j "$TOLVAN_JOBS" "${targets[@]}" >&2
+}
+
+# The Linux build of the trace reader, build/host/tools/tolvan32-trace.
+build_trace_reader() {
+  host_packages || return 1
+  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/host" -DCMAKE_BUILD_TYPE=Debug >&2 || return 1
+  cmake --build "$TOLVAN_BUILD/host" -j "$TOLVAN_JOBS" --target tolvan32-trace >&2
+}
+
+# assemble_dist PRODUCT-FOLDER DIST-FOLDER: the folder to hand out (the
+# module, both tools, the text for the people who install it) and a zip of
+# it. The same commit gives the same bytes: every file dated at the commit's
+# time (or $SOURCE_DATE_EPOCH), in UTC, in a fixed order, without the extra
+# fields (owner, access times) that zip would add.
+assemble_dist() {
+  local product=$1 dist=$2 version stamp
+  ensure_packages zip || return 1
+  version=$(sed -nE 's/^#define TOLVAN32_VERSION_NUMBERS ([0-9]+), ([0-9]+), ([0-9]+), ([0-9]+)$/\1.\2.\3.\4/p' \
+    "$TOLVAN_ROOT/resources/version.h")
+  stamp=${SOURCE_DATE_EPOCH:-$(git -C "$TOLVAN_ROOT" log -1 --format=%ct 2>/dev/null || echo 946684800)}
+  rm -rf "$dist" && mkdir -p "$dist" || return 1
+  cp "$product/Tolvan32.dll" "$product/tools/tolvan32-setup.exe" "$product/tools/tolvan32-trace.exe" "$dist/" || return 1
+  sed 's/$/\r/' "$TOLVAN_ROOT/docs/install.txt" >"$dist/README.txt"
+  chmod 644 "$dist"/*
+  touch -d "@$stamp" "$dist"/*
+  (cd "$dist" && ls | LC_ALL=C sort | TZ=UTC zip -X -D -q "Tolvan32-$version.zip" -@)
 }
 
 # The host test build (type and folder may be given).

@@ -352,6 +352,83 @@ report "setup: ... and removed again" \
 setup frobnicate
 report "setup: unknown verb, exit status 2" test "$status" -eq 2
 
+# --- both tools: --version --------------------------------------------------------
+module_version=$(python3 - "$product/Tolvan32.dll" <<'PYTHON'
+import sys
+data = open(sys.argv[1], "rb").read()
+fixed = data.find(bytes.fromhex("bd04effe"), data.find("VS_VERSION_INFO".encode("utf-16-le")))
+most, least = (int.from_bytes(data[fixed + i:fixed + i + 4], "little") for i in (8, 12))
+print(f"{most >> 16}.{most & 0xffff}.{least >> 16}.{least & 0xffff}")
+PYTHON
+)
+for tool in "$setup_exe" "$trace_exe"; do
+  name=$(basename "$tool" .exe)
+  wine "$work" "$tool" --version
+  report "$name --version prints the module's version $module_version" test "$status:$out" == "0:$name $module_version"
+done
+
+# --- tolvan32-setup trace ---------------------------------------------------------
+# On, status and off, for the user and with --machine, read back from the
+# registry with Wine's reg, the logs as Wine keeps them, and a host started
+# afterwards: Wine gives a new process the environment of the registry.
+drive_c=$("$runner" --prefix)/drive_c
+user_key='HKCU\Environment'
+machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+reg_value() {  # KEY NAME: the value, empty when not set
+  "$runner" --wine64 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_SZ +(.*)$/\1/p"
+}
+variables() {  # every place's Tolvan32_Debug and Tolvan32_TraceIds, as "user machine" pairs
+  echo "$(reg_value "$user_key" Tolvan32_Debug)/$(reg_value "$user_key" Tolvan32_TraceIds)" \
+    "$(reg_value "$machine_key" Tolvan32_Debug)/$(reg_value "$machine_key" Tolvan32_TraceIds)"
+}
+logs_of_drive_c=("$drive_c/Tolvan32_a.log" "$drive_c/Tolvan32_b.log")
+rm -f "${logs_of_drive_c[@]}"
+wine "$work" "$setup_exe" trace on --level 3
+report "trace: on --level 3 is a usage error (exit 2), nothing set" test "$status:$(variables)" == "2:/ /"
+wine "$work" "$setup_exe" trace on --level 2 --ids
+report "trace: on --level 2 --ids, exit 0: reg query reads 2 and 1 for the user, nothing for the machine" \
+  test "$status:$(variables)" == "0:2/1 /"
+# Upstream Wine keeps no access list for a file, only the Unix mode it maps
+# the list to: no entry for everyone, so no access for others.
+report "trace: ... both logs created empty, no access for others (Wine's mode from their permissions)" \
+  bash -c 'for log; do [ -f "$log" ] && [ ! -s "$log" ] && [[ $(stat -c %A "$log") == *--- ]] || exit 1; done' \
+  _ "${logs_of_drive_c[@]}"
+wine "$work" "$setup_exe" trace status
+report "trace: status, exit 0: set for the user and in its own process, both logs appendable" \
+  bash -c '[ "$1" -eq 0 ] && grep -qxE "  user +2" <<<"$2" && grep -qxE "  this process +2" <<<"$2" &&
+    [ "$(grep -c "^Log .*: present, 0 bytes, this user can append to it$" <<<"$2")" -eq 2 ] &&
+    grep -q "^Programs this user starts from now on: trace level 2, with process and thread ids" <<<"$2"' \
+  _ "$status" "$out"
+if [ -f "$e2e/tolvan_e2e_host.exe" ]; then
+  # The scenario's own comparisons expect options it was not given: only the trace counts here.
+  (cd "$e2e" && env -u Tolvan32_Debug -u Tolvan32_TraceIds WINEPATH="$(windows_path "$product");$(windows_path "$e2e/engine")" \
+    E2E_ENGINE_DIR="$(windows_path "$e2e/engine")" "$runner" ./tolvan_e2e_host.exe typical-road >/dev/null 2>&1 </dev/null)
+  report "trace: a host started afterwards, without the variable in its Unix environment, traces into both logs" \
+    bash -c 'for log; do grep -q "CDataDictionary::Open(char const \*) C:" "$log" || exit 1; done' _ "${logs_of_drive_c[@]}"
+fi
+wine "$work" "$setup_exe" trace on --machine
+report "trace: on --machine, exit 0: reg query reads 1 and no ids for every user" \
+  test "$status:$(variables)" == "0:2/1 1/"
+wine "$work" "$setup_exe" trace off
+report "trace: off for the user, exit 0: its values gone, the machine's kept and named" \
+  bash -c '[ "$1" = "0:/ 1/" ] && grep -q "^NOTE: Tolvan32_Debug is still set for every user" <<<"$2"' \
+  _ "$status:$(variables)" "$out"
+wine "$work" "$setup_exe" trace status
+report "trace: status shows the machine's setting, level 1 without ids" \
+  bash -c 'grep -qxE "  machine +1" <<<"$1" && grep -q "trace level 1\.$" <<<"$1"' _ "$out"
+wine "$work" "$setup_exe" trace off --machine --delete-logs
+report "trace: off --machine --delete-logs, exit 0: no variable anywhere, no log" \
+  bash -c '[ "$1" = "0:/ /" ] && [ ! -e "$2" ] && [ ! -e "$3" ]' _ "$status:$(variables)" "${logs_of_drive_c[@]}"
+wine "$work" "$setup_exe" trace status
+report "trace: status afterwards: no trace, both logs missing, exit 0" \
+  bash -c '[ "$1" -eq 0 ] && grep -q "from now on: no trace" <<<"$2" && [ "$(grep -c ": missing$" <<<"$2")" -eq 2 ]' \
+  _ "$status" "$out"
+
+# Whatever failed above, the scenarios that follow run without a trace set.
+for key in "$user_key" "$machine_key"; do
+  for name in Tolvan32_Debug Tolvan32_TraceIds; do "$runner" --wine64 reg delete "$key" /v "$name" /f >/dev/null 2>&1; done
+done
+
 # --- tolvan32-trace -------------------------------------------------------------
 logs=$work/logs
 mkdir -p "$logs"

@@ -36,6 +36,9 @@ for tool in "$(dirname "$dll")"/tools/*.exe; do [ -f "$tool" ] && tools+=("$tool
 check_image() { python3 "$root/tests/product/check_image.py" "$readobj" "$objdump" "$root/tests/product/allowed-imports.txt" "$@"; }
 check_image "$dll" > "$work/images"
 [ ${#tools[@]} -eq 0 ] || check_image --no-seh "${tools[@]}" >> "$work/images"
+# The tools' version resources (the module's version) and manifests.
+[ ${#tools[@]} -eq 0 ] ||
+  python3 "$root/tests/product/check_tool_resources.py" "$readobj" "$dll" "${tools[@]}" >> "$work/images"
 cat "$work/images"
 passed=$((passed + $(grep -c '^ok ' "$work/images")))
 failed=$((failed + $(grep -c '^FAIL' "$work/images")))

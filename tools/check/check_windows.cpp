@@ -65,6 +65,22 @@ std::string ModuleFileName(HMODULE module) {
   }
 }
 
+void PutSystemErrorText(Output& out, unsigned long error) {
+  char* text = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  while (length && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) --length;
+  if (length) {
+    PutBytes(out, text, length);
+    Put(out, " ");
+  }
+  if (text) LocalFree(text);
+  Put(out, "(error ");
+  PutNumber(out, error);
+  Put(out, ")");
+}
+
 VersionIdentity IdentifyLibrary(HMODULE library, FileVersion* version) {
   HRSRC const resource = FindResourceA(library, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16));
   if (!resource) return kVersionUnknown;

@@ -28,6 +28,9 @@ VersionIdentity IdentifyLibrary(HMODULE library, FileVersion* version);
 // the system does not give it.
 std::string ModuleFileName(HMODULE module);
 
+// The system's text for an error code, then "(error N)".
+void PutSystemErrorText(Output& out, unsigned long error);
+
 // Whether a path names a folder, so that the system does not search for it.
 bool HasDirectory(std::string_view path);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "resources/version.h"
 #include "tools/common/tool_platform.h"
 
 namespace tolvan {
@@ -70,6 +71,18 @@ void PutNumberPadded(Output& out, uint64_t value, int width) {
   int const length = FormatUnsigned(value, text);
   PutSpaces(out, width - length);
   PutBytes(out, text, static_cast<size_t>(length));
+}
+
+bool IsVersionRequest(std::string_view argument) { return argument == "--version"; }
+
+void PutVersionLine(Output& out, char const* tool) {
+  static unsigned const kNumbers[] = {TOLVAN32_VERSION_NUMBERS};
+  Put(out, tool);
+  for (size_t i = 0; i < sizeof kNumbers / sizeof kNumbers[0]; ++i) {
+    PutChar(out, i ? '.' : ' ');
+    PutNumber(out, kNumbers[i]);
+  }
+  PutChar(out, '\n');
 }
 
 }  // namespace tools

@@ -37,6 +37,11 @@ void PutNumberPadded(Output& out, uint64_t value, int width);
 void PutSpaces(Output& out, int count);
 void Flush(Output& out);
 
+// "--version", which every tool answers with PutVersionLine: the tool's
+// name and the module's version it was built with, "tolvan32-trace 8.0.0.7".
+bool IsVersionRequest(std::string_view argument);
+void PutVersionLine(Output& out, char const* tool);
+
 // Writes the decimal digits of `value` into `text` (at least 21 bytes),
 // zero-terminated; returns the number of digits.
 int FormatUnsigned(uint64_t value, char* text);

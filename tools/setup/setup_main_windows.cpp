@@ -9,6 +9,7 @@
 #include "tools/check/check_windows.h"
 #include "tools/common/tool_platform.h"
 #include "tools/setup/setup_plan.h"
+#include "tools/setup/setup_trace.h"
 
 namespace tolvan {
 namespace tools {
@@ -27,22 +28,6 @@ char const kIntrudeVariable[] = "TOLVAN32_SETUP_TEST_INTRUDE";
 unsigned long LastError() {
   unsigned long const error = GetLastError();
   return error ? error : 1;
-}
-
-void PutSystemErrorText(Output& out, unsigned long error) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  while (length && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) --length;
-  if (length) {
-    PutBytes(out, text, length);
-    Put(out, " ");
-  }
-  if (text) LocalFree(text);
-  Put(out, "(error ");
-  PutNumber(out, error);
-  Put(out, ")");
 }
 
 HANDLE OpenAlone(std::string const& path, DWORD access, DWORD disposition) {
@@ -197,6 +182,7 @@ void Usage(Output& out) {
       "Exit status: 0 done (check: everything present); 1 refused, or failed and undone, or incomplete\n"
       "(install and uninstall then leave the folder as it was); 2 usage error; 3 a failed step could not\n"
       "be undone (what is left to do by hand is listed).\n");
+  PutTraceUsage(out);
 }
 
 enum Verb { kVerbCheck, kVerbInstall, kVerbUninstall, kVerbUnknown };
@@ -231,6 +217,11 @@ int ToolMain(int argc, char** argv) {
     Usage(out);
     return 0;
   }
+  if (argc == 2 && IsVersionRequest(argv[1])) {
+    PutVersionLine(out, "tolvan32-setup");
+    return 0;
+  }
+  if (argc >= 2 && std::string_view(argv[1]) == "trace") return RunTraceVerb(out, argc, argv);
   Verb const verb = argc >= 2 ? ParseVerb(argv[1]) : kVerbUnknown;
   bool listAll = false;
   bool dryRun = false;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "tools/common/tool_output.h"
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_print.h"
 #include "tools/trace/trace_reader.h"
@@ -173,6 +174,10 @@ int ToolMain(int argc, char** argv) {
     if (argument == "--help" || argument == "-h" || argument == "/?") {
       std::string usage = kUsage;
       Write(kStandardOutput, usage);
+      return 0;
+    }
+    if (IsVersionRequest(argument)) {
+      PutVersionLine(StandardOutput(), "tolvan32-trace");
       return 0;
     }
   }
