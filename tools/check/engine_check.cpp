@@ -114,9 +114,14 @@ ImageFacts ReadImageFacts(std::string_view bytes) {
   size_t const optional = header + 24;
   facts.library32 = Word16(bytes, header + 4) == kMachineI386 && Word16(bytes, optional) == kPe32Magic &&
                     (Word16(bytes, header + 22) & kDllFlag);
-  if (!facts.library32) return facts;
   size_t const sections = optional + Word16(bytes, header + 20);
   size_t const sectionCount = Word16(bytes, header + 6);
+  // A copy cut short (a full disk) lacks the end of its last section.
+  for (size_t i = 0; i < sectionCount; ++i) {
+    size_t const section = sections + 40 * i;
+    if (uint64_t{Word32(bytes, section + 20)} + Word32(bytes, section + 16) > bytes.size()) facts.library32 = false;
+  }
+  if (!facts.library32) return facts;
   size_t const exports = FileOffsetOf(bytes, sections, sectionCount, Word32(bytes, optional + 96));
   if (!exports) return facts;
   std::vector<std::string_view> names;

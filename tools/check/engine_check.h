@@ -78,7 +78,7 @@ void PutFileVersion(Output& out, FileVersion version);
 // What a library file's bytes say, read without loading it: whether it is a
 // 32-bit Windows library, and how many of the module's operations it exports.
 struct ImageFacts {
-  bool library32;           // a PE32 image for the x86 (a DLL)
+  bool library32;           // a whole PE32 image for the x86 (a DLL)
   size_t operationsMissing; // of OperationEntries(), not exported
   size_t operationsTotal;
 };
