@@ -185,7 +185,8 @@ host road Tolvan32.dll="$engine" Ravix32.dll="$ravix"
 original=$before
 wine "$dir" "$dist/tolvan32-setup.exe" install
 report "setup: clean install in the current folder, the module from beside the tool" \
-  bash -c '[ "$1" -eq 0 ] && grep -q "^Result: complete$" <<<"$2" && grep -qx "Done." <<<"$2"' _ "$status" "$out"
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Result: complete$" <<<"$2" && grep -q "^Done (compared: names, sizes, hashes)" <<<"$2"' \
+  _ "$status" "$out"
 report "setup: the engine renamed to Tolvan33.dll, the module copied in, nothing else" installed "$engine"
 installed_snapshot=$(snapshot "$dir")
 setup check road
@@ -466,8 +467,8 @@ report "setup: ... the module deleted: interrupted, exit status 5" test "$status
 
 # Refusals name the file, error texts have no "%1".
 host errors Tolvan32.dll="$engine" Ravix32.dll="$ravix"
-setup install --module "" errors
-report "setup: an empty module name: the refusal names it" refused '"" (an empty name): the module to install was not found'
+setup install --module "$module_path" ""
+report "setup: an empty folder name: the refusal names it" refused '"" (an empty name): the folder cannot be used'
 printf 'not a library' >"$setup_work/text.dll"
 setup install --module "$(windows_path "$setup_work/text.dll")" errors
 refused_without_insert() { refused "$1" && ! grep -q "%1" <<<"$out"; }
