@@ -101,12 +101,13 @@ FileFacts ReadFileFacts(std::string const& path) {
   facts.image = ReadImageFacts(bytes);
   // As a data file: none of its code runs, and once given back the file is
   // free to be renamed.
-  if (facts.readError) {
-  } else if (HMODULE const library = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-    facts.identity = IdentifyLibrary(library, &facts.version);
-    FreeLibrary(library);
-  } else {
-    facts.readError = LastError();
+  if (!facts.readError) {
+    if (HMODULE const library = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+      facts.identity = IdentifyLibrary(library, &facts.version);
+      FreeLibrary(library);
+    } else {
+      facts.readError = LastError();
+    }
   }
   // Opened for writing by nobody else: a running host holds its libraries.
   HANDLE const file = OpenAlone(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);

@@ -73,8 +73,8 @@ bool RefuseUnchangeable(Output& out, std::string const& path, FileFacts const& f
 bool RefuseWithoutValueTypes(Output& out, FolderFacts const& facts, std::string const& path) {
   if (facts.valueTypesFound) return false;
   RefuseWith(out, path,
-             "it was found neither in the folder nor by the system's library search: the module does not load "
-             "without it");
+             "it was found neither in the folder nor in the system's folders or PATH, where the host looks for "
+             "it: the module does not load without it");
   return true;
 }
 
@@ -340,7 +340,10 @@ PlanOutcome PlanRepair(Output& out, FolderFacts const& facts, PutSystemError con
     Put(out, ".\n");
     return kPlanNothingToDo;
   }
-  if (diagnosis.state == kStateBroken) return RefuseState(out, facts, diagnosis, putError) ? kPlanRefused : kPlanRun;
+  if (diagnosis.state == kStateBroken) {
+    RefuseState(out, facts, diagnosis, putError);
+    return kPlanRefused;
+  }
   Put(out, "Found: ");
   PutFinding(out, diagnosis, putError);
   Put(out, "\n");

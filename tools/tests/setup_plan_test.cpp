@@ -4,6 +4,8 @@
 // are the refusals it does not arrange.
 #include "tools/setup/setup_plan.h"
 
+#include "tools/setup/folder_state.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -131,6 +133,26 @@ TEST(SetupPlanTest, RefusalsNameTheFileAndTheReason) {
     EXPECT_NE(printed.Text().find("REFUSED: " + refusal.refused), std::string::npos)
         << refusal.what << "\n" << printed.Text();
   }
+}
+
+// What the Wine cases do not arrange: an interrupted upgrade whose copy is
+// not newer is taken back, never finished; a name differing only in letter
+// case is a difference.
+TEST(SetupPlanTest, RepairNeverFinishesADowngradeAndLetterCaseIsCompared) {
+  FolderFacts facts = Installed(kCurrent);
+  facts.incoming = Library(kVersionProxyModule, kOlder);
+  Diagnosis const diagnosis = Diagnose(facts);
+  EXPECT_EQ(diagnosis.state, kStateInterrupted);
+  ASSERT_EQ(diagnosis.repair.steps.size(), 1u);
+  EXPECT_EQ(diagnosis.repair.steps[0].kind, kStepDelete);
+  EXPECT_EQ(diagnosis.repair.steps[0].from, kIncoming);
+
+  Printed printed;
+  Snapshot const before = {{"TOLVAN32.DLL", 10, 1}};
+  EXPECT_FALSE(PutDifferences(printed.out, "differs\n", before, before));
+  EXPECT_TRUE(PutDifferences(printed.out, "differs\n", before, {{"Tolvan32.dll", 10, 1}}));
+  EXPECT_TRUE(PutDifferences(printed.out, "differs\n", before, {{"TOLVAN32.DLL", 10, 2}}));
+  EXPECT_NE(printed.Text().find("expected TOLVAN32.DLL, 10 bytes"), std::string::npos) << printed.Text();
 }
 
 TEST(SetupPlanTest, PathsThatDoNotFitAreNeverCutShort) {
