@@ -108,25 +108,26 @@ report "check: the host's folder named: its Tolvan33.dll checked" \
 
 install "$work/no-engine" "" "$product/Tolvan32.dll"
 wine "$work/no-engine" "$setup_exe" check
-report "check: no engine, exit status 1 and NOT LOADED" \
-  bash -c '[ "$1" -eq 1 ] && grep -q "NOT LOADED" <<<"$2"' _ "$status" "$out"
+report "check: no engine, broken: exit status 6, the engine named" \
+  bash -c '[ "$1" -eq 6 ] && grep -q "^State: BROKEN: .*Tolvan33.dll: it is missing" <<<"$2"' _ "$status" "$out"
 
 install "$work/module-as-engine" "$product/Tolvan32.dll" "$product/Tolvan32.dll"
 wine "$work/module-as-engine" "$setup_exe" check
-report "check: the module copied over the engine is refused" \
-  bash -c '[ "$1" -eq 1 ] && grep -q "WRONG FILE this is the proxy module itself" <<<"$2"' _ "$status" "$out"
+report "check: the module copied over the engine: broken, exit status 6" \
+  bash -c '[ "$1" -eq 6 ] && grep -q "Tolvan33.dll: it is a copy of the module" <<<"$2"' _ "$status" "$out"
 
 install "$work/not-installed" "$engine" "$engine"
 wine "$work/not-installed" "$setup_exe" check
-report "check: the engine still in the module's place is refused" \
-  bash -c '[ "$1" -eq 1 ] && grep -q "is the original engine still in its place?" <<<"$2"' _ "$status" "$out"
+report "check: an engine in both places (a host update over the module): broken, exit status 6" \
+  bash -c '[ "$1" -eq 6 ] && grep -q "written its engine over the module" <<<"$2"' _ "$status" "$out"
 
 wine "$work" "$setup_exe" check --no-such-option
 report "check: usage error, exit status 2" test "$status" -eq 2
 
 # --- tolvan32-setup install and uninstall ------------------------------------------
 # Each case in a scratch host folder of its own; "as it was" compares the
-# folder's names, modes (the read-only attribute) and bytes.
+# folder's names (letter case included), modes (the read-only attribute),
+# sizes and bytes.
 setup_work=$work/setup
 mkdir -p "$setup_work"
 module=$product/Tolvan32.dll
@@ -149,7 +150,7 @@ mkdir -p "$dist"
 cp "$setup_exe" "$module" "$dist/"
 
 snapshot() {
-  (cd "$1" && find . -mindepth 1 -printf '%P %y %m\n' | LC_ALL=C sort &&
+  (cd "$1" && find . -mindepth 1 -printf '%P %y %m %s\n' | LC_ALL=C sort &&
     find . -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0r sha256sum)
 }
 # host NAME FILE=SOURCE...: a fresh scratch host folder $dir with those files.
@@ -190,7 +191,8 @@ host road Tolvan32.dll="$engine" Ravix32.dll="$ravix"
 original=$before
 wine "$dir" "$dist/tolvan32-setup.exe" install
 report "setup: clean install in the current folder, the module from beside the tool" \
-  bash -c '[ "$1" -eq 0 ] && grep -q "^Result: complete$" <<<"$2" && grep -qx "Done." <<<"$2"' _ "$status" "$out"
+  bash -c '[ "$1" -eq 0 ] && grep -q "^Result: complete$" <<<"$2" && grep -q "^Done (compared: names, sizes, hashes)" <<<"$2"' \
+  _ "$status" "$out"
 report "setup: the engine renamed to Tolvan33.dll, the module copied in, nothing else" installed "$engine"
 installed_snapshot=$(snapshot "$dir")
 setup check road
@@ -226,10 +228,10 @@ report "setup: refused: the module already in the engine's place" refused 'Tolva
 host module-as-engine Tolvan32.dll="$engine" Tolvan33.dll="$module" Ravix32.dll="$ravix"
 setup install --module "$module_path" module-as-engine
 report "setup: refused: a copy of the module as Tolvan33.dll" \
-  refused 'Tolvan33.dll: it is already there, and it is a copy'
+  refused 'Tolvan33.dll: it is a copy of the module'
 host engine-twice Tolvan32.dll="$engine" Tolvan33.dll="$engine" Ravix32.dll="$ravix"
 setup install --module "$module_path" engine-twice
-report "setup: refused: Tolvan33.dll already present" refused 'Tolvan33.dll: it is already there'
+report "setup: refused: Tolvan33.dll already present" refused 'Tolvan33.dll: Tolvan32.dll is an engine'
 host no-value-types Tolvan32.dll="$engine"
 setup install --module "$module_path" no-value-types
 report "setup: refused: no Ravix32.dll" refused 'Ravix32.dll: it was found neither'
@@ -260,7 +262,7 @@ if chattr +i "$dir"; then
   setup install --module "$module_path" unwritable
   chattr -i "$dir"
   report "setup: an unwritable folder: the first step fails with the system's reason, nothing changed" \
-    bash -c '[ "$1" -eq 1 ] && grep -q "^  FAILED: .*(error 5)$" <<<"$2" && grep -qx "Nothing was changed." <<<"$2"' \
+    bash -c '[ "$1" -eq 1 ] && grep -q "^  FAILED: .*(error 5)$" <<<"$2" && grep -q "^Nothing was changed (compared" <<<"$2"' \
     _ "$status" "$out"
   report "setup: ... the folder as it was" as_it_was
 else
@@ -304,18 +306,22 @@ for step in 1 2 3; do
   report "setup: uninstall failing at step $step of 3, undone, the folder as it was" undone $step
 done
 # Another program's file appears where a step renames or copies to: it is
-# never replaced. Steps 1 and 2 are undone around it; at step 3 it takes
-# Tolvan32.dll while that name is free, so the engine cannot have its name
-# back: it stays whole as Tolvan33.dll and what is left to do is listed.
-# intruder_kept FILE STEP: the empty file is still there (then removed), and
-# the rest was undone.
-intruder_kept() { [ -f "$dir/$1" ] && [ ! -s "$dir/$1" ] && rm "$dir/$1" && undone "$2"; }
+# never replaced. Steps 1 and 2 are undone around it, and the comparison
+# names it (exit status 3); at step 3 it takes Tolvan32.dll while that name
+# is free, so the engine cannot have its name back: it stays whole as
+# Tolvan33.dll and what is left to do is listed.
+# intruder_kept FILE STEP: the empty file is named and still there (then
+# removed), and the rest was undone.
+intruder_kept() {
+  [ "$status" -eq 3 ] && grep -q "^  expected no file; found $1, 0 bytes" <<<"$out" && [ -f "$dir/$1" ] &&
+    [ ! -s "$dir/$1" ] && rm "$dir/$1" && as_it_was
+}
 for step in 1 2; do
   host intrude-install-$step Tolvan32.dll="$engine" Ravix32.dll="$ravix"
   hooks=(TOLVAN32_SETUP_TEST_INTRUDE=$step)
   setup install --module "$module_path" intrude-install-$step
   intruder=$([ "$step" = 1 ] && echo Tolvan32.dll.setup-new || echo Tolvan33.dll)
-  report "setup: a file put where step $step goes is kept, the rest undone, the folder as it was" \
+  report "setup: a file put where step $step goes is kept and named (exit status 3), the rest undone" \
     intruder_kept "$intruder" "$step"
 done
 host intrude-install-3 Tolvan32.dll="$engine" Ravix32.dll="$ravix"
@@ -348,6 +354,132 @@ report "setup: a read-only module to install: installed writable" installed_writ
 setup uninstall read-only-source
 report "setup: ... and removed again" \
   bash -c '[ "$1" -eq 0 ] && [ "$(ls "$2" | wc -l)" -eq 2 ] && cmp -s "$2/Tolvan32.dll" "$3"' _ "$status" "$dir" "$engine"
+
+# Ravix32.dll only in the current folder and beside the tool: the host in
+# its own folder would not find it, so neither does the tool.
+host host-search Tolvan32.dll="$engine"
+cp "$ravix" "$setup_work/Ravix32.dll"
+cp "$ravix" "$dist/Ravix32.dll"
+wine "$setup_work" "$dist/tolvan32-setup.exe" install --module "$module_path" host-search
+report "setup: Ravix32.dll only in the current folder and the tool's: install refused, the folder as it was" \
+  refused 'host-search.Ravix32.dll: it was found neither'
+cp "$module" "$dir/Tolvan32.dll" && cp "$engine" "$dir/Tolvan33.dll"
+wine "$setup_work" "$dist/tolvan32-setup.exe" check host-search
+report "setup: ... check of such a folder: the module NOT LOADED, broken, exit status 6" \
+  bash -c '[ "$1" -eq 6 ] && [ "$(grep -c "NOT LOADED" <<<"$2")" -eq 2 ] && grep -q "^State: BROKEN" <<<"$2"' \
+  _ "$status" "$out"
+rm "$setup_work/Ravix32.dll" "$dist/Ravix32.dll"
+
+# A stale Tolvan32.dll.setup-old (an uninstall stopped before its delete):
+# install and uninstall refuse, naming it and repair.
+host stale-old Tolvan32.dll="$engine" Tolvan32.dll.setup-old="$module" Ravix32.dll="$ravix"
+setup install --module "$module_path" stale-old
+stale_refused() { refused 'Tolvan32.dll.setup-old: an uninstall stopped .*: run tolvan32-setup repair stale-old first'; }
+report "setup: a stale setup-old: install refused, naming it and repair" stale_refused
+setup uninstall stale-old
+report "setup: ... uninstall refused alike" stale_refused
+
+# A copy that stops half-way (a full disk): its incomplete file is deleted,
+# and the comparison proves the folder as it was.
+host disk-full Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+hooks=(TOLVAN32_SETUP_TEST_DISK_FULL=1)
+setup install --module "$module_path" disk-full
+hooks=()
+report "setup: a copy failing half-way: the incomplete copy deleted, nothing changed (compared), exit status 1" \
+  bash -c '[ "$1" -eq 1 ] && grep -qx "  the incomplete copy was deleted" <<<"$2" &&
+    grep -q "^Nothing was changed (compared: names, sizes, hashes)" <<<"$2"' _ "$status" "$out"
+report "setup: ... the folder as it was" as_it_was
+
+# Each state an interrupted run leaves: check says so (5), install refuses,
+# repair --dry-run lists the steps and changes nothing, repair finishes it.
+head -c $(($(stat -c %s "$module") / 2)) "$module" >"$setup_work/half-Tolvan32.dll"
+interrupted() {  # NAME FINAL FILE=SOURCE...
+  local name=$1 final=$2
+  shift 2
+  host "$name" Ravix32.dll="$ravix" "$@"
+  setup check "$name"
+  [ "$status" -eq 5 ] && grep -q "^What to do: tolvan32-setup repair $name" <<<"$out" || return 1
+  setup install --module "$module_path" "$name"
+  refused "run tolvan32-setup repair $name first" || return 1
+  setup repair --dry-run "$name"
+  [ "$status" -eq 0 ] && grep -q "^Step 1 of " <<<"$out" && as_it_was || return 1
+  setup repair "$name"
+  [ "$status" -eq 0 ] && grep -q "^Done (compared" <<<"$out" || return 1
+  if [ "$final" = installed ]; then installed "$engine"; else
+    holds Tolvan32.dll "$engine" && [ "$(ls "$dir" | wc -l)" -eq 2 ]; fi
+}
+for state in "install-copied installed Tolvan32.dll=$engine Tolvan32.dll.setup-new=$module" \
+  "install-half-copied original Tolvan32.dll=$engine Tolvan32.dll.setup-new=$setup_work/half-Tolvan32.dll" \
+  "install-renamed installed Tolvan33.dll=$engine Tolvan32.dll.setup-new=$module" \
+  "upgrade-copied installed Tolvan32.dll=$older Tolvan33.dll=$engine Tolvan32.dll.setup-new=$module" \
+  "upgrade-renamed installed Tolvan33.dll=$engine Tolvan32.dll.setup-new=$module Tolvan32.dll.setup-old=$older" \
+  "upgrade-checked installed Tolvan32.dll=$module Tolvan33.dll=$engine Tolvan32.dll.setup-old=$older" \
+  "uninstall-renamed original Tolvan33.dll=$engine Tolvan32.dll.setup-old=$module" \
+  "uninstall-undeleted original Tolvan32.dll=$engine Tolvan32.dll.setup-old=$module" \
+  "module-deleted original Tolvan33.dll=$engine"; do
+  # shellcheck disable=SC2086
+  report "setup: interrupted ${state%% *}: check 5, install refused, repair --dry-run, repair finishes it" \
+    interrupted $state
+done
+
+# Tolvan33.dll not an engine (the value-types library copied over it).
+host not-an-engine Tolvan32.dll="$module" Tolvan33.dll="$ravix" Ravix32.dll="$ravix"
+setup uninstall not-an-engine
+report "setup: uninstall refused: Tolvan33.dll exports none of the engine's entries, the folder as it was" \
+  refused 'Tolvan33.dll: it is not an engine: it exports none of the'
+
+# TOLVAN32.DLL in capitals: its name comes back with its letter case after an
+# undone install and after an uninstall.
+host capitals TOLVAN32.DLL="$engine" Ravix32.dll="$ravix"
+hooks=(TOLVAN32_SETUP_TEST_HOLD=4)
+setup install --module "$module_path" capitals
+hooks=()
+report "setup: TOLVAN32.DLL, install undone at its check: the name in capitals again" undone 4
+setup install --module "$module_path" capitals
+report "setup: ... installed: the module takes the name as the folder spelled it" \
+  bash -c '[ "$1" -eq 0 ] && cmp -s "$2/TOLVAN32.DLL" "$3"' _ "$status" "$dir" "$module"
+setup uninstall capitals
+report "setup: ... uninstalled: TOLVAN32.DLL in capitals, the folder as it was" as_it_was
+
+# A Cyrillic folder with Windows' code page 1252 (Wine takes it from the C.UTF-8 locale).
+hooks=(LC_ALL=C.UTF-8)
+host 'Хост' Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+setup install --module "$module_path" 'Хост'
+report "setup: a Cyrillic folder on code page 1252: installed, its name printed readable" \
+  bash -c '[ "$1" -eq 0 ] && grep -qx "Installing the module in Хост" <<<"$2"' _ "$status" "$out"
+setup check 'Хост'
+report "setup: ... checked complete, exit status 0" test "$status" -eq 0
+setup uninstall 'Хост'
+report "setup: ... uninstalled, the folder as it was" as_it_was
+hooks=()
+
+# check's states, each with its exit status (0, 1 and 6 above); --dry-run
+# predicts the real run; --allow-missing takes an engine lacking entries.
+host states Tolvan32.dll="$incomplete" Ravix32.dll="$ravix"
+setup check states
+report "setup: check of a folder never installed: not installed, exit status 4" \
+  bash -c '[ "$1" -eq 4 ] && grep -q "^State: not installed" <<<"$2"' _ "$status" "$out"
+setup install --module "$module_path" --dry-run states
+report "setup: install --dry-run over an engine lacking entries: refused as the real run is, exit status 1" \
+  refused "Tolvan32.dll: the engine lacks $missing_count of the $count entries"
+setup install --module "$module_path" --allow-missing states
+report "setup: ... --allow-missing installs it" test "$status" -eq 0
+setup check states
+report "setup: ... check: installed, entries missing, exit status 1" \
+  bash -c '[ "$1" -eq 1 ] && grep -q "^State: installed, the engine lacks entries" <<<"$2"' _ "$status" "$out"
+rm "$dir/Tolvan32.dll"
+setup check states
+report "setup: ... the module deleted: interrupted, exit status 5" test "$status" -eq 5
+
+# Refusals name the file, error texts have no "%1".
+host errors Tolvan32.dll="$engine" Ravix32.dll="$ravix"
+setup install --module "$module_path" ""
+report "setup: an empty folder name: the refusal names it" refused '"" (an empty name): the folder cannot be used'
+printf 'not a library' >"$setup_work/text.dll"
+setup install --module "$(windows_path "$setup_work/text.dll")" errors
+refused_without_insert() { refused "$1" && ! grep -q "%1" <<<"$out"; }
+report "setup: a text file as the module: refused, named, the system's text without %1" \
+  refused_without_insert 'text.dll: it cannot be read as a library: .*(error 193)$'
 
 setup frobnicate
 report "setup: unknown verb, exit status 2" test "$status" -eq 2

@@ -10,14 +10,23 @@
 
 #include "tools/check/engine_check.h"
 #include "tools/common/tool_output.h"
+#include "tools/setup/setup_plan.h"
 
 namespace tolvan {
 namespace tools {
 
-// Loads the engine at `enginePath`, then Ravix32.dll and Tolvan32.dll from
-// its folder, prints the report and gives the libraries back. Returns 0 when
-// everything is present, 1 otherwise.
+// Loads the engine at `enginePath`, then Ravix32.dll and Tolvan32.dll as a
+// host in the engine's folder finds them, prints the report and gives the
+// libraries back.
+enum LibraryCheck { kLibrariesComplete, kEngineEntriesMissing, kLibrariesFailing };
 int RunCheck(Output& out, std::string const& enginePath, bool listAll);
+
+// Where a host program in `hostFolder` finds the library `name`: that
+// folder, the system's folders, the Windows folder, PATH. Empty: nowhere.
+std::string FindAsHost(std::string const& hostFolder, char const* name);
+
+// The full path of a file or folder (relative to the current folder).
+std::string FullPath(std::string const& path);
 
 // What a loaded library's version resource says (the library may be loaded
 // as a data file); its file version too when `version` is not null (zero

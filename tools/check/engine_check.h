@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/common/tool_output.h"
@@ -73,6 +74,21 @@ bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* vers
 int CompareFileVersions(FileVersion a, FileVersion b);
 // "8.0.0.7"
 void PutFileVersion(Output& out, FileVersion version);
+
+// What a library file's bytes say, read without loading it: whether it is a
+// 32-bit Windows library, and how many of the module's operations it exports.
+struct ImageFacts {
+  bool library32;           // a whole PE32 image for the x86 (a DLL)
+  size_t operationsMissing; // of OperationEntries(), not exported
+  size_t operationsTotal;
+};
+ImageFacts ReadImageFacts(std::string_view bytes);
+
+// A 64-bit FNV-1a hash of a file's bytes: enough to tell two versions of a
+// file apart, which is all it is used for.
+uint64_t ContentHash(std::string_view bytes);
+// Sixteen hexadecimal digits.
+void PutHash(Output& out, uint64_t hash);
 
 // A short explanation of a load failure's system error number.
 char const* LoadErrorText(unsigned long error);

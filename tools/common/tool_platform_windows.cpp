@@ -9,16 +9,34 @@
 #include "tools/common/command_line.h"
 #include "tools/common/tool_output.h"
 #include "tools/common/tool_platform.h"
+#include "tools/common/wide_text.h"
 
 namespace tolvan {
 namespace tools {
+
+std::wstring Wide(std::string const& text) {
+  if (text.empty()) return std::wstring();
+  int const length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+std::string Utf8(std::wstring const& text) {
+  if (text.empty()) return std::string();
+  int const length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+  return narrow;
+}
 
 int OpenInput(char const* path) {
   if (path[0] == '-' && path[1] == '\0') {
     _setmode(0, _O_BINARY);
     return 0;
   }
-  return _open(path, _O_RDONLY | _O_BINARY);
+  return _wopen(Wide(path).c_str(), _O_RDONLY | _O_BINARY);
 }
 
 long ReadInput(int handle, char* buffer, size_t capacity) {
@@ -34,10 +52,11 @@ void CloseInput(int handle) {
 }  // namespace tolvan
 
 // The arguments are split here, by the one set of rules the tests check,
-// rather than by the C runtime of whichever Windows runs the tool.
+// rather than by the C runtime of whichever Windows runs the tool; they come
+// as UTF-8 from the wide command line, so that no name is lost to the code page.
 int main() {
   using namespace tolvan::tools;
-  std::vector<std::string> arguments = SplitCommandLine(GetCommandLineA());
+  std::vector<std::string> arguments = SplitCommandLine(Utf8(GetCommandLineW()).c_str());
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);

@@ -1,31 +1,19 @@
 #include "tools/setup/setup_plan.h"
 
+#include "tools/setup/folder_state.h"
+
 namespace tolvan {
 namespace tools {
 
 namespace {
 
 unsigned long const kSharingViolation = 32;
+unsigned long const kFileNotFound = 2;
+unsigned long const kFileExists = 80;
+unsigned long const kAlreadyExists = 183;
+
 // Not a system error: the check step found the installation incomplete.
 unsigned long const kCheckIncomplete = 0xfffffffeu;
-
-// The folder's paths; the facts were gathered only when they all fit.
-struct FolderPaths {
-  explicit FolderPaths(std::string const& folder)
-      : module(Join(folder, kModuleFileName)),
-        engine(Join(folder, kEngineFileName)),
-        incoming(Join(folder, kModuleIncomingFileName)),
-        backup(Join(folder, kModuleBackupFileName)),
-        valueTypes(Join(folder, kValueTypesFileName)) {}
-  static std::string Join(std::string const& folder, char const* name) {
-    return JoinPath(folder, name).value_or(std::string());
-  }
-  std::string module;
-  std::string engine;
-  std::string incoming;
-  std::string backup;
-  std::string valueTypes;
-};
 
 void AddStep(SetupPlan& plan, StepKind kind, std::string const& from, std::string const& to = std::string()) {
   plan.steps.push_back({kind, from, to});
@@ -34,7 +22,7 @@ void AddStep(SetupPlan& plan, StepKind kind, std::string const& from, std::strin
 // "REFUSED: PATH: " - the caller ends the line with the reason.
 void Refuse(Output& out, std::string const& path) {
   Put(out, "REFUSED: ");
-  Put(out, path);
+  Put(out, path.empty() ? std::string("\"\" (an empty name)") : path);
   Put(out, ": ");
 }
 
@@ -85,41 +73,43 @@ bool RefuseUnchangeable(Output& out, std::string const& path, FileFacts const& f
 bool RefuseWithoutValueTypes(Output& out, FolderFacts const& facts, std::string const& path) {
   if (facts.valueTypesFound) return false;
   RefuseWith(out, path,
-             "it was found neither in the folder nor by the system's library search: the module does not load "
-             "without it");
+             "it was found neither in the folder nor in the system's folders or PATH, where the host looks for "
+             "it: the module does not load without it");
   return true;
 }
 
-// Files of the names used on the way would never be replaced.
-bool RefuseInTheWay(Output& out, FileFacts const& file, std::string const& path) {
-  if (!file.present) return false;
-  RefuseWith(out, path, "it is in the way (left by an earlier attempt?): remove it first");
+// A folder that is not as install and uninstall begin: an interrupted
+// run is for repair, anything else for the person who knows the host.
+bool RefuseState(Output& out, FolderFacts const& facts, Diagnosis const& diagnosis, PutSystemError const& putError) {
+  if (diagnosis.state != kStateInterrupted && diagnosis.state != kStateBroken) return false;
+  Put(out, "REFUSED: ");
+  PutFinding(out, diagnosis, putError);
+  if (diagnosis.state == kStateInterrupted) {
+    Put(out, ": run tolvan32-setup repair ");
+    Put(out, facts.folder);
+    Put(out, " first\n");
+  } else {
+    Put(out, ": ");
+    Put(out, diagnosis.remedy);
+    Put(out, "\n");
+  }
   return true;
 }
 
-// Both ways start from a Tolvan32.dll that can be read: the engine before
-// installation, the module after.
-bool RefuseWithoutTolvan32(Output& out, FolderFacts const& facts, FolderPaths const& paths,
-                           PutSystemError const& putError) {
-  if (!facts.module.present) {
-    RefuseWith(out, paths.module,
-               facts.engine.present ? "it is missing, while Tolvan33.dll is there: put the folder right by hand"
-                                    : "it is missing: there is no engine here (is this the host's folder?)");
-    return true;
+// The engine's entries, read from its export table as check finds them.
+bool RefuseMissingEntries(Output& out, std::string const& path, FileFacts const& engine, bool allowMissing) {
+  size_t const missing = engine.image.operationsMissing;
+  if (!missing) return false;
+  std::string const count = std::to_string(missing) + " of the " + std::to_string(engine.image.operationsTotal);
+  if (allowMissing) {
+    Put(out, "Allowed (--allow-missing): the engine " + path + " lacks " + count +
+                 " entries; the host fails only in those calls\n");
+    return false;
   }
-  return RefuseUnreadable(out, paths.module, facts.module, putError);
-}
-
-// With the module installed, Tolvan33.dll must be the engine it forwards to.
-bool RefuseWithoutEngine(Output& out, FolderFacts const& facts, FolderPaths const& paths,
-                         PutSystemError const& putError) {
-  if (!facts.engine.present) {
-    RefuseWith(out, paths.engine, "it is missing: Tolvan32.dll is the module, and its engine is not there");
-    return true;
-  }
-  if (RefuseUnreadable(out, paths.engine, facts.engine, putError)) return true;
-  if (facts.engine.identity != kVersionProxyModule) return false;
-  RefuseWith(out, paths.engine, "it is a copy of the module, not the engine: put the original engine back by hand");
+  RefuseWith(out, path,
+             ("the engine lacks " + count +
+              " entries the module forwards (check --all lists them): --allow-missing takes it all the same")
+                 .c_str());
   return true;
 }
 
@@ -134,12 +124,12 @@ void PutVersionLine(Output& out, char const* what, std::string const& path, File
 // Tolvan32.dll is the module already: the same version is checked, an older
 // one replaced.
 PlanOutcome PlanReplacement(Output& out, FolderFacts const& facts, FolderPaths const& paths,
-                            PutSystemError const& putError, SetupPlan& plan) {
-  if (RefuseWithoutEngine(out, facts, paths, putError)) return kPlanRefused;
+                            PutSystemError const& putError, SetupPlan& plan, bool allowMissing) {
   PutVersionLine(out, "Installed module:  ", paths.module, facts.module.version);
   int const order = CompareFileVersions(facts.module.version, facts.sourceFacts.version);
   if (order == 0) {
     Put(out, "Already installed: the module in place is this version, the engine beside it.\n");
+    if (RefuseMissingEntries(out, paths.engine, facts.engine, allowMissing)) return kPlanRefused;
     AddStep(plan, kStepCheck, paths.engine);
     return kPlanRun;
   }
@@ -147,9 +137,9 @@ PlanOutcome PlanReplacement(Output& out, FolderFacts const& facts, FolderPaths c
     RefuseWith(out, paths.module, "it is a newer module than the one to install: uninstall it first to go back");
     return kPlanRefused;
   }
-  if (RefuseWithoutValueTypes(out, facts, paths.valueTypes) ||
-      RefuseUnchangeable(out, paths.module, facts.module, putError) ||
-      RefuseInTheWay(out, facts.incoming, paths.incoming) || RefuseInTheWay(out, facts.backup, paths.backup)) {
+  if (RefuseMissingEntries(out, paths.engine, facts.engine, allowMissing) ||
+      RefuseWithoutValueTypes(out, facts, paths.valueTypes) ||
+      RefuseUnchangeable(out, paths.module, facts.module, putError)) {
     return kPlanRefused;
   }
   Put(out, "Replacing the older module.\n");
@@ -249,8 +239,23 @@ int UndoFrom(Output& out, SetupPlan const& plan, int last, SetupActions const& a
     }
     return kSetupUndoFailed;
   }
-  Put(out, last ? "Undone: the folder is as it was.\n" : "Nothing was changed.\n");
   return kSetupNotDone;
+}
+
+// Whether the folder holds what it should; exit status 3 and what to do when not.
+bool Proven(Output& out, Snapshot const& expected, SetupActions const& actions, std::string const& folder) {
+  Snapshot const found = actions.snapshot();
+  if (!PutDifferences(out, "NOT AS IT SHOULD BE: the folder differs from what the steps should have left:\n",
+                      expected, found)) {
+    return true;
+  }
+  Put(out, "What to do: tolvan32-setup repair ");
+  Put(out, folder);
+  Put(out,
+      " finishes what an interrupted run leaves, or says which file to move by hand (--dry-run first shows its "
+      "steps); a copy of this program's own left as Tolvan32.dll.setup-new or .setup-old can be deleted once no "
+      "program holds it.\n");
+  return false;
 }
 
 }  // namespace
@@ -263,9 +268,10 @@ std::optional<std::string> JoinPath(std::string_view folder, std::string_view na
   return path;
 }
 
-PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan) {
+PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan,
+                        bool allowMissing) {
   plan.steps.clear();
-  FolderPaths const paths(facts.folder);
+  FolderPaths const paths(facts);
   if (RefuseFolder(out, facts, putError)) return kPlanRefused;
 
   FileFacts const& source = facts.sourceFacts;
@@ -274,25 +280,21 @@ PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError co
     return kPlanRefused;
   }
   if (RefuseUnreadable(out, facts.source, source, putError)) return kPlanRefused;
-  if (source.identity != kVersionProxyModule) {
-    RefuseWith(out, facts.source, "it is not the module: its version resource does not name \"Tolvan32 Share\"");
+  if (source.identity != kVersionProxyModule || !source.image.library32) {
+    RefuseWith(out, facts.source,
+               source.image.library32 ? "it is not the module: its version resource does not name \"Tolvan32 Share\""
+                                      : "it is not the module: it is not a 32-bit Windows library");
     return kPlanRefused;
   }
   PutVersionLine(out, "Module to install: ", facts.source, source.version);
 
-  if (RefuseWithoutTolvan32(out, facts, paths, putError)) return kPlanRefused;
-  if (facts.module.identity == kVersionProxyModule) return PlanReplacement(out, facts, paths, putError, plan);
+  Diagnosis const diagnosis = Diagnose(facts);
+  if (RefuseState(out, facts, diagnosis, putError)) return kPlanRefused;
+  if (diagnosis.state == kStateInstalled) return PlanReplacement(out, facts, paths, putError, plan, allowMissing);
 
-  if (facts.engine.present) {
-    RefuseWith(out, paths.engine,
-               facts.engine.identity == kVersionProxyModule
-                   ? "it is already there, and it is a copy of the module, which would call itself"
-                   : "it is already there: the engine cannot be renamed to it");
-    return kPlanRefused;
-  }
-  if (RefuseWithoutValueTypes(out, facts, paths.valueTypes) ||
-      RefuseUnchangeable(out, paths.module, facts.module, putError) ||
-      RefuseInTheWay(out, facts.incoming, paths.incoming)) {
+  if (RefuseMissingEntries(out, paths.module, facts.module, allowMissing) ||
+      RefuseWithoutValueTypes(out, facts, paths.valueTypes) ||
+      RefuseUnchangeable(out, paths.module, facts.module, putError)) {
     return kPlanRefused;
   }
   AddStep(plan, kStepCopy, facts.source, paths.incoming);
@@ -302,27 +304,24 @@ PlanOutcome PlanInstall(Output& out, FolderFacts const& facts, PutSystemError co
   return kPlanRun;
 }
 
-PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan) {
+PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan,
+                          bool allowMissing) {
   plan.steps.clear();
-  FolderPaths const paths(facts.folder);
+  FolderPaths const paths(facts);
   if (RefuseFolder(out, facts, putError)) return kPlanRefused;
 
-  if (RefuseWithoutTolvan32(out, facts, paths, putError)) return kPlanRefused;
-  if (facts.module.identity != kVersionProxyModule) {
-    if (!facts.engine.present) {
-      Put(out, "Not installed: ");
-      Put(out, paths.module);
-      Put(out, " is not the module, and there is no Tolvan33.dll. Nothing to do.\n");
-      return kPlanNothingToDo;
-    }
-    RefuseWith(out, paths.module, "it is not the module, yet Tolvan33.dll is there too: put the folder right by hand");
-    return kPlanRefused;
+  Diagnosis const diagnosis = Diagnose(facts);
+  if (diagnosis.state == kStateNotInstalled) {
+    Put(out, "Not installed: ");
+    Put(out, paths.module);
+    Put(out, " is not the module, and there is no Tolvan33.dll. Nothing to do.\n");
+    return kPlanNothingToDo;
   }
+  if (RefuseState(out, facts, diagnosis, putError)) return kPlanRefused;
   PutVersionLine(out, "Installed module:  ", paths.module, facts.module.version);
-  if (RefuseWithoutEngine(out, facts, paths, putError)) return kPlanRefused;
-  if (RefuseUnchangeable(out, paths.module, facts.module, putError) ||
-      RefuseUnchangeable(out, paths.engine, facts.engine, putError) ||
-      RefuseInTheWay(out, facts.backup, paths.backup)) {
+  if (RefuseMissingEntries(out, paths.engine, facts.engine, allowMissing) ||
+      RefuseUnchangeable(out, paths.module, facts.module, putError) ||
+      RefuseUnchangeable(out, paths.engine, facts.engine, putError)) {
     return kPlanRefused;
   }
   AddStep(plan, kStepRename, paths.module, paths.backup);
@@ -331,7 +330,38 @@ PlanOutcome PlanUninstall(Output& out, FolderFacts const& facts, PutSystemError 
   return kPlanRun;
 }
 
-int RunPlan(Output& out, SetupPlan const& plan, SetupActions const& actions, bool dryRun) {
+PlanOutcome PlanRepair(Output& out, FolderFacts const& facts, PutSystemError const& putError, SetupPlan& plan) {
+  plan.steps.clear();
+  if (RefuseFolder(out, facts, putError)) return kPlanRefused;
+  Diagnosis const diagnosis = Diagnose(facts);
+  if (diagnosis.state == kStateInstalled || diagnosis.state == kStateNotInstalled) {
+    Put(out, "Nothing to repair: ");
+    Put(out, diagnosis.finding);
+    Put(out, ".\n");
+    return kPlanNothingToDo;
+  }
+  if (diagnosis.state == kStateBroken) {
+    RefuseState(out, facts, diagnosis, putError);
+    return kPlanRefused;
+  }
+  Put(out, "Found: ");
+  PutFinding(out, diagnosis, putError);
+  Put(out, "\n");
+  FileFacts const* const files[] = {&facts.module, &facts.engine, &facts.incoming, &facts.backup};
+  FolderPaths const paths(facts);
+  std::string const* const names[] = {&paths.module, &paths.engine, &paths.incoming, &paths.backup};
+  for (SetupStep const& step : diagnosis.repair.steps) {
+    if (step.kind == kStepCheck) continue;
+    for (int i = 0; i < 4; ++i) {
+      if (*names[i] == step.from && RefuseUnchangeable(out, step.from, *files[i], putError)) return kPlanRefused;
+    }
+  }
+  plan = diagnosis.repair;
+  return kPlanRun;
+}
+
+int RunPlan(Output& out, FolderFacts const& facts, SetupPlan const& plan, SetupActions const& actions, bool dryRun) {
+  Snapshot const before = SnapshotOf(facts);
   int const count = static_cast<int>(plan.steps.size());
   for (int number = 1; number <= count; ++number) {
     SetupStep const& step = plan.steps[number - 1];
@@ -349,9 +379,30 @@ int RunPlan(Output& out, SetupPlan const& plan, SetupActions const& actions, boo
     if (actions.afterStep) actions.afterStep(number, step);
     PutOutcome(out, error, actions.putError);
     Flush(out);
-    if (error) return UndoFrom(out, plan, number - 1, actions);
+    if (error && step.kind == kStepCopy && error != kFileExists && error != kAlreadyExists) {
+      // What a failed copy leaves is this program's own, and incomplete.
+      unsigned long const removed = actions.remove(step.to);
+      if (!removed) Put(out, "  the incomplete copy was deleted\n");
+      if (removed && removed != kFileNotFound) {
+        Put(out, "  the incomplete copy could not be deleted: ");
+        actions.putError(out, removed);
+        Put(out, "\n");
+      }
+    }
+    if (!error) continue;
+    int const status = UndoFrom(out, plan, number - 1, actions);
+    if (status != kSetupNotDone) return status;
+    if (!Proven(out, before, actions, facts.folder)) return kSetupUndoFailed;
+    Put(out, number > 1 ? "Undone: the folder is as it was (compared: names, sizes, hashes).\n"
+                        : "Nothing was changed (compared: names, sizes, hashes).\n");
+    return kSetupNotDone;
   }
-  Put(out, dryRun ? "Dry run: nothing was done.\n" : "Done.\n");
+  if (dryRun) {
+    Put(out, "Dry run: nothing was done.\n");
+    return kSetupDone;
+  }
+  if (!Proven(out, ExpectedAfter(before, plan, facts.sourceFacts), actions, facts.folder)) return kSetupUndoFailed;
+  Put(out, "Done (compared: names, sizes, hashes).\n");
   return kSetupDone;
 }
 

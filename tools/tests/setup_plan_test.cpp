@@ -4,6 +4,8 @@
 // are the refusals it does not arrange.
 #include "tools/setup/setup_plan.h"
 
+#include "tools/setup/folder_state.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -28,6 +30,7 @@ FileFacts Library(VersionIdentity identity, FileVersion version = FileVersion())
   facts.present = true;
   facts.identity = identity;
   facts.version = version;
+  facts.image = {true, 0, 104};
   return facts;
 }
 
@@ -73,6 +76,12 @@ struct Printed {
 };
 
 typedef PlanOutcome (*Planner)(Output&, FolderFacts const&, PutSystemError const&, SetupPlan&);
+PlanOutcome Install(Output& out, FolderFacts const& f, PutSystemError const& e, SetupPlan& plan) {
+  return PlanInstall(out, f, e, plan);
+}
+PlanOutcome Uninstall(Output& out, FolderFacts const& f, PutSystemError const& e, SetupPlan& plan) {
+  return PlanUninstall(out, f, e, plan);
+}
 
 struct Refusal {
   char const* what;
@@ -83,36 +92,36 @@ struct Refusal {
 
 TEST(SetupPlanTest, RefusalsNameTheFileAndTheReason) {
   Refusal const refusals[] = {
-      {"folder is a file", PlanUninstall, [](FolderFacts& f) { f.folderError = kNotAFolder; },
+      {"folder is a file", Uninstall, [](FolderFacts& f) { f.folderError = kNotAFolder; },
        kFolder + ": it is not a folder"},
-      {"no module to install", PlanInstall, [](FolderFacts& f) { f.sourceFacts = FileFacts(); },
+      {"no module to install", Install, [](FolderFacts& f) { f.sourceFacts = FileFacts(); },
        kSource + ": the module to install was not found"},
-      {"no Tolvan32.dll", PlanInstall, [](FolderFacts& f) { f.module = FileFacts(); },
+      {"no Tolvan32.dll", Install, [](FolderFacts& f) { f.module = FileFacts(); },
        kModule + ": it is missing: there is no engine here"},
-      {"Tolvan32.dll unreadable", PlanInstall, [](FolderFacts& f) { f.module.readError = 193; },
+      {"Tolvan32.dll unreadable", Install, [](FolderFacts& f) { f.module.readError = 193; },
        kModule + ": it cannot be read as a library: error 193"},
-      {"leftover incoming copy", PlanInstall, [](FolderFacts& f) { f.incoming = Library(kVersionProxyModule); },
-       kIncoming + ": it is in the way"},
-      {"upgrade of a module in use", PlanInstall,
+      {"leftover incoming copy", Install, [](FolderFacts& f) { f.incoming = Library(kVersionProxyModule); },
+       kIncoming + ": an install stopped after copying the module in: run tolvan32-setup repair"},
+      {"upgrade of a module in use", Install,
        [](FolderFacts& f) {
          f = Installed(kOlder);
          f.module.lockError = 32;
        },
        kModule + ": it cannot be changed: error 32 - is the host application running?"},
-      {"upgrade over a leftover backup", PlanInstall,
+      {"upgrade over a leftover backup", Install,
        [](FolderFacts& f) {
          f = Installed(kOlder);
          f.backup = Library(kVersionOther);
        },
-       kBackup + ": it is in the way"},
-      {"uninstall with the engine read-only", PlanUninstall,
+       kBackup + ": it is left over"},
+      {"uninstall with the engine read-only", Uninstall,
        [](FolderFacts& f) {
          f = Installed();
          f.engine.readOnly = true;
        },
        kEngine + ": it is read-only"},
-      {"uninstall beside an unknown Tolvan33.dll", PlanUninstall,
-       [](FolderFacts& f) { f.engine = Library(kVersionOther); }, kModule + ": it is not the module"},
+      {"uninstall beside an unknown Tolvan33.dll", Uninstall,
+       [](FolderFacts& f) { f.engine = Library(kVersionOther); }, kEngine + ": Tolvan32.dll is an engine"},
   };
   for (Refusal const& refusal : refusals) {
     FolderFacts facts = Fresh();
@@ -124,6 +133,26 @@ TEST(SetupPlanTest, RefusalsNameTheFileAndTheReason) {
     EXPECT_NE(printed.Text().find("REFUSED: " + refusal.refused), std::string::npos)
         << refusal.what << "\n" << printed.Text();
   }
+}
+
+// What the Wine cases do not arrange: an interrupted upgrade whose copy is
+// not newer is taken back, never finished; a name differing only in letter
+// case is a difference.
+TEST(SetupPlanTest, RepairNeverFinishesADowngradeAndLetterCaseIsCompared) {
+  FolderFacts facts = Installed(kCurrent);
+  facts.incoming = Library(kVersionProxyModule, kOlder);
+  Diagnosis const diagnosis = Diagnose(facts);
+  EXPECT_EQ(diagnosis.state, kStateInterrupted);
+  ASSERT_EQ(diagnosis.repair.steps.size(), 1u);
+  EXPECT_EQ(diagnosis.repair.steps[0].kind, kStepDelete);
+  EXPECT_EQ(diagnosis.repair.steps[0].from, kIncoming);
+
+  Printed printed;
+  Snapshot const before = {{"TOLVAN32.DLL", 10, 1}};
+  EXPECT_FALSE(PutDifferences(printed.out, "differs\n", before, before));
+  EXPECT_TRUE(PutDifferences(printed.out, "differs\n", before, {{"Tolvan32.dll", 10, 1}}));
+  EXPECT_TRUE(PutDifferences(printed.out, "differs\n", before, {{"TOLVAN32.DLL", 10, 2}}));
+  EXPECT_NE(printed.Text().find("expected TOLVAN32.DLL, 10 bytes"), std::string::npos) << printed.Text();
 }
 
 TEST(SetupPlanTest, PathsThatDoNotFitAreNeverCutShort) {
