@@ -588,14 +588,24 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     }
   }
   int const axis = static_cast<int>(lanes_.size()) * kLaneHeight + 14;
-  // Each run's start, with the time its run line gives.
-  for (RunInfo const& run : summary.runs) {
-    if (!run.line) continue;
-    std::string const at = x(std::min<uint64_t>(run.line / binWidth_, used - 1));
+  // Each run's start, with the time its run line gives; one mark per bin, so
+  // that a log of many thousand runs still gives a page of bounded size.
+  for (size_t i = 0; i < summary.runs.size();) {
+    if (!summary.runs[i].line) {  // a run line before the log's first line has no place on it
+      ++i;
+      continue;
+    }
+    RunInfo const& run = summary.runs[i];
+    uint64_t const bin = std::min<uint64_t>(run.line / binWidth_, used - 1);
+    size_t next = i + 1;
+    while (next < summary.runs.size() && std::min<uint64_t>(summary.runs[next].line / binWidth_, used - 1) == bin) ++next;
+    size_t const more = next - i - 1;
+    i = next;
+    std::string const at = x(bin);
     out += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"0\" y2=\"" + Number(axis - 10) +
            "\" stroke=\"#555\" stroke-dasharray=\"3 2\"><title>";
     AppendHtml(out, "line " + Number(run.line) + ": run of process " + Number(run.process) + " started " + run.date +
-                        " " + run.time);
+                        " " + run.time + (more ? " (and " + Number(more) + " more runs up to the next mark)" : ""));
     out += "</title></line>";
   }
   for (int tick = 0; tick <= 4; ++tick) {
