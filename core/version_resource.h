@@ -5,17 +5,9 @@
 #ifndef TOLVAN_CORE_VERSION_RESOURCE_H
 #define TOLVAN_CORE_VERSION_RESOURCE_H
 
-#include <stddef.h>
+#include "version_info.h"
 
 namespace tolvan {
-
-// Whether the resource's bytes hold the module's ProductName "Tolvan32 Share"
-// as the UTF-16 text a version resource stores.
-bool VersionNamesModule(void const* resource, size_t size);
-
-// The fixed file version (8.0.0.7 is high 0x00080000, low 7); false when the
-// bytes hold none.
-bool VersionFileNumbers(void const* resource, size_t size, unsigned long* high, unsigned long* low);
 
 enum { kVersionTextSize = 24 };
 // A loaded library's file version as four dotted numbers ("8.0.0.7"), or "-"

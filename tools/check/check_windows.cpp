@@ -5,6 +5,8 @@
 // folder, never in this program's folder or the folder it was started in.
 #include "tools/check/check_windows.h"
 
+#include "core/version_info.h"
+
 #include "tools/common/wide_text.h"
 
 namespace tolvan {
@@ -151,7 +153,7 @@ VersionIdentity IdentifyLibrary(HMODULE library, FileVersion* version) {
   if (!bytes) return kVersionUnknown;
   DWORD const size = SizeofResource(library, resource);
   if (version && !ReadFileVersion(bytes, size, version)) *version = FileVersion();
-  return NamesProxyModule(bytes, size) ? kVersionProxyModule : kVersionOther;
+  return VersionNamesModule(bytes, size) ? kVersionProxyModule : kVersionOther;
 }
 
 int RunCheck(Output& out, std::string const& enginePath, bool listAll) {

@@ -5,14 +5,12 @@
 #include <string_view>
 
 #include "core/operations.h"
+#include "core/version_info.h"
 
 namespace tolvan {
 namespace tools {
 
 namespace {
-
-// The module's ProductName; the engine's version resource cannot carry it.
-char const kProxyProductName[] = "Tolvan32 Share";
 
 void PutLabel(Output& out, char const* label) {
   Put(out, "  ");
@@ -38,29 +36,12 @@ EntryList OperationEntries() {
 
 EntryList ValueTypesEntries() { return {{"JDateToString", ""}, {"?GetDouble@CNumeric@@QBEOXZ", ""}}; }
 
-bool NamesProxyModule(void const* versionResource, size_t size) {
-  if (!versionResource) return false;
-  std::string name;
-  for (char c : std::string_view(kProxyProductName)) name += {c, '\0'};
-  return std::string_view(static_cast<char const*>(versionResource), size).find(name) != std::string_view::npos;
-}
-
 bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* version) {
-  // The root block: three 16-bit words, the key "VS_VERSION_INFO" in UTF-16
-  // with its terminating zero, padding to 32 bits, then the fixed part:
-  // signature, structure version, file version (most, least significant).
-  enum { kFixedPart = 40, kFixedSize = 52 };
-  uint32_t const kSignature = 0xfeef04bdu;
-  unsigned char const* const bytes = static_cast<unsigned char const*>(versionResource);
-  if (!bytes || size < kFixedPart + kFixedSize) return false;
-  auto const word = [bytes](size_t offset) {
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
-  };
-  uint32_t const valueLength = word(0) >> 16;
-  if (valueLength < kFixedSize || word(kFixedPart) != kSignature) return false;
-  version->high = word(kFixedPart + 8);
-  version->low = word(kFixedPart + 12);
+  unsigned long high = 0;
+  unsigned long low = 0;
+  if (!VersionFileNumbers(versionResource, size, &high, &low)) return false;
+  version->high = static_cast<uint32_t>(high);
+  version->low = static_cast<uint32_t>(low);
   return true;
 }
 
@@ -194,11 +175,11 @@ bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entr
   } else if (rule == kMustBeProxy && probe.identity != kVersionProxyModule) {
     PutLabel(out, "WRONG FILE");
     Put(out, "its version resource does not name the proxy module (\"");
-    Put(out, kProxyProductName);
+    Put(out, kModuleProductName);
     Put(out, "\"): is the original engine still in its place?\n");
     good = false;
   } else if (probe.identity == kVersionProxyModule) {
-    PutLine(out, "version", kProxyProductName);
+    PutLine(out, "version", kModuleProductName);
   }
 
   size_t present = 0;

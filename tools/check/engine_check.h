@@ -59,10 +59,6 @@ EntryList ValueTypesEntries();
 bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entries, IdentityRule rule,
                    bool listAll);
 
-// Whether a version resource's bytes hold the module's product name as the
-// UTF-16 text the resource stores.
-bool NamesProxyModule(void const* versionResource, size_t size);
-
 // The fixed file version of a version resource: 8.0.0.7 is {0x00080000, 7}.
 struct FileVersion {
   uint32_t high;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/operations.h"
+#include "core/version_info.h"
 #include "tools/check/engine_check.h"
 #include "tools/common/command_line.h"
 #include "tools/common/tool_output.h"
@@ -129,13 +130,13 @@ TEST(ProxyVersionTest, TheProductNameIsFoundAsUtf16Only) {
     return bytes;
   };
   std::string const resource = utf16("ProductName") + std::string(2, '\0') + utf16("Tolvan32 Share") + std::string(2, '\0');
-  EXPECT_TRUE(NamesProxyModule(resource.data(), resource.size()));
-  EXPECT_TRUE(NamesProxyModule(resource.data() + 1, resource.size() - 1)) << "at any byte offset";
+  EXPECT_TRUE(VersionNamesModule(resource.data(), resource.size()));
+  EXPECT_TRUE(VersionNamesModule(resource.data() + 1, resource.size() - 1)) << "at any byte offset";
   std::string const ascii = "ProductName Tolvan32 Share";
-  EXPECT_FALSE(NamesProxyModule(ascii.data(), ascii.size()));
+  EXPECT_FALSE(VersionNamesModule(ascii.data(), ascii.size()));
   std::string const other = utf16("Tolvan32 Shar");
-  EXPECT_FALSE(NamesProxyModule(other.data(), other.size()));
-  EXPECT_FALSE(NamesProxyModule(nullptr, 0));
+  EXPECT_FALSE(VersionNamesModule(other.data(), other.size()));
+  EXPECT_FALSE(VersionNamesModule(nullptr, 0));
 }
 
 }  // namespace
