@@ -415,5 +415,4 @@ void TraceChar(char c) {
   TraceText(text);
 }
 
-
 }  // namespace tolvan

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "core/operations.h"
@@ -51,15 +52,12 @@ int CompareFileVersions(FileVersion a, FileVersion b) {
   return 0;
 }
 
-void PutFileVersion(Output& out, FileVersion version) {
-  PutNumber(out, version.high >> 16);
-  PutChar(out, '.');
-  PutNumber(out, version.high & 0xffff);
-  PutChar(out, '.');
-  PutNumber(out, version.low >> 16);
-  PutChar(out, '.');
-  PutNumber(out, version.low & 0xffff);
+std::string FileVersionText(FileVersion version) {
+  return std::to_string(version.high >> 16) + "." + std::to_string(version.high & 0xffff) + "." +
+         std::to_string(version.low >> 16) + "." + std::to_string(version.low & 0xffff);
 }
+
+void PutFileVersion(Output& out, FileVersion version) { Put(out, FileVersionText(version)); }
 
 namespace {
 

@@ -69,6 +69,7 @@ bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* vers
 // Negative, zero or positive as `a` is older than, the same as or newer than `b`.
 int CompareFileVersions(FileVersion a, FileVersion b);
 // "8.0.0.7"
+std::string FileVersionText(FileVersion version);
 void PutFileVersion(Output& out, FileVersion version);
 
 // What a library file's bytes say, read without loading it: whether it is a

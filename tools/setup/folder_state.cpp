@@ -116,11 +116,6 @@ std::optional<Diagnosis> StrangeFile(Files const& files) {
   return std::nullopt;
 }
 
-std::string VersionText(FileVersion version) {
-  return std::to_string(version.high >> 16) + "." + std::to_string(version.high & 0xffff) + "." +
-         std::to_string(version.low >> 16) + "." + std::to_string(version.low & 0xffff);
-}
-
 Diagnosis BrokenCombination(Files const& files) {
   FileKind const module = KindOf(*files.facts[kRoleModule]);
   FileKind const engine = KindOf(*files.facts[kRoleEngine]);
@@ -139,8 +134,8 @@ Diagnosis BrokenCombination(Files const& files) {
   }
   if (module == kEngineFile && engine == kEngineFile) {
     return Broken(enginePath,
-                  "Tolvan32.dll is an engine (version " + VersionText(files.facts[kRoleModule]->version) +
-                      ") and so is this one (version " + VersionText(files.facts[kRoleEngine]->version) +
+                  "Tolvan32.dll is an engine (version " + FileVersionText(files.facts[kRoleModule]->version) +
+                      ") and so is this one (version " + FileVersionText(files.facts[kRoleEngine]->version) +
                       "): an update of the host has written its engine over the module",
                   "move this older engine out of the folder, then run install again");
   }
