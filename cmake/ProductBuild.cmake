@@ -63,8 +63,10 @@ endfunction()
 # age in the module's debug directory. The image names it by its file name
 # alone (%_PDB%), not by the build folder. The objects' CodeView holds paths
 # relative to the checkout and no compiler command line, and the linker roots
-# them at one fixed folder, so that two builds of one commit in two folders
-# give the same module and the same PDB. /DEBUG alone would stop the linker
+# them at one fixed folder, so that two builds of one commit in two build
+# folders give the same module and the same PDB (not from checkouts at two
+# paths: clang hashes the source's full path into the names of anonymous
+# namespaces, prefix maps or not). /DEBUG alone would stop the linker
 # dropping unreferenced and folding identical code: /OPT:REF and /OPT:ICF
 # keep the code what it is without symbols.
 set(TOLVAN_SYMBOLS_SOURCE_ROOT "C:/src/Tolvan32")
@@ -80,7 +82,7 @@ if(MSVC)
   list(APPEND TOLVAN_PRODUCT_LINK_OPTIONS /DEBUG /PDBALTPATH:%_PDB% /OPT:REF /OPT:ICF)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     # clang-cl before 16 has no switch to leave the command line out of the
-    # objects: there, only builds from one checkout are the same bytes.
+    # objects.
     list(APPEND TOLVAN_PRODUCT_COMPILE_OPTIONS -ffile-compilation-dir=. /clang:-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=.)
     if(CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 16)
       list(APPEND TOLVAN_PRODUCT_COMPILE_OPTIONS /clang:-gno-codeview-command-line)

@@ -3,7 +3,7 @@
 beside it, and that they describe these very images.
 
 The module: its debug directory names Tolvan32.pdb by file name alone; the
-PDB beside it (or the one --pdb names) has the GUID and age written there;
+PDB beside it has the GUID and age written there;
 every export is a public symbol of the PDB at the export's address; the PDB
 holds WriteTraceItem's code in .text; the image holds neither the build
 folder nor the checkout's path.
@@ -11,7 +11,7 @@ Each tool: no DWARF of its own, a .gnu_debuglink naming NAME.exe.debug with
 that file's CRC-32, and the debug file, which names no build folder either,
 places main at an address in the program's code.
 
-usage: check_symbols.py READOBJ PDBUTIL DWARFDUMP MODULE [--pdb PDB | --mutate] [TOOL...]
+usage: check_symbols.py READOBJ PDBUTIL DWARFDUMP MODULE [--mutate] [TOOL...]
 --mutate checks a copy of the module instead, whose debug directory's GUID
 differs from the PDB's by one bit: a check that passed it would match
 symbols to a module they do not describe.
@@ -30,11 +30,7 @@ readobj, pdbutil, dwarfdump, module = sys.argv[1:5]
 rest = sys.argv[5:]
 pdb = os.path.join(os.path.dirname(module), "Tolvan32.pdb")
 mutate = rest[:1] == ["--mutate"]
-if rest[:1] == ["--pdb"]:
-    pdb, rest = rest[1], rest[2:]
-elif mutate:
-    rest = rest[1:]
-tools = rest
+tools = rest[1:] if mutate else rest
 root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
