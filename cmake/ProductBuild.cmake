@@ -59,6 +59,17 @@ function(tolvan_windows_image target subsystem)
   endif()
 endfunction()
 
+# Symbols: a PDB beside the module, which a debugger finds by the GUID and
+# age in the module's debug directory. The image names it by its file name
+# alone (%_PDB%), not by the build folder. The objects' CodeView holds paths
+# relative to the checkout and no compiler command line, and the linker roots
+# them at one fixed folder, so that two builds of one commit in two build
+# folders give the same module and the same PDB (not from checkouts at two
+# paths: clang hashes the source's full path into the names of anonymous
+# namespaces, prefix maps or not). /DEBUG alone would stop the linker
+# dropping unreferenced and folding identical code: /OPT:REF and /OPT:ICF
+# keep the code what it is without symbols.
+set(TOLVAN_SYMBOLS_SOURCE_ROOT "C:/src/Tolvan32")
 if(MSVC)
   # cl.exe (or clang-cl): no RTTI, no C++ exception tables, and nothing that
   # needs the C runtime's static start-up library: no security cookies, no
@@ -67,6 +78,19 @@ if(MSVC)
   # /Brepro: a hash of the contents in place of the build time, so that two
   # builds of one commit are the same bytes.
   set(TOLVAN_PRODUCT_LINK_OPTIONS /NODEFAULTLIB /ENTRY:DllMain /MANIFEST:NO /Brepro)
+  list(APPEND TOLVAN_PRODUCT_COMPILE_OPTIONS /Z7)
+  list(APPEND TOLVAN_PRODUCT_LINK_OPTIONS /DEBUG /PDBALTPATH:%_PDB% /OPT:REF /OPT:ICF)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # clang-cl before 16 has no switch to leave the command line out of the
+    # objects.
+    list(APPEND TOLVAN_PRODUCT_COMPILE_OPTIONS -ffile-compilation-dir=. /clang:-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=.)
+    if(CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 16)
+      list(APPEND TOLVAN_PRODUCT_COMPILE_OPTIONS /clang:-gno-codeview-command-line)
+    endif()
+  endif()
+  if(CMAKE_LINKER MATCHES "lld")
+    list(APPEND TOLVAN_PRODUCT_LINK_OPTIONS /PDBSOURCEPATH:${TOLVAN_SYMBOLS_SOURCE_ROOT})
+  endif()
 else()
   set(TOLVAN_PRODUCT_COMPILE_OPTIONS
     -fno-rtti -fno-sized-deallocation -fno-threadsafe-statics -fno-exceptions
@@ -75,10 +99,17 @@ else()
   # the directory of the versioned tools.
   set(TOLVAN_PRODUCT_LINK_OPTIONS
     -fuse-ld=lld -B${TOLVAN_LLVM_BIN} -nostdlib -Wl,/nodefaultlib -Wl,/entry:DllMain@12 -Wl,/Brepro)
+  list(APPEND TOLVAN_PRODUCT_COMPILE_OPTIONS -g -gcodeview -gno-codeview-command-line
+    -ffile-compilation-dir=. -fdebug-prefix-map=${CMAKE_SOURCE_DIR}=.)
+  list(APPEND TOLVAN_PRODUCT_LINK_OPTIONS -Wl,/debug -Wl,/pdbaltpath:%_PDB% -Wl,/opt:ref -Wl,/opt:icf
+    -Wl,/pdbsourcepath:${TOLVAN_SYMBOLS_SOURCE_ROOT})
 endif()
 
-# CMake asks for an embedded manifest; the module has none.
+# CMake asks for an embedded manifest; the module has none. It names the PDB
+# by its full path, which the linker writes into the PDB: name it relative to
+# the build folder instead.
 string(REPLACE "/MANIFEST:EMBED" "/MANIFEST:NO" CMAKE_CXX_CREATE_SHARED_LIBRARY "${CMAKE_CXX_CREATE_SHARED_LIBRARY}")
+string(REPLACE "/pdb:<TARGET_PDB>" "/pdb:<TARGET_BASE>.pdb" CMAKE_CXX_CREATE_SHARED_LIBRARY "${CMAKE_CXX_CREATE_SHARED_LIBRARY}")
 # The module, and the copies of it that the end-to-end tests build.
 function(tolvan_module_library target)
   add_library(${target} SHARED

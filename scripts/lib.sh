@@ -55,10 +55,11 @@ build_trace_reader() {
 }
 
 # assemble_dist PRODUCT-FOLDER DIST-FOLDER: the folder to hand out (the
-# module, both tools, the text for the people who install it) and a zip of
-# it. The same commit gives the same bytes: every file dated at the commit's
-# time (or $SOURCE_DATE_EPOCH), in UTC, in a fixed order, without the extra
-# fields (owner, access times) that zip would add.
+# module, both tools, the text for the people who install it), a zip of it,
+# and beside it the zip of their symbols. The same commit gives the same
+# bytes: every file dated at the commit's time (or $SOURCE_DATE_EPOCH), in
+# UTC, in a fixed order, without the extra fields (owner, access times) that
+# zip would add.
 assemble_dist() {
   local product=$1 dist=$2 version stamp
   ensure_packages zip || return 1
@@ -70,7 +71,19 @@ assemble_dist() {
   sed 's/$/\r/' "$TOLVAN_ROOT/docs/install.txt" >"$dist/README.txt"
   chmod 644 "$dist"/*
   touch -d "@$stamp" "$dist"/*
-  (cd "$dist" && ls | LC_ALL=C sort | TZ=UTC zip -X -D -q "Tolvan32-$version.zip" -@)
+  (cd "$dist" && ls | LC_ALL=C sort | TZ=UTC zip -X -D -q "Tolvan32-$version.zip" -@) || return 1
+  # The symbols stay with the people who support the module: a zip of their
+  # own beside the package, never in it (copies dated as above, so that the
+  # build's own files keep their times).
+  local symbols status
+  symbols=$(mktemp -d) || return 1
+  cp "$product/Tolvan32.pdb" "$product"/tools/tolvan32-{setup,trace}.exe.debug "$symbols/" &&
+    chmod 644 "$symbols"/* && touch -d "@$stamp" "$symbols"/* &&
+    (dist=$(cd "$dist" && pwd) && cd "$symbols" && ls | LC_ALL=C sort |
+      TZ=UTC zip -X -D -q "$dist/Tolvan32-$version-symbols.zip" -@)
+  status=$?
+  rm -rf "$symbols"
+  return $status
 }
 
 # The host test build (type and folder may be given).
@@ -82,13 +95,15 @@ build_host() {
   cmake --build "$TOLVAN_BUILD/$folder" -j "$TOLVAN_JOBS" >&2
 }
 
-# The product built once more with Microsoft's driver conventions (clang-cl):
+# The product built once more with Microsoft's driver conventions (clang-cl),
+# in build/product-msvc-style or the folder under build/ given:
 # keeps the build's MSVC branch working where no Microsoft compiler is at hand.
 # The module alone: the tools are standard C++, and there is no Microsoft
 # C++ standard library here to build them with.
 build_product_msvc_style() {
+  local folder=${1:-product-msvc-style}
   ensure_packages cmake make clang-14 lld-16 llvm-16 || return 1
-  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/product-msvc-style" -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/$folder" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$TOLVAN_ROOT/cmake/toolchain-clang-cl.cmake" >&2 || return 1
-  cmake --build "$TOLVAN_BUILD/product-msvc-style" --target Tolvan32 -j "$TOLVAN_JOBS" >&2
+  cmake --build "$TOLVAN_BUILD/$folder" --target Tolvan32 -j "$TOLVAN_JOBS" >&2
 }

@@ -3,7 +3,8 @@
 # the export table (the operation table's names, ordinals 1..N in table
 # order, nothing else), what every Windows from XP SP3 on needs of it and of
 # the tools beside it (check_image.py), the jump of an untraced call to the
-# engine entry (check_fast_path.py), and the version resource.
+# engine entry (check_fast_path.py), the symbols (check_symbols.py), and the
+# version resource.
 set -u
 dll=${1:?usage: check_product.sh Tolvan32.dll [NUMBER-OF-TOOLS]}
 expected_tools=${2:-}
@@ -53,6 +54,17 @@ failed=$((failed + $(grep -c '^FAIL' "$work/fast-path")))
 python3 "$root/tests/product/check_fast_path.py" "$readobj" "$objdump" "$dll" --mutate > "$work/fast-path-mutated"
 check "the fast-path check refuses a copy whose jump to the engine entry is a call" \
   grep -q '^FAIL .*: untraced' "$work/fast-path-mutated"
+
+# The module's PDB and the tools' debug files describe these very images.
+pdbutil=$(command -v llvm-pdbutil-16 || command -v llvm-pdbutil)
+symbols() { python3 "$root/tests/product/check_symbols.py" "$readobj" "$pdbutil" "$dll" "$@"; }
+symbols "${tools[@]}" > "$work/symbols" 2>&1 || grep -q '^FAIL' "$work/symbols" || echo "FAIL the symbols check stopped" >> "$work/symbols"
+cat "$work/symbols"
+passed=$((passed + $(grep -c '^ok ' "$work/symbols")))
+failed=$((failed + $(grep -c '^FAIL' "$work/symbols")))
+symbols --mutate > "$work/symbols-mutated" 2>&1
+check "the symbols check refuses a copy whose GUID is not its PDB's" \
+  grep -q '^FAIL .*: Tolvan32.pdb has the GUID and age' "$work/symbols-mutated"
 
 python3 - "$dll" "$readobj" > "$work/version" <<'PYTHON'
 import re, subprocess, sys
