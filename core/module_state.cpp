@@ -76,7 +76,7 @@ void ModuleDetach() {
   ReleaseBuffer(&g_module.messageBuffer);
   g_module.fallbackMessage[0] = '\0';
   ReleaseBuffer(&g_module.scratchBuffer);
-  ReleaseThreadLine();
+  ReleaseAllThreadLines();
   if (g_module.lineSlot) PlatformThreadSlotDelete(g_module.lineSlot);
   g_module.lineSlot = 0;
 }

@@ -33,8 +33,15 @@ struct ModuleState {
   void* engineLibrary;             // loaded once, never released
   // Trace lines: the per-thread slot of the line being collected (0: none),
   // and, with ids, whether the run line went to each file (0 not yet, 1 on
-  // its way, 2 written) and whether the engine line was written.
+  // its way, 2 written, 3 taken over from a claimer that died) and whether
+  // the engine line was written.
   unsigned long lineSlot;
+  void* lines;  // every thread's line storage made so far, a list
+  // The numbers of the threads whose line is begun without storage.
+  long linesWithoutStorage[16];
+  // Per log file: its append lock was not had in time, so appends try it
+  // once without waiting until it is had again.
+  long appendLockStuck[2];
   long runLineState[2];
   long engineLineWritten;
   char runLine[512];  // the run line's items after the ids, from attach

@@ -5,6 +5,41 @@ namespace tolvan {
 char const kResultIndent[] = "              ";
 static_assert(sizeof kResultIndent == 15, "the result indent is 14 spaces");
 
+void TraceArgItem(TraceArg const& arg) {
+  switch (arg.kind) {
+    case TraceArg::kInt:
+      TraceInt(arg.integer);
+      break;
+    case TraceArg::kReal:
+      TraceReal(RealOf(arg.real));
+      break;
+    case TraceArg::kText:
+      TraceText(arg.text);
+      break;
+    case TraceArg::kPointer:
+      TracePointer(arg.pointer);
+      break;
+  }
+}
+
+void WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count) {
+  TraceLine([&] {
+    TracePointer(object);
+    TraceText(SignatureText(op));
+    for (int i = 0; i < count; ++i) TraceArgItem(args[i]);
+    TraceLineEnd();
+  });
+}
+
+void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object) {
+  TraceLine([&] {
+    TraceText(kResultIndent);
+    TraceArgItem(result);
+    state(object);
+    TraceLineEnd();
+  });
+}
+
 void TableState::Trace(void const* object) {
   TraceText("(");
   TraceInt(TableTraceWord(static_cast<CTable const*>(object)));

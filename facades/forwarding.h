@@ -24,45 +24,76 @@
 namespace tolvan {
 
 // ---------------------------------------------------------------------------
-// Trace items of arguments and results, chosen by declared type.
-inline void TraceValue(int value) { TraceInt(value); }
-inline void TraceValue(long value) { TraceInt(static_cast<int>(value)); }
-inline void TraceValue(double value) { TraceReal(value); }
-inline void TraceValue(RealBits bits) { TraceReal(RealOf(bits)); }
-inline void TraceValue(char const* text) { TraceText(text); }
-inline void TraceValue(unsigned char* text) { TraceText(reinterpret_cast<char const*>(text)); }
+// Trace items of arguments and results, chosen by declared type. A record
+// gathers its items as values and hands them to the records' shared code, so
+// that the operations' many signatures share one body per record kind.
+struct TraceArg {
+  enum Kind { kInt, kReal, kText, kPointer } kind;
+  union {
+    int integer;
+    RealBits real;  // as its bits: copied, a double never touches the x87
+    char const* text;
+    void const* pointer;
+  };
+};
+
+inline TraceArg ArgOf(int value) {
+  TraceArg arg;
+  arg.kind = TraceArg::kInt;
+  arg.integer = value;
+  return arg;
+}
+inline TraceArg ArgOf(long value) { return ArgOf(static_cast<int>(value)); }
+inline TraceArg ArgOf(RealBits bits) {
+  TraceArg arg;
+  arg.kind = TraceArg::kReal;
+  arg.real = bits;
+  return arg;
+}
+inline TraceArg ArgOf(double value) {
+  RealBits bits;
+  memcpy(&bits, &value, sizeof bits);
+  return ArgOf(bits);
+}
+inline TraceArg ArgOf(char const* text) {
+  TraceArg arg;
+  arg.kind = TraceArg::kText;
+  arg.text = text;
+  return arg;
+}
+inline TraceArg ArgOf(unsigned char* text) { return ArgOf(reinterpret_cast<char const*>(text)); }
 // Engine objects, and the objects behind reference parameters.
 template <class T>
-void TraceValue(T* object) {
-  TracePointer(object);
+TraceArg ArgOf(T* object) {
+  TraceArg arg;
+  arg.kind = TraceArg::kPointer;
+  arg.pointer = object;
+  return arg;
 }
 // Enumerations are written as integers.
 template <class T>
-void TraceValue(T value) {
+TraceArg ArgOf(T value) {
   static_assert(__is_enum(T), "no trace item for this type");
-  TraceInt(static_cast<int>(value));
+  return ArgOf(static_cast<int>(value));
 }
 
-inline void TraceValues() {}
-template <class A, class... Rest>
-void TraceValues(A first, Rest... rest) {
-  TraceValue(first);
-  TraceValues(rest...);
+void TraceArgItem(TraceArg const& arg);
+template <class T>
+void TraceValue(T value) {
+  TraceArgItem(ArgOf(value));
 }
 
 // The 14-space item that opens every result record.
 extern char const kResultIndent[];
 
 // Call record: object, signature text, one item per argument, line end.
+void WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count);
 template <class... A>
 void TraceCallRecord(OperationId op, void const* object, A... args) {
   if (!g_module.tracing) return;
-  TraceLine([&] {
-    TracePointer(object);
-    TraceText(SignatureText(op));
-    TraceValues(args...);
-    TraceLineEnd();
-  });
+  // One item more, so that no array is empty.
+  TraceArg const items[] = {ArgOf(args)..., ArgOf(0)};
+  WriteCallRecord(op, object, items, static_cast<int>(sizeof...(A)));
 }
 
 // ---------------------------------------------------------------------------
@@ -80,15 +111,12 @@ struct StoreThreeWords {  // "(" first ":" second ":" third ")"
   static void Trace(void const* object);
 };
 
+// Result record: indent, result item, the state items of the family.
+void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object);
 template <class State, class R>
 void TraceResultRecord(R result, void const* object) {
   if (!g_module.tracing) return;
-  TraceLine([&] {
-    TraceText(kResultIndent);
-    TraceValue(result);
-    State::Trace(object);
-    TraceLineEnd();
-  });
+  WriteResultRecord(ArgOf(result), &State::Trace, object);
 }
 
 // ---------------------------------------------------------------------------
@@ -172,10 +200,18 @@ TOLVAN_ALWAYS_INLINE R EntryOrFullPath(Self const* self, A... args) {
 // the same stack arguments, the same bytes popped). It hands the facade's
 // class on, so that operations of one signature share one forwarder. Its
 // arguments travel as Passed says, so a double reaches the engine unchanged.
+//
+// The operation is an argument of the shared part, not of its type, so that
+// operations of one signature share one body.
+template <class R, class State, class Self, class... A>
+TOLVAN_NEVER_INLINE R ForwardPassingOn(OperationId op, Self const* self, A... args) {
+  return ForwardWith<R, State>(op, self, PassThrough(), args...);
+}
+
 template <OperationId op, class R, class State, class Self, class... A>
 struct FullForward : Self {
   R Run(typename Passed<A>::Type... args) const {
-    return ForwardWith<R, State>(op, static_cast<Self const*>(this), PassThrough(), args...);
+    return ForwardPassingOn<R, State>(op, static_cast<Self const*>(this), args...);
   }
 };
 

@@ -36,7 +36,11 @@ PlatformFile* PlatformOpenAppend(char const* path);
 // Stores `head` followed by `bytes` at the end of the file in one write, so
 // that the appends of other threads and processes neither overwrite it nor
 // fall inside it; every line feed is stored as CR LF. Errors are ignored.
-void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length);
+// `lockStuck` is the file's own memory, shared by every thread, that the turn
+// to append could not be had in time: while it is set, the turn is tried
+// once without a wait.
+void PlatformAppend(PlatformFile* file, long* lockStuck, char const* head, size_t headLength, char const* bytes,
+                    size_t length);
 void PlatformClose(PlatformFile* file);
 
 // Storage for the module's own working buffers (the trace lines being

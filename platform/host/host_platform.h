@@ -64,6 +64,8 @@ long LogOpenCount();
 // The module's working storage (the trace lines being collected) refuses to
 // grow while `fail` is set.
 void FailWorkStorage(bool fail);
+// Bytes of working storage the module holds right now.
+long long LiveWorkBytes();
 // The host program's path that the run line names.
 char const* HostProgramPath();
 

@@ -46,6 +46,7 @@ long g_failOpensFrom = 0;
 std::string g_failOpenLetters;
 
 std::atomic<bool> g_failWorkStorage{false};
+std::atomic<long long> g_liveWorkBytes{0};
 
 std::mutex g_messageMutex;
 std::vector<MessageBoxRecord> g_messages;
@@ -97,6 +98,7 @@ void FailLogOpensFrom(long n, std::string const& letters) {
 }
 long LogOpenCount() { return g_openCount; }
 void FailWorkStorage(bool fail) { g_failWorkStorage = fail; }
+long long LiveWorkBytes() { return g_liveWorkBytes; }
 char const* HostProgramPath() { return "/opt/host/host program"; }
 
 }  // namespace host
@@ -179,7 +181,8 @@ PlatformFile* PlatformOpenAppend(char const* path) {
   return descriptor < 0 ? nullptr : reinterpret_cast<PlatformFile*>(static_cast<intptr_t>(descriptor) + 1);
 }
 
-void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length) {
+void PlatformAppend(PlatformFile* file, long* /*lockStuck*/, char const* head, size_t headLength, char const* bytes,
+                    size_t length) {
   // One write of the whole item, its line feeds stored as CR LF, as the
   // Windows build does.
   std::string joined;
@@ -202,9 +205,18 @@ char const* PlatformLogDirectory() { return g_logDirectory.c_str(); }
 
 void PlatformFormatExponent(double value, char* buffer, size_t size) { snprintf(buffer, size, "%.5e", value); }
 
-void* PlatformWorkResize(void* block, size_t size) { return g_failWorkStorage ? nullptr : realloc(block, size); }
+void* PlatformWorkResize(void* block, size_t size) {
+  if (g_failWorkStorage) return nullptr;
+  size_t const before = block ? malloc_usable_size(block) : 0;
+  void* const resized = realloc(block, size);
+  if (resized) g_liveWorkBytes += static_cast<long long>(malloc_usable_size(resized)) - static_cast<long long>(before);
+  return resized;
+}
 
-void PlatformWorkFree(void* block) { free(block); }
+void PlatformWorkFree(void* block) {
+  if (block) g_liveWorkBytes -= static_cast<long long>(malloc_usable_size(block));
+  free(block);
+}
 
 // Thread slots as pthread keys. A thread that ends gives its trace line back,
 // as the thread detach notification does on Windows.

@@ -56,25 +56,26 @@ void WriteAll(void* handle, char const* bytes, size_t length) {
 //
 // A lock held elsewhere for good (a process stopped in a debugger) must not
 // stop the host: the wait is bounded, and the line is then appended without
-// the lock. Once a wait has run out, later ones are short until the lock is
-// had again, so that a traced call still ends within about a second. A file
-// opened without read access cannot be locked at all: no wait.
-enum { kLockWaitMilliseconds = 700, kStuckLockWaitMilliseconds = 40 };
-long g_lockStuck;
+// the lock. Once a wait has run out, the file's lock is tried once without a
+// wait until it is had again, so that such a lock costs one wait in all, not
+// one per line. A file opened without read access cannot be locked at all:
+// no wait.
+enum { kLockWaitMilliseconds = 700 };
 
 struct AppendTurn {
-  explicit AppendTurn(void* file) : handle(file) {
+  AppendTurn(void* file, long* lockStuck) : handle(file) {
     place.offset = 0xfffffff0u;
     place.offsetHigh = 0x7fffffffu;
     held = TryLock();
-    if (held || GetLastError() != kErrorLockViolation) return;
-    unsigned long const bound = PlatformLoad(&g_lockStuck) ? kStuckLockWaitMilliseconds : kLockWaitMilliseconds;
-    unsigned long const start = GetTickCount();
-    for (unsigned long round = 0; !held && GetTickCount() - start < bound; ++round) {
-      PlatformPause(round);
-      held = TryLock();
+    if (!held && GetLastError() == kErrorLockViolation && !PlatformLoad(lockStuck)) {
+      unsigned long const start = GetTickCount();
+      for (unsigned long round = 0; !held && GetTickCount() - start < kLockWaitMilliseconds; ++round) {
+        PlatformPause(round);
+        held = TryLock();
+      }
+      if (!held) PlatformStore(lockStuck, 1);
     }
-    PlatformStore(&g_lockStuck, held ? 0 : 1);
+    if (held && PlatformLoad(lockStuck)) PlatformStore(lockStuck, 0);
   }
   ~AppendTurn() {
     if (held) UnlockFileEx(handle, 0, 1, 0, &place);
@@ -122,10 +123,11 @@ PlatformFile* PlatformOpenAppend(char const* path) {
   return handle == kInvalidHandle ? nullptr : reinterpret_cast<PlatformFile*>(handle);
 }
 
-void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length) {
+void PlatformAppend(PlatformFile* file, long* lockStuck, char const* head, size_t headLength, char const* bytes,
+                    size_t length) {
   void* const handle = reinterpret_cast<void*>(file);
   size_t const size = SizeWithCrLf(head, headLength) + SizeWithCrLf(bytes, length);
-  AppendTurn const turn(handle);
+  AppendTurn const turn(handle, lockStuck);
   char room[kStackItemRoom];
   char* const joined = size <= sizeof room ? room : static_cast<char*>(malloc(size));
   if (!joined) {

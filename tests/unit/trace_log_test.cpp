@@ -4,6 +4,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "core/trace_log.h"
 #include "tests/support/test_fixture.h"
 
@@ -211,6 +213,34 @@ TEST_F(TraceItemTest, IdsRunLineAndEngineLine) {
   EXPECT_EQ(MaskedLog().substr(firstEnd), std::string(ids) + "*** Engine *** - /opt/host/Tolvan33.dll \r\n" + ids +
                                               "........ CDataDictionary::BeginTransaction(void) \r\n" + ids +
                                               std::string(14, ' ') + " 1 \r\n");
+}
+
+// A writer that claimed the run line and died before marking it written
+// (its thread ended, or an exception left it) costs the next line one bounded
+// wait, after which the run line is written by that line's writer; no line
+// waits again.
+TEST_F(TraceItemTest, ARunLineClaimerThatDiesStopsNobody) {
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceIds", "1"}});
+  g_module.runLineState[0] = g_module.runLineState[1] = 1;  // claimed, never marked
+  auto const started = std::chrono::steady_clock::now();
+  TraceText("first");
+  TraceLineEnd();
+  auto const taken = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) {
+    TraceInt(i);
+    TraceLineEnd();
+  }
+  auto const ended = std::chrono::steady_clock::now();
+  EXPECT_LT(taken - started, std::chrono::milliseconds(3000)) << "one bounded wait";
+  EXPECT_LT(ended - taken, std::chrono::milliseconds(300)) << "20 lines without a wait";
+  for (std::string const& log : {PlainLog(), MaskedLog()}) {
+    size_t runLines = 0, lines = 0;
+    for (size_t at = 0; (at = log.find("*** Run ***", at)) != std::string::npos; ++at) ++runLines;
+    for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(runLines, 1u) << "written by the writer that took it over";
+    EXPECT_EQ(lines, 22u);
+    EXPECT_NE(log.find(" 19 \r\n"), std::string::npos);
+  }
 }
 
 }  // namespace
