@@ -5,6 +5,7 @@
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "platform/unwind.h"
+#include "trace_time.h"
 #include "version_resource.h"
 
 namespace tolvan {
@@ -38,6 +39,23 @@ int CopyText(char const* text, char* buffer) {
 enum LogFile { kMaskedLog, kPlainLog };
 char const kLetters[2] = {kMaskedLetter, kPlainLetter};
 
+enum { kPrefixRoom = 2 * kItemBufferSize + 4 + kTimeItemSize + kDurationItemSize };
+
+// The items every line begins with: " [PID:TID]" with ids, then " @time"
+// with time.
+int MakePrefix(char* prefix) {
+  int length = 0;
+  if (g_module.traceIds) {
+    prefix[length++] = ' ';
+    length += FormatIds(prefix + length);
+  }
+  if (g_module.traceTime) {
+    prefix[length++] = ' ';
+    length += FormatTimeItem(prefix + length);
+  }
+  return length;
+}
+
 // With ids, the first line the process writes to a file is its run line. The
 // writer that claims it puts it first; writers of other threads wait for it,
 // though never for long. A claimer that has not marked the line written for
@@ -64,6 +82,25 @@ bool ClaimRunLine(LogFile file) {
   }
 }
 
+// The run line as it is written: the writer's ids, the items made at attach
+// (with time, the time of the attach first: the run line is stamped with
+// the moment the run began, before any of its lines), with time the user
+// (asked only now, see PlatformUserName), the host program.
+enum { kRunLineUserRoom = 300 };
+size_t MakeRunLine(char* line) {
+  int length = 0;
+  line[length++] = ' ';
+  length += FormatIds(line + length);
+  length += CopyText(g_module.runLine, line + length);
+  if (g_module.traceTime) {
+    length += CopyText(" User ", line + length);
+    PlatformUserName(line + length, kRunLineUserRoom - 8);
+    length += static_cast<int>(strlen(line + length));
+  }
+  length += CopyText(g_module.runLineHost, line + length);
+  return static_cast<size_t>(length);
+}
+
 // One append of `head` and `bytes` to the file, the run line before it when
 // it is due. False when the file cannot be opened.
 bool AppendToLog(LogFile file, char const* head, size_t headLength, char const* bytes, size_t length) {
@@ -77,10 +114,9 @@ bool AppendToLog(LogFile file, char const* head, size_t headLength, char const* 
   }
   long* const lockStuck = &g_module.appendLockStuck[file];
   if (runLine) {
-    char ids[2 * kItemBufferSize + 4] = " ";
-    int const idsLength = 1 + FormatIds(ids + 1);
-    PlatformAppend(handle, lockStuck, ids, static_cast<size_t>(idsLength), g_module.runLine,
-                   strlen(g_module.runLine));
+    char line[kPrefixRoom + kRunLineSize + kRunLineUserRoom + sizeof g_module.runLineHost];
+    size_t const lineLength = MakeRunLine(line);
+    PlatformAppend(handle, lockStuck, "", 0, line, lineLength);
     PlatformStore(&g_module.runLineState[file], kRunLineWritten);
   }
   PlatformAppend(handle, lockStuck, head, headLength, bytes, length);
@@ -94,7 +130,6 @@ struct LineText {
   size_t length;
   size_t capacity;
 };
-enum { kPrefixRoom = 64 };
 // A thread's line storage. Every one made is on the module's list until the
 // module is detached, so that the detach finds the storage of threads that
 // are still alive (they never see their own detach); a thread that ends
@@ -102,23 +137,15 @@ enum { kPrefixRoom = 64 };
 struct ThreadLine {
   LineText text[2];  // masked log, plain log
   int open;          // items of this line have been collected or written
-  // The items every line begins with (the writer's ids), made when the line
-  // is begun and written in front of its first bytes.
+  // The items every line begins with (the writer's ids, the time; a result's
+  // duration), made when the line is begun and written in front of its
+  // first bytes.
   char prefix[kPrefixRoom];
   int prefixLength;
   long taken;  // a thread has it
   ThreadLine* next;
 };
 enum { kFirstLineRoom = 256 };
-
-int MakePrefix(char* prefix) {
-  int length = 0;
-  if (g_module.traceIds) {
-    prefix[length++] = ' ';
-    length += FormatIds(prefix + length);
-  }
-  return length;
-}
 
 ThreadLine* TakeLine() {
   ThreadLine* head = static_cast<ThreadLine*>(PlatformLoadPointer(&g_module.lines));
@@ -232,6 +259,12 @@ void AddItem(ThreadLine* line, char const* text, int length, ItemMasking masking
   WriteAlone("", 0, text, length, masking);
 }
 
+void BeginLine(ThreadLine* line) {
+  if (line->open) return;
+  line->open = 1;
+  line->prefixLength = MakePrefix(line->prefix);
+}
+
 enum LineEnding { kLineGoesOn, kEndsLine };
 
 void WriteItem(char const* text, int length, ItemMasking masking, LineEnding ending = kLineGoesOn) {
@@ -244,10 +277,7 @@ void WriteItem(char const* text, int length, ItemMasking masking, LineEnding end
   }
   ThreadLine* const line = CurrentLine();
   if (line) {
-    if (!line->open) {
-      line->open = 1;
-      line->prefixLength = MakePrefix(line->prefix);
-    }
+    BeginLine(line);
     AddItem(line, text, length, masking);
     if (ending == kEndsLine) {
       WriteCollected(line);
@@ -273,17 +303,16 @@ bool HasLineFeed(char const* text) {
   return false;
 }
 
-// The last `count` decimal digits of `value`, with leading zeros.
-void PutDigits(char* at, int count, int value) {
-  for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
-}
-
-// Appends an item's text to the run line being made.
-void AddRunItem(char* line, int& length, char const* text) {
-  static_assert(sizeof g_module.runLine == kRunLineSize, "the run line's room");
-  int const room = kRunLineSize - 3;  // room stays for the line end and the terminating zero
+// Appends an item's text to a part of the run line being made.
+TOLVAN_NEVER_INLINE void AddRunItem(char* line, int size, int& length, char const* text) {
+  int const room = size - 3;  // room stays for the line end and the terminating zero
   if (length < room) line[length++] = ' ';
   for (; *text && length < room; ++text) line[length++] = *text;
+}
+
+template <size_t size>
+void AddRunItem(char (&line)[size], int& length, char const* text) {
+  AddRunItem(line, static_cast<int>(size), length, text);
 }
 
 }  // namespace
@@ -299,6 +328,25 @@ void TraceText(char const* text) {
 void TraceTextAlways(char const* text) {
   WriteItem(text, text ? static_cast<int>(strlen(text)) : 0, kShowItem,
             text && HasLineFeed(text) ? kEndsLine : kLineGoesOn);
+}
+
+void TraceDuration(long long counts) {
+  if (!g_module.tracing || !g_module.traceTime) return;
+  char item[kDurationItemSize];
+  int const length = FormatDurationItem(counts, item);
+  // Right after the time item, which the line's prefix ends with while it
+  // is not written yet; a line written item by item takes it as it comes.
+  ThreadLine* const line = CurrentLine();
+  if (line) {
+    BeginLine(line);
+    if (line->prefixLength && line->prefixLength + 1 + length <= kPrefixRoom) {
+      line->prefix[line->prefixLength++] = ' ';
+      memcpy(line->prefix + line->prefixLength, item, static_cast<size_t>(length));
+      line->prefixLength += length;
+      return;
+    }
+  }
+  WriteItem(item, length, kShowItem);
 }
 
 void TraceLineEnd() {
@@ -354,6 +402,10 @@ void ReleaseAllThreadLines() {
   }
 }
 
+void PutDigits(char* at, int count, int value) {
+  for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+}
+
 int FormatIds(char* buffer) {
   int length = 0;
   buffer[length++] = '[';
@@ -366,8 +418,13 @@ int FormatIds(char* buffer) {
 }
 
 void PrepareRunLine() {
-  char* const line = g_module.runLine;
+  char(&line)[sizeof g_module.runLine] = g_module.runLine;
   int length = 0;
+  if (g_module.traceTime) {
+    char time[kTimeItemSize];
+    FormatTimeItem(time);
+    AddRunItem(line, length, time);
+  }
   AddRunItem(line, length, "*** Run ***");
   PlatformDateTime const now = PlatformLocalTime();
   char date[kItemBufferSize] = "0000-00-00";
@@ -393,20 +450,33 @@ void PrepareRunLine() {
       {"Tolvan32_NoShare=", g_module.noShare},
       {"Tolvan32_StopSEQ=", g_module.stopSeq},
       {"Tolvan32_TraceIds=", g_module.traceIds},
+      {"Tolvan32_TraceTime=", g_module.traceTime ? 1 : -1},
   };
   for (Option const& option : options) {
+    // Off, the line is as it was before there was a time option.
+    if (option.value < 0) continue;
     char item[32] = {};
     int const nameLength = CopyText(option.name, item);
     FormatInt(option.value, item + nameLength);
     AddRunItem(line, length, item);
   }
-  AddRunItem(line, length, "Host");
+  if (g_module.traceTime) {
+    AddRunItem(line, length, g_module.clockPrecise ? "Clock=precise" : "Clock=calibrated");
+    AddRunItem(line, length, "Computer");
+    char computer[kPathSize];
+    PlatformComputerName(computer, sizeof computer);
+    AddRunItem(line, length, computer);
+  }
+  line[length] = '\0';
+  char(&tail)[sizeof g_module.runLineHost] = g_module.runLineHost;
+  length = 0;
+  AddRunItem(tail, length, "Host");
   char host[kPathSize];
   PlatformLibraryPath(nullptr, host, sizeof host);
-  AddRunItem(line, length, host);
-  line[length++] = ' ';
-  line[length++] = '\n';
-  line[length] = '\0';
+  AddRunItem(tail, length, host);
+  tail[length++] = ' ';
+  tail[length++] = '\n';
+  tail[length] = '\0';
 }
 
 void TraceEngineLine(void* library) {

@@ -31,6 +31,9 @@ void TracePointer(void const* address);
 void TraceReal(double value);
 void TraceChar(char c);
 void TraceLineEnd();
+// With Tolvan32_TraceTime, a result's duration item "+Nus" (the call took
+// `counts` of CallClock's counter), placed right after the line's time item.
+void TraceDuration(long long counts);
 
 // Writes what the thread's line holds so far, as it is, and starts a new
 // line: the line was cut short by an exception.
@@ -55,12 +58,17 @@ void TraceLine(Body const& body) {
 void ReleaseAllThreadLines();
 
 // With Tolvan32_TraceIds: the run line's items after the ids, made at attach
-// (date and time, version, options, host program), and the engine line,
+// (date and time, version, options; with time the clock and the computer;
+// the host program), and the engine line,
 // written once, when the engine library has been loaded.
 void PrepareRunLine();
 void TraceEngineLine(void* library);
 // "[PID:TID]" of the calling thread; returns the length.
 int FormatIds(char* buffer);
+
+// The last `count` decimal digits of `value` (not negative), with leading
+// zeros, not terminated.
+void PutDigits(char* at, int count, int value);
 
 // The item texts, zero-terminated into a 16-byte buffer; each returns the length.
 int FormatInt(int value, char* buffer);

@@ -133,10 +133,16 @@ TOLVAN_NEVER_INLINE void ExchangeField(OperationId op, CStoreObj* store, Selecto
       TraceInt(direction);
       TraceLineEnd();
     };
-    // Reading into the host's variable, the line waits for the engine.
+    // Reading into the host's variable, the line waits for the engine, and
+    // with time it shows how long the engine took.
     if (direction) traceValue();
+    long long const begun = CallClock();
     engineCall();
-    if (!direction) traceValue();
+    long long const took = CallClock() - begun;
+    if (!direction) {
+      TraceDuration(took);
+      traceValue();
+    }
   });
 }
 

@@ -10,9 +10,12 @@ void TraceArgItem(TraceArg const& arg) {
     case TraceArg::kInt:
       TraceInt(arg.integer);
       break;
-    case TraceArg::kReal:
-      TraceReal(RealOf(arg.real));
+    case TraceArg::kReal: {
+      double value;
+      memcpy(&value, arg.real, sizeof value);
+      TraceReal(value);
       break;
+    }
     case TraceArg::kText:
       TraceText(arg.text);
       break;
@@ -22,17 +25,20 @@ void TraceArgItem(TraceArg const& arg) {
   }
 }
 
-void WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count) {
+long long WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count) {
   TraceLine([&] {
     TracePointer(object);
     TraceText(SignatureText(op));
     for (int i = 0; i < count; ++i) TraceArgItem(args[i]);
     TraceLineEnd();
   });
+  return CallClock();
 }
 
-void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object) {
+void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object, long long begun) {
+  long long const took = CallClock() - begun;
   TraceLine([&] {
+    TraceDuration(took);
     TraceText(kResultIndent);
     TraceArgItem(result);
     state(object);

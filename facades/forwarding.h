@@ -16,6 +16,7 @@
 #include "core/engine_layout.h"
 #include "core/module_state.h"
 #include "core/trace_log.h"
+#include "core/trace_time.h"
 #include "facades/engine_interface.h"
 #include "facades/module_tables.h"
 #include "platform/crt.h"
@@ -31,7 +32,9 @@ struct TraceArg {
   enum Kind { kInt, kReal, kText, kPointer } kind;
   union {
     int integer;
-    RealBits real;  // as its bits: copied, a double never touches the x87
+    // A double as its bits: copied, it never touches the x87. Two words,
+    // so that an item needs no 8-byte alignment on the 32-bit stack.
+    unsigned int real[2];
     char const* text;
     void const* pointer;
   };
@@ -47,7 +50,8 @@ inline TraceArg ArgOf(long value) { return ArgOf(static_cast<int>(value)); }
 inline TraceArg ArgOf(RealBits bits) {
   TraceArg arg;
   arg.kind = TraceArg::kReal;
-  arg.real = bits;
+  static_assert(sizeof arg.real == sizeof bits, "a double's bits");
+  memcpy(arg.real, &bits, sizeof bits);
   return arg;
 }
 inline TraceArg ArgOf(double value) {
@@ -87,13 +91,14 @@ void TraceValue(T value) {
 extern char const kResultIndent[];
 
 // Call record: object, signature text, one item per argument, line end.
-void WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count);
+// Returns CallClock read once the line is written, as the engine is called.
+long long WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count);
 template <class... A>
-void TraceCallRecord(OperationId op, void const* object, A... args) {
-  if (!g_module.tracing) return;
+long long TraceCallRecord(OperationId op, void const* object, A... args) {
+  if (!g_module.tracing) return 0;
   // One item more, so that no array is empty.
   TraceArg const items[] = {ArgOf(args)..., ArgOf(0)};
-  WriteCallRecord(op, object, items, static_cast<int>(sizeof...(A)));
+  return WriteCallRecord(op, object, items, static_cast<int>(sizeof...(A)));
 }
 
 // ---------------------------------------------------------------------------
@@ -111,12 +116,14 @@ struct StoreThreeWords {  // "(" first ":" second ":" third ")"
   static void Trace(void const* object);
 };
 
-// Result record: indent, result item, the state items of the family.
-void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object);
+// Result record: with time the call's duration (CallClock read first thing,
+// against `begun`, its reading as the engine was called), indent, result
+// item, the state items of the family.
+void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object, long long begun);
 template <class State, class R>
-void TraceResultRecord(R result, void const* object) {
+void TraceResultRecord(R result, void const* object, long long begun) {
   if (!g_module.tracing) return;
-  WriteResultRecord(ArgOf(result), &State::Trace, object);
+  WriteResultRecord(ArgOf(result), &State::Trace, object, begun);
 }
 
 // ---------------------------------------------------------------------------
@@ -134,16 +141,20 @@ struct PassThrough {
 // zero of its result type, so the host's call returns a defined value.
 // The tracing flag does not change after attach, so one test of it decides
 // both records; untraced, the engine call is the last thing done.
+// Inlined into each caller, which is itself shared where operations are
+// alike (ForwardPassingOn, the exclusive escalation).
 template <class R, class State, class Self, class Policy, class... A>
-R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
+TOLVAN_ALWAYS_INLINE R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
   void* const address = EngineEntry(op);
   Self* const object = const_cast<Self*>(self);
   auto engineCall = [&]() -> R { return CallEntry<R>(address, object, args...); };
   if (!g_module.tracing) return address ? policy(engineCall) : R();
-  TraceCallRecord(op, self, args...);
+  long long const begun = TraceCallRecord(op, self, args...);
   if (!address) return R();
+  // The host's call, with whatever calls the policy makes: the whole time
+  // from the host's call to its return.
   R result = policy(engineCall);
-  TraceResultRecord<State>(result, self);
+  TraceResultRecord<State>(result, self, begun);
   return result;
 }
 
@@ -233,10 +244,10 @@ template <class Self, class... A>
 void ForwardConstructor(OperationId op, Self* self, A... args) {
   StoreModuleTable(self);
   void* const address = EngineEntry(op);
-  TraceCallRecord(op, self, args...);
+  long long const begun = TraceCallRecord(op, self, args...);
   if (!address) return;
   CallEntry<void>(address, self, args...);
-  TraceResultRecord<NoState>(static_cast<void const*>(self), self);
+  TraceResultRecord<NoState>(static_cast<void const*>(self), self, begun);
 }
 
 // Destructors: the module's table goes back into the first word before

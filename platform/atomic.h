@@ -55,6 +55,17 @@ inline long PlatformLoad(long const* target) {
 #endif
 }
 
+// Loads before it are not moved after it (nor later loads before it): a
+// reader of a sequence-numbered block reads the block between two loads of
+// its number.
+inline void PlatformLoadFence() {
+#if defined(_MSC_VER) && !defined(__clang__)
+  _ReadWriteBarrier();
+#else
+  __atomic_thread_fence(__ATOMIC_ACQUIRE);
+#endif
+}
+
 // The same for a pointer.
 inline void* PlatformExchangePointer(void** target, void* value) {
 #if defined(_MSC_VER) && !defined(__clang__)

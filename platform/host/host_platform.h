@@ -68,6 +68,9 @@ void FailWorkStorage(bool fail);
 long long LiveWorkBytes();
 // The host program's path that the run line names.
 char const* HostProgramPath();
+// The computer and the user the run line names.
+char const* ComputerName();
+char const* UserName();
 
 }  // namespace host
 }  // namespace tolvan

@@ -100,6 +100,8 @@ long LogOpenCount() { return g_openCount; }
 void FailWorkStorage(bool fail) { g_failWorkStorage = fail; }
 long long LiveWorkBytes() { return g_liveWorkBytes; }
 char const* HostProgramPath() { return "/opt/host/host program"; }
+char const* ComputerName() { return "BUILDHOST"; }
+char const* UserName() { return "OFFICE\\host user"; }
 
 }  // namespace host
 
@@ -261,6 +263,40 @@ unsigned long PlatformTicks() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<unsigned long>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
 }
+
+namespace {
+long long const kTicksFrom1601To1970 = 116444736000000000LL;
+}  // namespace
+
+bool PlatformClockStart() { return true; }
+
+long long PlatformClockTicks() {
+  timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return kTicksFrom1601To1970 + static_cast<long long>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
+
+void PlatformLocalMinute(long long ticks, int* hour, int* minute, long long* minuteStart) {
+  long long const sinceEpoch = ticks - kTicksFrom1601To1970;
+  time_t const seconds = static_cast<time_t>(sinceEpoch / 10000000);
+  tm local = {};
+  localtime_r(&seconds, &local);
+  *hour = local.tm_hour;
+  *minute = local.tm_min;
+  *minuteStart = ticks - local.tm_sec * 10000000LL - sinceEpoch % 10000000;
+}
+
+long long PlatformCounter() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+double PlatformCounterFrequency() { return 1e9; }
+
+void PlatformComputerName(char* buffer, size_t size) { snprintf(buffer, size, "%s", ComputerName()); }
+
+void PlatformUserName(char* buffer, size_t size) { snprintf(buffer, size, "%s", UserName()); }
 
 PlatformDateTime PlatformLocalTime() {
   time_t const now = time(nullptr);
