@@ -2,6 +2,7 @@
 
 #include "error_reporter.h"
 #include "trace_log.h"
+#include "trace_time.h"
 #include "platform/platform.h"
 
 namespace tolvan {
@@ -65,6 +66,10 @@ int ModuleAttach() {
   if (ReadOption("Tolvan32_NoShare") == 1) g_module.noShare = 1;
   if (ReadOption("Tolvan32_StopSEQ") == 1) g_module.stopSeq = 1;
   if (ReadOption("Tolvan32_TraceIds") == 1) g_module.traceIds = 1;
+  if (ReadOption("Tolvan32_TraceTime") == 1) {
+    g_module.traceTime = 1;
+    StartTraceClock();
+  }
   if (g_module.traceIds) PrepareRunLine();
   // Without a slot, lines are written item by item.
   g_module.lineSlot = PlatformThreadSlotCreate();
@@ -76,7 +81,7 @@ void ModuleDetach() {
   ReleaseBuffer(&g_module.messageBuffer);
   g_module.fallbackMessage[0] = '\0';
   ReleaseBuffer(&g_module.scratchBuffer);
-  ReleaseThreadLine();
+  ReleaseAllThreadLines();
   if (g_module.lineSlot) PlatformThreadSlotDelete(g_module.lineSlot);
   g_module.lineSlot = 0;
 }

@@ -19,6 +19,8 @@ struct ModuleState {
   int noShare;         // tables are never forced into shared access
   int stopSeq;         // a message box follows each forwarded read sequence
   int traceIds;        // Tolvan32_TraceIds: lines name their process and thread
+  int traceTime;       // Tolvan32_TraceTime: lines carry their time, results their duration
+  int clockPrecise;    // with traceTime: the system's precise clock (else the calibrated counter)
   // Pack/ReIndex/Clear between their exclusive open and their restore: share
   // forcing is off while any is. A count, changed atomically, so that one
   // escalation ending does not lift the suspension for another under way.
@@ -33,11 +35,21 @@ struct ModuleState {
   void* engineLibrary;             // loaded once, never released
   // Trace lines: the per-thread slot of the line being collected (0: none),
   // and, with ids, whether the run line went to each file (0 not yet, 1 on
-  // its way, 2 written) and whether the engine line was written.
+  // its way, 2 written, 3 taken over from a claimer that died) and whether
+  // the engine line was written.
   unsigned long lineSlot;
+  void* lines;  // every thread's line storage made so far, a list
+  // The numbers of the threads whose line is begun without storage.
+  long linesWithoutStorage[16];
+  // Per log file: its append lock was not had in time, so appends try it
+  // once without waiting until it is had again.
+  long appendLockStuck[2];
   long runLineState[2];
   long engineLineWritten;
-  char runLine[512];  // the run line's items after the ids, from attach
+  // The run line's items after the ids (and the time), from attach: those
+  // before the user, and from the host program on.
+  char runLine[512];
+  char runLineHost[300];
   void* entrySlots[kOperationCount];
   // The same entries, filled only while tracing is off: a facade that finds
   // its entry here has nothing to add to the host's call.

@@ -4,6 +4,8 @@
 #include "platform/atomic.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
+#include "platform/unwind.h"
+#include "trace_time.h"
 #include "version_resource.h"
 
 namespace tolvan {
@@ -37,11 +39,31 @@ int CopyText(char const* text, char* buffer) {
 enum LogFile { kMaskedLog, kPlainLog };
 char const kLetters[2] = {kMaskedLetter, kPlainLetter};
 
+enum { kPrefixRoom = 2 * kItemBufferSize + 4 + kTimeItemSize + kDurationItemSize };
+
+// The items every line begins with: " [PID:TID]" with ids, then " @time"
+// with time.
+int MakePrefix(char* prefix) {
+  int length = 0;
+  if (g_module.traceIds) {
+    prefix[length++] = ' ';
+    length += FormatIds(prefix + length);
+  }
+  if (g_module.traceTime) {
+    prefix[length++] = ' ';
+    length += FormatTimeItem(prefix + length);
+  }
+  return length;
+}
+
 // With ids, the first line the process writes to a file is its run line. The
 // writer that claims it puts it first; writers of other threads wait for it,
-// though never for long.
+// though never for long. A claimer that has not marked the line written for
+// that long is taken to have died on the way (its thread ended, or an
+// exception left it): the one waiter that finds it so writes the run line
+// instead, and from then on no line waits for it.
 enum { kRunLineWaitMilliseconds = 2000 };
-enum { kRunLineMissing, kRunLineOnItsWay, kRunLineWritten };
+enum { kRunLineMissing, kRunLineOnItsWay, kRunLineWritten, kRunLineTakenOver };
 
 bool ClaimRunLine(LogFile file) {
   long* const state = &g_module.runLineState[file];
@@ -49,9 +71,34 @@ bool ClaimRunLine(LogFile file) {
   for (unsigned long round = 0;; ++round) {
     long const seen = PlatformCompareExchange(state, kRunLineOnItsWay, kRunLineMissing);
     if (seen == kRunLineMissing) return true;
-    if (seen == kRunLineWritten || PlatformTicks() - start > kRunLineWaitMilliseconds) return false;
+    if (seen != kRunLineOnItsWay) return false;
+    if (PlatformTicks() - start > kRunLineWaitMilliseconds) {
+      // The other file's run line, left on its way by the same claimer,
+      // then costs no second wait: the next line claims it at once.
+      PlatformCompareExchange(&g_module.runLineState[1 - file], kRunLineMissing, kRunLineOnItsWay);
+      return PlatformCompareExchange(state, kRunLineTakenOver, kRunLineOnItsWay) == kRunLineOnItsWay;
+    }
     PlatformPause(round);
   }
+}
+
+// The run line as it is written: the writer's ids, the items made at attach
+// (with time, the time of the attach first: the run line is stamped with
+// the moment the run began, before any of its lines), with time the user
+// (asked only now, see PlatformUserName), the host program.
+enum { kRunLineUserRoom = 300 };
+size_t MakeRunLine(char* line) {
+  int length = 0;
+  line[length++] = ' ';
+  length += FormatIds(line + length);
+  length += CopyText(g_module.runLine, line + length);
+  if (g_module.traceTime) {
+    length += CopyText(" User ", line + length);
+    PlatformUserName(line + length, kRunLineUserRoom - 8);
+    length += static_cast<int>(strlen(line + length));
+  }
+  length += CopyText(g_module.runLineHost, line + length);
+  return static_cast<size_t>(length);
 }
 
 // One append of `head` and `bytes` to the file, the run line before it when
@@ -65,13 +112,14 @@ bool AppendToLog(LogFile file, char const* head, size_t headLength, char const* 
     if (runLine) PlatformStore(&g_module.runLineState[file], kRunLineMissing);
     return false;
   }
+  long* const lockStuck = &g_module.appendLockStuck[file];
   if (runLine) {
-    char ids[2 * kItemBufferSize + 4] = " ";
-    int const idsLength = 1 + FormatIds(ids + 1);
-    PlatformAppend(handle, ids, static_cast<size_t>(idsLength), g_module.runLine, strlen(g_module.runLine));
+    char line[kPrefixRoom + kRunLineSize + kRunLineUserRoom + sizeof g_module.runLineHost];
+    size_t const lineLength = MakeRunLine(line);
+    PlatformAppend(handle, lockStuck, "", 0, line, lineLength);
     PlatformStore(&g_module.runLineState[file], kRunLineWritten);
   }
-  PlatformAppend(handle, head, headLength, bytes, length);
+  PlatformAppend(handle, lockStuck, head, headLength, bytes, length);
   PlatformClose(handle);
   return true;
 }
@@ -82,30 +130,75 @@ struct LineText {
   size_t length;
   size_t capacity;
 };
+// A thread's line storage. Every one made is on the module's list until the
+// module is detached, so that the detach finds the storage of threads that
+// are still alive (they never see their own detach); a thread that ends
+// gives its storage back to the list, for the next thread to take.
 struct ThreadLine {
   LineText text[2];  // masked log, plain log
   int open;          // items of this line have been collected or written
+  // The items every line begins with (the writer's ids, the time; a result's
+  // duration), made when the line is begun and written in front of its
+  // first bytes.
+  char prefix[kPrefixRoom];
+  int prefixLength;
+  long taken;  // a thread has it
+  ThreadLine* next;
 };
 enum { kFirstLineRoom = 256 };
 
-// Where a thread without storage of its own (no slot, no memory) keeps its
-// place: it collects nothing, so its items go out one by one.
-ThreadLine g_uncollectedLine;
-
-ThreadLine* ExistingLine() {
-  if (!g_module.lineSlot) return &g_uncollectedLine;
-  ThreadLine* const line = static_cast<ThreadLine*>(PlatformThreadSlotGet(g_module.lineSlot));
-  return line ? line : &g_uncollectedLine;
+ThreadLine* TakeLine() {
+  ThreadLine* head = static_cast<ThreadLine*>(PlatformLoadPointer(&g_module.lines));
+  for (ThreadLine* line = head; line; line = line->next) {
+    if (PlatformCompareExchange(&line->taken, 1, 0) == 0) return line;
+  }
+  ThreadLine* const made = static_cast<ThreadLine*>(PlatformWorkResize(nullptr, sizeof(ThreadLine)));
+  if (!made) return nullptr;
+  memset(made, 0, sizeof *made);
+  made->taken = 1;
+  for (;;) {
+    made->next = head;
+    void* const seen = PlatformCompareExchangePointer(&g_module.lines, made, head);
+    if (seen == head) return made;
+    head = static_cast<ThreadLine*>(seen);
+  }
 }
 
+// A thread without line storage of its own (no slot, or no memory for one)
+// writes its items one by one. That its line is begun is kept here, under
+// its thread's number, for as long as the line lasts: in no flag that other
+// such threads share.
+long* BegunWithoutStorage(unsigned long thread) {
+  for (long& mark : g_module.linesWithoutStorage) {
+    if (PlatformLoad(&mark) == static_cast<long>(thread)) return &mark;
+  }
+  return nullptr;
+}
+
+void BeginWithoutStorage(unsigned long thread) {
+  for (long& mark : g_module.linesWithoutStorage) {
+    if (PlatformCompareExchange(&mark, static_cast<long>(thread), 0) == 0) return;
+  }
+}
+
+void EndWithoutStorage() {
+  if (long* const mark = BegunWithoutStorage(PlatformThreadId())) PlatformStore(mark, 0);
+}
+
+ThreadLine* ExistingLine() {
+  if (!g_module.lineSlot) return nullptr;
+  return static_cast<ThreadLine*>(PlatformThreadSlotGet(g_module.lineSlot));
+}
+
+// The calling thread's line storage; null when it has none. A line begun
+// without storage is finished without it, so that it has one prefix.
 ThreadLine* CurrentLine() {
-  ThreadLine* const line = ExistingLine();
-  if (line != &g_uncollectedLine || !g_module.lineSlot) return line;
-  ThreadLine* const made = static_cast<ThreadLine*>(PlatformWorkResize(nullptr, sizeof(ThreadLine)));
-  if (!made) return line;
-  memset(made, 0, sizeof *made);
-  PlatformThreadSlotSet(g_module.lineSlot, made);
-  return made;
+  if (!g_module.lineSlot) return nullptr;
+  ThreadLine* line = ExistingLine();
+  if (line || BegunWithoutStorage(PlatformThreadId())) return line;
+  line = TakeLine();
+  if (line) PlatformThreadSlotSet(g_module.lineSlot, line);
+  return line;
 }
 
 bool Reserve(LineText& text, size_t more) {
@@ -129,29 +222,47 @@ void Put(LineText& text, char const* bytes, size_t length) {
 void WriteCollected(ThreadLine* line) {
   LineText& masked = line->text[kMaskedLog];
   LineText& plain = line->text[kPlainLog];
-  if (!masked.length && !plain.length) return;
-  if (AppendToLog(kMaskedLog, "", 0, masked.bytes, masked.length)) {
-    AppendToLog(kPlainLog, "", 0, plain.bytes, plain.length);
+  if (!masked.length && !plain.length && !line->prefixLength) return;
+  size_t const prefixLength = static_cast<size_t>(line->prefixLength);
+  if (AppendToLog(kMaskedLog, line->prefix, prefixLength, masked.bytes, masked.length)) {
+    AppendToLog(kPlainLog, line->prefix, prefixLength, plain.bytes, plain.length);
   }
+  line->prefixLength = 0;
   masked.length = 0;
   plain.length = 0;
 }
 
+// One item written on its own, after the prefix when the line begins with it.
+void WriteAlone(char const* prefix, int prefixLength, char const* text, int length, ItemMasking masking) {
+  bool const masked = masking == kMaskPointer;
+  char head[kPrefixRoom + 1];
+  memcpy(head, prefix, static_cast<size_t>(prefixLength));
+  head[prefixLength] = ' ';
+  size_t const headLength = static_cast<size_t>(prefixLength) + 1;
+  if (AppendToLog(kMaskedLog, head, headLength, masked ? kPointerDots : text,
+                  masked ? 8 : static_cast<size_t>(length))) {
+    AppendToLog(kPlainLog, head, headLength, text, static_cast<size_t>(length));
+  }
+}
+
 void AddItem(ThreadLine* line, char const* text, int length, ItemMasking masking) {
   bool const masked = masking == kMaskPointer;
-  char const* const maskedText = masked ? kPointerDots : text;
   size_t const maskedLength = masked ? 8 : static_cast<size_t>(length);
-  if (line != &g_uncollectedLine && Reserve(line->text[kMaskedLog], 1 + maskedLength) &&
+  if (Reserve(line->text[kMaskedLog], 1 + maskedLength) &&
       Reserve(line->text[kPlainLog], 1 + static_cast<size_t>(length))) {
-    Put(line->text[kMaskedLog], maskedText, maskedLength);
+    Put(line->text[kMaskedLog], masked ? kPointerDots : text, maskedLength);
     Put(line->text[kPlainLog], text, static_cast<size_t>(length));
     return;
   }
   // Not collected: what the line holds goes out first, then this item alone.
   WriteCollected(line);
-  if (AppendToLog(kMaskedLog, " ", 1, maskedText, maskedLength)) {
-    AppendToLog(kPlainLog, " ", 1, text, static_cast<size_t>(length));
-  }
+  WriteAlone("", 0, text, length, masking);
+}
+
+void BeginLine(ThreadLine* line) {
+  if (line->open) return;
+  line->open = 1;
+  line->prefixLength = MakePrefix(line->prefix);
 }
 
 enum LineEnding { kLineGoesOn, kEndsLine };
@@ -165,18 +276,24 @@ void WriteItem(char const* text, int length, ItemMasking masking, LineEnding end
     length = 5;
   }
   ThreadLine* const line = CurrentLine();
-  if (!line->open) {
-    line->open = 1;
-    if (g_module.traceIds) {
-      char ids[2 * kItemBufferSize + 4];
-      AddItem(line, ids, FormatIds(ids), kShowItem);
+  if (line) {
+    BeginLine(line);
+    AddItem(line, text, length, masking);
+    if (ending == kEndsLine) {
+      WriteCollected(line);
+      line->open = 0;
     }
+    return;
   }
-  AddItem(line, text, length, masking);
-  if (ending == kEndsLine) {
-    WriteCollected(line);
-    line->open = 0;
+  unsigned long const thread = PlatformThreadId();
+  char prefix[kPrefixRoom];
+  int prefixLength = 0;
+  if (!BegunWithoutStorage(thread)) {
+    prefixLength = MakePrefix(prefix);
+    if (ending != kEndsLine) BeginWithoutStorage(thread);
   }
+  WriteAlone(prefix, prefixLength, text, length, masking);
+  if (ending == kEndsLine) EndWithoutStorage();
 }
 
 bool HasLineFeed(char const* text) {
@@ -186,17 +303,16 @@ bool HasLineFeed(char const* text) {
   return false;
 }
 
-// The last `count` decimal digits of `value`, with leading zeros.
-void PutDigits(char* at, int count, int value) {
-  for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
-}
-
-// Appends an item's text to the run line being made.
-void AddRunItem(char* line, int& length, char const* text) {
-  static_assert(sizeof g_module.runLine == kRunLineSize, "the run line's room");
-  int const room = kRunLineSize - 3;  // room stays for the line end and the terminating zero
+// Appends an item's text to a part of the run line being made.
+TOLVAN_NEVER_INLINE void AddRunItem(char* line, int size, int& length, char const* text) {
+  int const room = size - 3;  // room stays for the line end and the terminating zero
   if (length < room) line[length++] = ' ';
   for (; *text && length < room; ++text) line[length++] = *text;
+}
+
+template <size_t size>
+void AddRunItem(char (&line)[size], int& length, char const* text) {
+  AddRunItem(line, static_cast<int>(size), length, text);
 }
 
 }  // namespace
@@ -214,25 +330,80 @@ void TraceTextAlways(char const* text) {
             text && HasLineFeed(text) ? kEndsLine : kLineGoesOn);
 }
 
+void TraceDuration(long long counts) {
+  if (!g_module.tracing || !g_module.traceTime) return;
+  char item[kDurationItemSize];
+  int const length = FormatDurationItem(counts, item);
+  // Right after the time item, which the line's prefix ends with while it
+  // is not written yet; a line written item by item takes it as it comes.
+  ThreadLine* const line = CurrentLine();
+  if (line) {
+    BeginLine(line);
+    if (line->prefixLength && line->prefixLength + 1 + length <= kPrefixRoom) {
+      line->prefix[line->prefixLength++] = ' ';
+      memcpy(line->prefix + line->prefixLength, item, static_cast<size_t>(length));
+      line->prefixLength += length;
+      return;
+    }
+  }
+  WriteItem(item, length, kShowItem);
+}
+
 void TraceLineEnd() {
   if (g_module.tracing) WriteItem("\n", 1, kShowItem, kEndsLine);
 }
 
 void FlushPartialLine() {
   ThreadLine* const line = ExistingLine();
+  if (!line) {
+    EndWithoutStorage();
+    return;
+  }
   WriteCollected(line);
   line->open = 0;
 }
 
-void ReleaseThreadLine() {
-  if (!g_module.lineSlot) return;
-  ThreadLine* const line = static_cast<ThreadLine*>(PlatformThreadSlotGet(g_module.lineSlot));
-  if (!line) return;
+void TraceGuardedLine(void (*body)(void const* context), void const* context) {
+  CallWithExceptionStep([&] { body(context); }, [] { FlushPartialLine(); });
+}
+
+namespace {
+
+// What the line holds is written, ended, as its thread will never end it, so
+// that the next line of the file starts a line of its own; its buffers are
+// given back.
+void EmptyLine(ThreadLine* line) {
+  if (line->open) AddItem(line, "\n", 1, kShowItem);
   WriteCollected(line);
+  line->open = 0;
+  for (LineText& text : line->text) {
+    PlatformWorkFree(text.bytes);
+    text = LineText();
+  }
+}
+
+}  // namespace
+
+void ReleaseThreadLine() {
+  ThreadLine* const line = ExistingLine();
+  if (!line) return;
   PlatformThreadSlotSet(g_module.lineSlot, nullptr);
-  PlatformWorkFree(line->text[kMaskedLog].bytes);
-  PlatformWorkFree(line->text[kPlainLog].bytes);
-  PlatformWorkFree(line);
+  EmptyLine(line);
+  PlatformStore(&line->taken, 0);
+}
+
+void ReleaseAllThreadLines() {
+  ThreadLine* line = static_cast<ThreadLine*>(PlatformExchangePointer(&g_module.lines, nullptr));
+  while (line) {
+    ThreadLine* const next = line->next;
+    EmptyLine(line);
+    PlatformWorkFree(line);
+    line = next;
+  }
+}
+
+void PutDigits(char* at, int count, int value) {
+  for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
 }
 
 int FormatIds(char* buffer) {
@@ -247,8 +418,13 @@ int FormatIds(char* buffer) {
 }
 
 void PrepareRunLine() {
-  char* const line = g_module.runLine;
+  char(&line)[sizeof g_module.runLine] = g_module.runLine;
   int length = 0;
+  if (g_module.traceTime) {
+    char time[kTimeItemSize];
+    FormatTimeItem(time);
+    AddRunItem(line, length, time);
+  }
   AddRunItem(line, length, "*** Run ***");
   PlatformDateTime const now = PlatformLocalTime();
   char date[kItemBufferSize] = "0000-00-00";
@@ -274,20 +450,33 @@ void PrepareRunLine() {
       {"Tolvan32_NoShare=", g_module.noShare},
       {"Tolvan32_StopSEQ=", g_module.stopSeq},
       {"Tolvan32_TraceIds=", g_module.traceIds},
+      {"Tolvan32_TraceTime=", g_module.traceTime ? 1 : -1},
   };
   for (Option const& option : options) {
+    // Off, the line is as it was before there was a time option.
+    if (option.value < 0) continue;
     char item[32] = {};
     int const nameLength = CopyText(option.name, item);
     FormatInt(option.value, item + nameLength);
     AddRunItem(line, length, item);
   }
-  AddRunItem(line, length, "Host");
+  if (g_module.traceTime) {
+    AddRunItem(line, length, g_module.clockPrecise ? "Clock=precise" : "Clock=calibrated");
+    AddRunItem(line, length, "Computer");
+    char computer[kPathSize];
+    PlatformComputerName(computer, sizeof computer);
+    AddRunItem(line, length, computer);
+  }
+  line[length] = '\0';
+  char(&tail)[sizeof g_module.runLineHost] = g_module.runLineHost;
+  length = 0;
+  AddRunItem(tail, length, "Host");
   char host[kPathSize];
   PlatformLibraryPath(nullptr, host, sizeof host);
-  AddRunItem(line, length, host);
-  line[length++] = ' ';
-  line[length++] = '\n';
-  line[length] = '\0';
+  AddRunItem(tail, length, host);
+  tail[length++] = ' ';
+  tail[length++] = '\n';
+  tail[length] = '\0';
 }
 
 void TraceEngineLine(void* library) {

@@ -8,8 +8,6 @@
 #ifndef TOLVAN_CORE_TRACE_LOG_H
 #define TOLVAN_CORE_TRACE_LOG_H
 
-#include "platform/unwind.h"
-
 namespace tolvan {
 
 // How an item is written to the masked log. The choice travels with the item
@@ -33,6 +31,9 @@ void TracePointer(void const* address);
 void TraceReal(double value);
 void TraceChar(char c);
 void TraceLineEnd();
+// With Tolvan32_TraceTime, a result's duration item "+Nus" (the call took
+// `counts` of CallClock's counter), placed right after the line's time item.
+void TraceDuration(long long counts);
 
 // Writes what the thread's line holds so far, as it is, and starts a new
 // line: the line was cut short by an exception.
@@ -41,21 +42,33 @@ void FlushPartialLine();
 // written and its storage given back.
 void ReleaseThreadLine();
 
-// Runs `body`, which writes the items of one line (a field exchange calls the
-// engine between them). Should an exception leave it, the line reaches the
-// files as far as it got, and the exception goes on.
+// Runs `body(context)`, which writes the items of one line (a field exchange
+// calls the engine between them). Should an exception leave it, the line
+// reaches the files as far as it got, and the exception goes on. One guard
+// for every line: a guard made per line kind would be code of its own for
+// each of them.
+void TraceGuardedLine(void (*body)(void const* context), void const* context);
+
 template <class Body>
 void TraceLine(Body const& body) {
-  CallWithExceptionStep(body, [] { FlushPartialLine(); });
+  TraceGuardedLine([](void const* context) { (*static_cast<Body const*>(context))(); }, &body);
 }
+// Process detach: what the lines of every thread still alive hold is written,
+// and their storage given back (those threads never see their own detach).
+void ReleaseAllThreadLines();
 
 // With Tolvan32_TraceIds: the run line's items after the ids, made at attach
-// (date and time, version, options, host program), and the engine line,
+// (date and time, version, options; with time the clock and the computer;
+// the host program), and the engine line,
 // written once, when the engine library has been loaded.
 void PrepareRunLine();
 void TraceEngineLine(void* library);
 // "[PID:TID]" of the calling thread; returns the length.
 int FormatIds(char* buffer);
+
+// The last `count` decimal digits of `value` (not negative), with leading
+// zeros, not terminated.
+void PutDigits(char* at, int count, int value);
 
 // The item texts, zero-terminated into a 16-byte buffer; each returns the length.
 int FormatInt(int value, char* buffer);

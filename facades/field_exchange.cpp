@@ -48,48 +48,102 @@ void TraceBuffer(char const* buffer, long length) {
 
 namespace {
 
-void TraceExchanged(char const* value) { TraceChar(*value); }
-void TraceExchanged(int const* value) { TraceInt(*value); }
-void TraceExchanged(long const* value) { TraceInt(static_cast<int>(*value)); }
-void TraceExchanged(double const* value) { TraceReal(*value); }
-void TraceExchanged(long double const* value) { TraceReal(static_cast<double>(*value)); }
-void TraceExchanged(CNumeric const* value) { TraceReal(static_cast<double>(value->GetDouble())); }
-void TraceExchanged(CString const* value) { TraceText(StringText(value)); }
-void TraceExchanged(CDate const* value) {
-  char text[kDateTextMax + 1];
-  DateText(DateDayNumber(value), text);
-  TraceText(text);
+// The host's variable of an exchange: what kind of value it holds, its
+// address, and for a buffer its length.
+struct ExchangedValue {
+  enum Kind { kChar, kInt, kLong, kDouble, kLongDouble, kNumeric, kString, kDate, kBuffer } kind;
+  void const* variable;
+  long length;
+};
+
+ExchangedValue ExchangedOf(char const* value) { return {ExchangedValue::kChar, value, 0}; }
+ExchangedValue ExchangedOf(int const* value) { return {ExchangedValue::kInt, value, 0}; }
+ExchangedValue ExchangedOf(long const* value) { return {ExchangedValue::kLong, value, 0}; }
+ExchangedValue ExchangedOf(double const* value) { return {ExchangedValue::kDouble, value, 0}; }
+ExchangedValue ExchangedOf(long double const* value) { return {ExchangedValue::kLongDouble, value, 0}; }
+ExchangedValue ExchangedOf(CNumeric const* value) { return {ExchangedValue::kNumeric, value, 0}; }
+ExchangedValue ExchangedOf(CString const* value) { return {ExchangedValue::kString, value, 0}; }
+ExchangedValue ExchangedOf(CDate const* value) { return {ExchangedValue::kDate, value, 0}; }
+ExchangedValue ExchangedOf(char const* buffer, long length) { return {ExchangedValue::kBuffer, buffer, length}; }
+
+void TraceExchanged(ExchangedValue const& exchanged) {
+  void const* const variable = exchanged.variable;
+  switch (exchanged.kind) {
+    case ExchangedValue::kChar:
+      TraceChar(*static_cast<char const*>(variable));
+      break;
+    case ExchangedValue::kInt:
+      TraceInt(*static_cast<int const*>(variable));
+      break;
+    case ExchangedValue::kLong:
+      TraceInt(static_cast<int>(*static_cast<long const*>(variable)));
+      break;
+    case ExchangedValue::kDouble:
+      TraceReal(*static_cast<double const*>(variable));
+      break;
+    case ExchangedValue::kLongDouble:
+      TraceReal(static_cast<double>(*static_cast<long double const*>(variable)));
+      break;
+    case ExchangedValue::kNumeric:
+      TraceReal(static_cast<double>(static_cast<CNumeric const*>(variable)->GetDouble()));
+      break;
+    case ExchangedValue::kString:
+      TraceText(StringText(static_cast<CString const*>(variable)));
+      break;
+    case ExchangedValue::kDate: {
+      char text[kDateTextMax + 1];
+      DateText(DateDayNumber(static_cast<CDate const*>(variable)), text);
+      TraceText(text);
+      break;
+    }
+    case ExchangedValue::kBuffer:
+      TraceBuffer(static_cast<char const*>(variable), exchanged.length);
+      break;
+  }
 }
-void TraceExchanged(char const* buffer, long length) { TraceBuffer(buffer, length); }
 
 // The exchanged arguments are the variable's address, or the buffer and its
-// length. An exchange whose entry cannot be resolved still finishes its trace
-// line, so that the log stays line by line.
-template <class Selector, class... Exchanged>
-void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int direction, Exchanged... exchanged) {
+// length: on every supported ABI the address of any variable is passed as
+// the same pointer, so one body per selector form serves every value kind.
+// An exchange whose entry cannot be resolved still finishes its trace line,
+// so that the log stays line by line.
+template <class Selector>
+TOLVAN_NEVER_INLINE void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int direction,
+                                       ExchangedValue exchanged) {
   void* const address = EngineEntry(op);
-  auto const traceValue = [&] {
-    if (!g_module.tracing) return;
-    TraceExchanged(exchanged...);
-    TraceInt(direction);
-    TraceLineEnd();
-  };
-  auto const exchange = [&] {
-    if (g_module.tracing) {
-      TracePointer(store);
-      TraceText(SignatureText(op));
-      TraceValue(selector);
+  auto const engineCall = [&] {
+    if (!address) return;
+    void* const variable = const_cast<void*>(exchanged.variable);
+    if (exchanged.kind == ExchangedValue::kBuffer) {
+      CallEntry<void>(address, store, selector, static_cast<char*>(variable), exchanged.length, direction);
+    } else {
+      CallEntry<void>(address, store, selector, variable, direction);
     }
-    if (direction) traceValue();
-    if (address) CallEntry<void>(address, store, selector, exchanged..., direction);
-    if (!direction) traceValue();
   };
-  // Reading into the host's variable, the line waits for the engine.
-  if (g_module.tracing) {
-    TraceLine(exchange);
-  } else {
-    exchange();
+  if (!g_module.tracing) {
+    engineCall();
+    return;
   }
+  TraceLine([&] {
+    TracePointer(store);
+    TraceText(SignatureText(op));
+    TraceValue(selector);
+    auto const traceValue = [&] {
+      TraceExchanged(exchanged);
+      TraceInt(direction);
+      TraceLineEnd();
+    };
+    // Reading into the host's variable, the line waits for the engine, and
+    // with time it shows how long the engine took.
+    if (direction) traceValue();
+    long long const begun = CallClock();
+    engineCall();
+    long long const took = CallClock() - begun;
+    if (!direction) {
+      TraceDuration(took);
+      traceValue();
+    }
+  });
 }
 
 // An exchange's full path, called as its engine entry is: the facade's own
@@ -97,7 +151,7 @@ void ExchangeField(OperationId op, CStoreObj* store, Selector selector, int dire
 template <OperationId op, class Selector, class... Exchanged>
 struct FullExchange : CStoreObj {
   void Run(Selector selector, Exchanged... exchanged, int direction) {
-    ExchangeField(op, this, selector, direction, exchanged...);
+    ExchangeField(op, this, selector, direction, ExchangedOf(exchanged...));
   }
 };
 

@@ -16,6 +16,7 @@
 #include "core/engine_layout.h"
 #include "core/module_state.h"
 #include "core/trace_log.h"
+#include "core/trace_time.h"
 #include "facades/engine_interface.h"
 #include "facades/module_tables.h"
 #include "platform/crt.h"
@@ -24,45 +25,80 @@
 namespace tolvan {
 
 // ---------------------------------------------------------------------------
-// Trace items of arguments and results, chosen by declared type.
-inline void TraceValue(int value) { TraceInt(value); }
-inline void TraceValue(long value) { TraceInt(static_cast<int>(value)); }
-inline void TraceValue(double value) { TraceReal(value); }
-inline void TraceValue(RealBits bits) { TraceReal(RealOf(bits)); }
-inline void TraceValue(char const* text) { TraceText(text); }
-inline void TraceValue(unsigned char* text) { TraceText(reinterpret_cast<char const*>(text)); }
+// Trace items of arguments and results, chosen by declared type. A record
+// gathers its items as values and hands them to the records' shared code, so
+// that the operations' many signatures share one body per record kind.
+struct TraceArg {
+  enum Kind { kInt, kReal, kText, kPointer } kind;
+  union {
+    int integer;
+    // A double as its bits: copied, it never touches the x87. Two words,
+    // so that an item needs no 8-byte alignment on the 32-bit stack.
+    unsigned int real[2];
+    char const* text;
+    void const* pointer;
+  };
+};
+
+inline TraceArg ArgOf(int value) {
+  TraceArg arg;
+  arg.kind = TraceArg::kInt;
+  arg.integer = value;
+  return arg;
+}
+inline TraceArg ArgOf(long value) { return ArgOf(static_cast<int>(value)); }
+inline TraceArg ArgOf(RealBits bits) {
+  TraceArg arg;
+  arg.kind = TraceArg::kReal;
+  static_assert(sizeof arg.real == sizeof bits, "a double's bits");
+  memcpy(arg.real, &bits, sizeof bits);
+  return arg;
+}
+inline TraceArg ArgOf(double value) {
+  RealBits bits;
+  memcpy(&bits, &value, sizeof bits);
+  return ArgOf(bits);
+}
+inline TraceArg ArgOf(char const* text) {
+  TraceArg arg;
+  arg.kind = TraceArg::kText;
+  arg.text = text;
+  return arg;
+}
+inline TraceArg ArgOf(unsigned char* text) { return ArgOf(reinterpret_cast<char const*>(text)); }
 // Engine objects, and the objects behind reference parameters.
 template <class T>
-void TraceValue(T* object) {
-  TracePointer(object);
+TraceArg ArgOf(T* object) {
+  TraceArg arg;
+  arg.kind = TraceArg::kPointer;
+  arg.pointer = object;
+  return arg;
 }
 // Enumerations are written as integers.
 template <class T>
-void TraceValue(T value) {
+TraceArg ArgOf(T value) {
   static_assert(__is_enum(T), "no trace item for this type");
-  TraceInt(static_cast<int>(value));
+  return ArgOf(static_cast<int>(value));
 }
 
-inline void TraceValues() {}
-template <class A, class... Rest>
-void TraceValues(A first, Rest... rest) {
-  TraceValue(first);
-  TraceValues(rest...);
+void TraceArgItem(TraceArg const& arg);
+template <class T>
+void TraceValue(T value) {
+  TraceArgItem(ArgOf(value));
 }
 
 // The 14-space item that opens every result record.
 extern char const kResultIndent[];
 
 // Call record: object, signature text, one item per argument, line end.
+// Returns CallClock read once the line is written, as the engine is called.
+long long WriteCallRecord(OperationId op, void const* object, TraceArg const* args, int count);
 template <class... A>
-void TraceCallRecord(OperationId op, void const* object, A... args) {
-  if (!g_module.tracing) return;
-  TraceLine([&] {
-    TracePointer(object);
-    TraceText(SignatureText(op));
-    TraceValues(args...);
-    TraceLineEnd();
-  });
+long long TraceCallRecord(OperationId op, void const* object, A... args) {
+  if (!g_module.tracing) return 0;
+  // One item more, so that no array is empty.
+  TraceArg const items[] = {ArgOf(args)..., ArgOf(0)};
+  return WriteCallRecord(op, object, items, static_cast<int>(sizeof...(A)));
 }
 
 // ---------------------------------------------------------------------------
@@ -80,15 +116,14 @@ struct StoreThreeWords {  // "(" first ":" second ":" third ")"
   static void Trace(void const* object);
 };
 
+// Result record: with time the call's duration (CallClock read first thing,
+// against `begun`, its reading as the engine was called), indent, result
+// item, the state items of the family.
+void WriteResultRecord(TraceArg result, void (*state)(void const* object), void const* object, long long begun);
 template <class State, class R>
-void TraceResultRecord(R result, void const* object) {
+void TraceResultRecord(R result, void const* object, long long begun) {
   if (!g_module.tracing) return;
-  TraceLine([&] {
-    TraceText(kResultIndent);
-    TraceValue(result);
-    State::Trace(object);
-    TraceLineEnd();
-  });
+  WriteResultRecord(ArgOf(result), &State::Trace, object, begun);
 }
 
 // ---------------------------------------------------------------------------
@@ -106,16 +141,20 @@ struct PassThrough {
 // zero of its result type, so the host's call returns a defined value.
 // The tracing flag does not change after attach, so one test of it decides
 // both records; untraced, the engine call is the last thing done.
+// Inlined into each caller, which is itself shared where operations are
+// alike (ForwardPassingOn, the exclusive escalation).
 template <class R, class State, class Self, class Policy, class... A>
-R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
+TOLVAN_ALWAYS_INLINE R ForwardWith(OperationId op, Self const* self, Policy policy, A... args) {
   void* const address = EngineEntry(op);
   Self* const object = const_cast<Self*>(self);
   auto engineCall = [&]() -> R { return CallEntry<R>(address, object, args...); };
   if (!g_module.tracing) return address ? policy(engineCall) : R();
-  TraceCallRecord(op, self, args...);
+  long long const begun = TraceCallRecord(op, self, args...);
   if (!address) return R();
+  // The host's call, with whatever calls the policy makes: the whole time
+  // from the host's call to its return.
   R result = policy(engineCall);
-  TraceResultRecord<State>(result, self);
+  TraceResultRecord<State>(result, self, begun);
   return result;
 }
 
@@ -172,10 +211,18 @@ TOLVAN_ALWAYS_INLINE R EntryOrFullPath(Self const* self, A... args) {
 // the same stack arguments, the same bytes popped). It hands the facade's
 // class on, so that operations of one signature share one forwarder. Its
 // arguments travel as Passed says, so a double reaches the engine unchanged.
+//
+// The operation is an argument of the shared part, not of its type, so that
+// operations of one signature share one body.
+template <class R, class State, class Self, class... A>
+TOLVAN_NEVER_INLINE R ForwardPassingOn(OperationId op, Self const* self, A... args) {
+  return ForwardWith<R, State>(op, self, PassThrough(), args...);
+}
+
 template <OperationId op, class R, class State, class Self, class... A>
 struct FullForward : Self {
   R Run(typename Passed<A>::Type... args) const {
-    return ForwardWith<R, State>(op, static_cast<Self const*>(this), PassThrough(), args...);
+    return ForwardPassingOn<R, State>(op, static_cast<Self const*>(this), args...);
   }
 };
 
@@ -197,10 +244,10 @@ template <class Self, class... A>
 void ForwardConstructor(OperationId op, Self* self, A... args) {
   StoreModuleTable(self);
   void* const address = EngineEntry(op);
-  TraceCallRecord(op, self, args...);
+  long long const begun = TraceCallRecord(op, self, args...);
   if (!address) return;
   CallEntry<void>(address, self, args...);
-  TraceResultRecord<NoState>(static_cast<void const*>(self), self);
+  TraceResultRecord<NoState>(static_cast<void const*>(self), self, begun);
 }
 
 // Destructors: the module's table goes back into the first word before

@@ -66,11 +66,14 @@ CRecAddr::CRecAddr(RecordAddressOf const& source) {
   }
   WorkingRecAddr working;
   // The engine constructs its result directly in the working storage.
+  long long const begun = CallClock();
   ::new (working.storage) CRecAddr(CallEntry<CRecAddr>(source.entry, source.store));
+  long long const took = CallClock() - begun;
   CallWithUnwindStep(
       [&] {
         if (g_module.tracing) {
           TraceLine([&] {
+            TraceDuration(took);
             TraceText(kResultIndent);
             TracePointer(working.Get());
             StoreFirstWord::Trace(source.store);
@@ -94,10 +97,13 @@ double FullRelPosition::Run() {
   void* const address = EngineEntry(kStoreObj_GetRelPosition);
   TraceCallRecord(kStoreObj_GetRelPosition, this);
   if (!address) return 0.0;
+  long long const begun = CallClock();
   double const position = CallEntry<double>(address, this);
+  long long const took = CallClock() - begun;
   // The position itself is not written, only the first trace word.
   if (g_module.tracing) {
     TraceLine([&] {
+      TraceDuration(took);
       TraceText(kResultIndent);
       StoreFirstWord::Trace(this);
       TraceLineEnd();

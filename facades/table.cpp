@@ -76,13 +76,17 @@ struct ExclusiveEscalation {
   }
 };
 
+TOLVAN_NEVER_INLINE int ForwardEscalated(OperationId op, CTable* table) {
+  return ForwardWith<int, TableState>(op, table, ExclusiveEscalation{table});
+}
+
 }  // namespace tolvan
 
-int CTable::Pack() { return ForwardWith<int, TableState>(kTable_Pack, this, ExclusiveEscalation{this}); }
+int CTable::Pack() { return ForwardEscalated(kTable_Pack, this); }
 
-int CTable::ReIndex() { return ForwardWith<int, TableState>(kTable_ReIndex, this, ExclusiveEscalation{this}); }
+int CTable::ReIndex() { return ForwardEscalated(kTable_ReIndex, this); }
 
-int CTable::Clear() { return ForwardWith<int, TableState>(kTable_Clear, this, ExclusiveEscalation{this}); }
+int CTable::Clear() { return ForwardEscalated(kTable_Clear, this); }
 
 int CTable::BeginReadSequence() {
   return ForwardWith<int, TableState>(kTable_BeginReadSequence, this, [this](auto engineCall) {
@@ -139,9 +143,12 @@ CField* LookUpField(OperationId op, CTable* table, Selector selector) {
   void* const address = EngineEntry(op);
   if (g_module.tracing && g_module.traceLevel2) TraceCallRecord(op, table, selector);
   if (!address) return nullptr;
+  long long const begun = CallClock();
   CField* const field = CallEntry<CField*>(address, table, selector);
+  long long const took = CallClock() - begun;
   if (g_module.tracing && g_module.traceLevel2) {
     TraceLine([&] {
+      TraceDuration(took);
       TraceText(kResultIndent);
       TraceText("[");
       if (field) {

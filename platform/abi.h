@@ -18,6 +18,14 @@
 #define TOLVAN_ALWAYS_INLINE inline __attribute__((always_inline))
 #endif
 
+// For code shared by callers that differ only in a value they pass: kept
+// apart, it is there once rather than once in each of them.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define TOLVAN_NEVER_INLINE __declspec(noinline)
+#else
+#define TOLVAN_NEVER_INLINE __attribute__((noinline))
+#endif
+
 // A condition that is almost never true: its branch is laid out away from the
 // straight path.
 #if defined(__GNUC__) || defined(__clang__)

@@ -36,7 +36,11 @@ PlatformFile* PlatformOpenAppend(char const* path);
 // Stores `head` followed by `bytes` at the end of the file in one write, so
 // that the appends of other threads and processes neither overwrite it nor
 // fall inside it; every line feed is stored as CR LF. Errors are ignored.
-void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length);
+// `lockStuck` is the file's own memory, shared by every thread, that the turn
+// to append could not be had in time: while it is set, the turn is tried
+// once without a wait.
+void PlatformAppend(PlatformFile* file, long* lockStuck, char const* head, size_t headLength, char const* bytes,
+                    size_t length);
 void PlatformClose(PlatformFile* file);
 
 // Storage for the module's own working buffers (the trace lines being
@@ -58,6 +62,26 @@ unsigned long PlatformThreadId();
 void PlatformPause(unsigned long round);
 // Milliseconds from some fixed moment, wrapping around.
 unsigned long PlatformTicks();
+
+// The trace's clocks. The wall clock counts 100 ns units since 1601 in UTC,
+// as the system's file times do: where the system has a precise wall clock
+// it is read directly (one clock for every process of the machine); elsewhere
+// the performance counter, calibrated once against the system time when the
+// clock is started, stands in for it. PlatformClockStart returns whether the
+// precise clock is used.
+bool PlatformClockStart();
+long long PlatformClockTicks();
+// The local hour and minute of a wall clock reading, and the reading at
+// which that local minute began.
+void PlatformLocalMinute(long long ticks, int* hour, int* minute, long long* minuteStart);
+// The monotonic counter that times engine calls, and its counts per second.
+long long PlatformCounter();
+double PlatformCounterFrequency();
+
+// The computer's name and the user's "DOMAIN\NAME", zero-terminated and cut
+// to the buffer; empty when the system does not say.
+void PlatformComputerName(char* buffer, size_t size);
+void PlatformUserName(char* buffer, size_t size);
 
 struct PlatformDateTime {
   int year, month, day, hour, minute, second;

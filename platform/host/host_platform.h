@@ -64,8 +64,13 @@ long LogOpenCount();
 // The module's working storage (the trace lines being collected) refuses to
 // grow while `fail` is set.
 void FailWorkStorage(bool fail);
+// Bytes of working storage the module holds right now.
+long long LiveWorkBytes();
 // The host program's path that the run line names.
 char const* HostProgramPath();
+// The computer and the user the run line names.
+char const* ComputerName();
+char const* UserName();
 
 }  // namespace host
 }  // namespace tolvan

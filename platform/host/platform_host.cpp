@@ -46,6 +46,7 @@ long g_failOpensFrom = 0;
 std::string g_failOpenLetters;
 
 std::atomic<bool> g_failWorkStorage{false};
+std::atomic<long long> g_liveWorkBytes{0};
 
 std::mutex g_messageMutex;
 std::vector<MessageBoxRecord> g_messages;
@@ -97,7 +98,10 @@ void FailLogOpensFrom(long n, std::string const& letters) {
 }
 long LogOpenCount() { return g_openCount; }
 void FailWorkStorage(bool fail) { g_failWorkStorage = fail; }
+long long LiveWorkBytes() { return g_liveWorkBytes; }
 char const* HostProgramPath() { return "/opt/host/host program"; }
+char const* ComputerName() { return "BUILDHOST"; }
+char const* UserName() { return "OFFICE\\host user"; }
 
 }  // namespace host
 
@@ -179,7 +183,8 @@ PlatformFile* PlatformOpenAppend(char const* path) {
   return descriptor < 0 ? nullptr : reinterpret_cast<PlatformFile*>(static_cast<intptr_t>(descriptor) + 1);
 }
 
-void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length) {
+void PlatformAppend(PlatformFile* file, long* /*lockStuck*/, char const* head, size_t headLength, char const* bytes,
+                    size_t length) {
   // One write of the whole item, its line feeds stored as CR LF, as the
   // Windows build does.
   std::string joined;
@@ -202,9 +207,18 @@ char const* PlatformLogDirectory() { return g_logDirectory.c_str(); }
 
 void PlatformFormatExponent(double value, char* buffer, size_t size) { snprintf(buffer, size, "%.5e", value); }
 
-void* PlatformWorkResize(void* block, size_t size) { return g_failWorkStorage ? nullptr : realloc(block, size); }
+void* PlatformWorkResize(void* block, size_t size) {
+  if (g_failWorkStorage) return nullptr;
+  size_t const before = block ? malloc_usable_size(block) : 0;
+  void* const resized = realloc(block, size);
+  if (resized) g_liveWorkBytes += static_cast<long long>(malloc_usable_size(resized)) - static_cast<long long>(before);
+  return resized;
+}
 
-void PlatformWorkFree(void* block) { free(block); }
+void PlatformWorkFree(void* block) {
+  if (block) g_liveWorkBytes -= static_cast<long long>(malloc_usable_size(block));
+  free(block);
+}
 
 // Thread slots as pthread keys. A thread that ends gives its trace line back,
 // as the thread detach notification does on Windows.
@@ -249,6 +263,40 @@ unsigned long PlatformTicks() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<unsigned long>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
 }
+
+namespace {
+long long const kTicksFrom1601To1970 = 116444736000000000LL;
+}  // namespace
+
+bool PlatformClockStart() { return true; }
+
+long long PlatformClockTicks() {
+  timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return kTicksFrom1601To1970 + static_cast<long long>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
+
+void PlatformLocalMinute(long long ticks, int* hour, int* minute, long long* minuteStart) {
+  long long const sinceEpoch = ticks - kTicksFrom1601To1970;
+  time_t const seconds = static_cast<time_t>(sinceEpoch / 10000000);
+  tm local = {};
+  localtime_r(&seconds, &local);
+  *hour = local.tm_hour;
+  *minute = local.tm_min;
+  *minuteStart = ticks - local.tm_sec * 10000000LL - sinceEpoch % 10000000;
+}
+
+long long PlatformCounter() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+double PlatformCounterFrequency() { return 1e9; }
+
+void PlatformComputerName(char* buffer, size_t size) { snprintf(buffer, size, "%s", ComputerName()); }
+
+void PlatformUserName(char* buffer, size_t size) { snprintf(buffer, size, "%s", UserName()); }
 
 PlatformDateTime PlatformLocalTime() {
   time_t const now = time(nullptr);

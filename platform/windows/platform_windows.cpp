@@ -56,25 +56,26 @@ void WriteAll(void* handle, char const* bytes, size_t length) {
 //
 // A lock held elsewhere for good (a process stopped in a debugger) must not
 // stop the host: the wait is bounded, and the line is then appended without
-// the lock. Once a wait has run out, later ones are short until the lock is
-// had again, so that a traced call still ends within about a second. A file
-// opened without read access cannot be locked at all: no wait.
-enum { kLockWaitMilliseconds = 700, kStuckLockWaitMilliseconds = 40 };
-long g_lockStuck;
+// the lock. Once a wait has run out, the file's lock is tried once without a
+// wait until it is had again, so that such a lock costs one wait in all, not
+// one per line. A file opened without read access cannot be locked at all:
+// no wait.
+enum { kLockWaitMilliseconds = 700 };
 
 struct AppendTurn {
-  explicit AppendTurn(void* file) : handle(file) {
+  AppendTurn(void* file, long* lockStuck) : handle(file) {
     place.offset = 0xfffffff0u;
     place.offsetHigh = 0x7fffffffu;
     held = TryLock();
-    if (held || GetLastError() != kErrorLockViolation) return;
-    unsigned long const bound = PlatformLoad(&g_lockStuck) ? kStuckLockWaitMilliseconds : kLockWaitMilliseconds;
-    unsigned long const start = GetTickCount();
-    for (unsigned long round = 0; !held && GetTickCount() - start < bound; ++round) {
-      PlatformPause(round);
-      held = TryLock();
+    if (!held && GetLastError() == kErrorLockViolation && !PlatformLoad(lockStuck)) {
+      unsigned long const start = GetTickCount();
+      for (unsigned long round = 0; !held && GetTickCount() - start < kLockWaitMilliseconds; ++round) {
+        PlatformPause(round);
+        held = TryLock();
+      }
+      if (!held) PlatformStore(lockStuck, 1);
     }
-    PlatformStore(&g_lockStuck, held ? 0 : 1);
+    if (held && PlatformLoad(lockStuck)) PlatformStore(lockStuck, 0);
   }
   ~AppendTurn() {
     if (held) UnlockFileEx(handle, 0, 1, 0, &place);
@@ -122,10 +123,11 @@ PlatformFile* PlatformOpenAppend(char const* path) {
   return handle == kInvalidHandle ? nullptr : reinterpret_cast<PlatformFile*>(handle);
 }
 
-void PlatformAppend(PlatformFile* file, char const* head, size_t headLength, char const* bytes, size_t length) {
+void PlatformAppend(PlatformFile* file, long* lockStuck, char const* head, size_t headLength, char const* bytes,
+                    size_t length) {
   void* const handle = reinterpret_cast<void*>(file);
   size_t const size = SizeWithCrLf(head, headLength) + SizeWithCrLf(bytes, length);
-  AppendTurn const turn(handle);
+  AppendTurn const turn(handle, lockStuck);
   char room[kStackItemRoom];
   char* const joined = size <= sizeof room ? room : static_cast<char*>(malloc(size));
   if (!joined) {
@@ -174,6 +176,100 @@ unsigned long PlatformThreadId() { return GetCurrentThreadId(); }
 void PlatformPause(unsigned long round) { Sleep(round < 32 ? 0 : 1); }
 
 unsigned long PlatformTicks() { return GetTickCount(); }
+
+namespace {
+
+long long Joined(FileTime time) {
+  return static_cast<long long>((static_cast<unsigned long long>(time.high) << 32) | time.low);
+}
+
+FileTime Split(long long ticks) {
+  unsigned long long const bits = static_cast<unsigned long long>(ticks);
+  return FileTime{static_cast<unsigned long>(bits), static_cast<unsigned long>(bits >> 32)};
+}
+
+typedef void(__stdcall* PreciseClock)(FileTime* time);
+PreciseClock g_preciseClock;  // Windows 8 and later
+double g_countsPerSecond;
+// The calibration: a system time and the counter read at once, and the
+// clock's units per count.
+long long g_calibratedTicks;
+long long g_calibratedCount;
+double g_ticksPerCount;
+
+}  // namespace
+
+bool PlatformClockStart() {
+  g_preciseClock = reinterpret_cast<PreciseClock>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime"));
+  long long frequency = 0;
+  QueryPerformanceFrequency(&frequency);
+  g_countsPerSecond = static_cast<double>(frequency);
+  FileTime now = {};
+  GetSystemTimeAsFileTime(&now);
+  QueryPerformanceCounter(&g_calibratedCount);
+  g_calibratedTicks = Joined(now);
+  g_ticksPerCount = frequency ? 1e7 / g_countsPerSecond : 0.0;
+  return g_preciseClock != nullptr;
+}
+
+long long PlatformClockTicks() {
+  if (g_preciseClock) {
+    FileTime now;
+    g_preciseClock(&now);
+    return Joined(now);
+  }
+  return g_calibratedTicks + static_cast<long long>(static_cast<double>(PlatformCounter() - g_calibratedCount) *
+                                                    g_ticksPerCount);
+}
+
+void PlatformLocalMinute(long long ticks, int* hour, int* minute, long long* minuteStart) {
+  FileTime const utc = Split(ticks);
+  FileTime local = {};
+  SystemTime parts = {};
+  FileTimeToLocalFileTime(&utc, &local);
+  FileTimeToSystemTime(&local, &parts);
+  *hour = parts.hour;
+  *minute = parts.minute;
+  parts.second = 0;
+  parts.milliseconds = 0;
+  FileTime localStart = {};
+  SystemTimeToFileTime(&parts, &localStart);
+  // The minute began this long before the reading, whatever the local bias.
+  *minuteStart = ticks - (Joined(local) - Joined(localStart));
+}
+
+long long PlatformCounter() {
+  long long count = 0;
+  QueryPerformanceCounter(&count);
+  return count;
+}
+
+double PlatformCounterFrequency() { return g_countsPerSecond; }
+
+void PlatformComputerName(char* buffer, size_t size) {
+  unsigned long length = static_cast<unsigned long>(size);
+  if (!GetComputerNameA(buffer, &length)) buffer[0] = '\0';
+}
+
+void PlatformUserName(char* buffer, size_t size) {
+  // advapi32 is asked only for the run line, which is written with the first
+  // line, not in the module's attach: the module's imports stay as they were,
+  // and a host that never traces never has the library loaded for it.
+  typedef int(__stdcall * UserName)(char* name, unsigned long* size);
+  unsigned long length = GetEnvironmentVariableA("USERDOMAIN", buffer, static_cast<unsigned long>(size));
+  if (length >= size) length = 0;
+  if (length + 2 < size) {
+    buffer[length++] = '\\';
+    void* const loaded = GetModuleHandleA("advapi32.dll");
+    void* const advapi = loaded ? loaded : LoadLibraryA("advapi32.dll");
+    UserName const userName = advapi ? reinterpret_cast<UserName>(GetProcAddress(advapi, "GetUserNameA")) : nullptr;
+    unsigned long room = static_cast<unsigned long>(size - length);
+    if (!userName || !userName(buffer + length, &room)) buffer[length] = '\0';
+    if (advapi && !loaded) FreeLibrary(advapi);
+  }
+  buffer[size - 1] = '\0';
+}
 
 PlatformDateTime PlatformLocalTime() {
   SystemTime now = {};

@@ -45,6 +45,17 @@ struct SystemTime {  // SYSTEMTIME
   unsigned short year, month, dayOfWeek, day, hour, minute, second, milliseconds;
 };
 __declspec(dllimport) void __stdcall GetLocalTime(SystemTime* time);
+struct FileTime {  // FILETIME
+  unsigned long low, high;
+};
+__declspec(dllimport) void __stdcall GetSystemTimeAsFileTime(FileTime* time);
+__declspec(dllimport) int __stdcall FileTimeToLocalFileTime(FileTime const* utc, FileTime* local);
+__declspec(dllimport) int __stdcall FileTimeToSystemTime(FileTime const* time, SystemTime* parts);
+__declspec(dllimport) int __stdcall SystemTimeToFileTime(SystemTime const* parts, FileTime* time);
+__declspec(dllimport) int __stdcall QueryPerformanceCounter(long long* count);
+__declspec(dllimport) int __stdcall QueryPerformanceFrequency(long long* frequency);
+__declspec(dllimport) int __stdcall GetComputerNameA(char* buffer, unsigned long* size);
+__declspec(dllimport) void* __stdcall GetModuleHandleA(char const* name);
 __declspec(dllimport) unsigned long __stdcall GetModuleFileNameA(void* module, char* buffer, unsigned long size);
 __declspec(dllimport) void* __stdcall FindResourceA(void* module, char const* name, char const* type);
 __declspec(dllimport) void* __stdcall LoadResource(void* module, void* resource);

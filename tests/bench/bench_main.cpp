@@ -89,6 +89,29 @@ void TracedCallWorkedExample(benchmark::State& state) {
 }
 BENCHMARK(TracedCallWorkedExample);
 
+// --- What the time items add to a line, file work excluded: the worked
+// example with both logs refusing to open, so that each line is made (ids
+// and items collected, and with time its time item, and the result's
+// duration) but never reaches a file. Two lines per call.
+
+void CallWithoutFileWork(benchmark::State& state, bool timed) {
+  if (timed) setenv("Tolvan32_TraceTime", "1", 1);
+  AttachModule(true, LogDirectory());
+  unsetenv("Tolvan32_TraceTime");
+  host::SetUnopenableLogs("ba");
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  dictionary->BeginTransaction();  // resolves the entry
+  for (auto _ : state) benchmark::DoNotOptimize(dictionary->BeginTransaction());
+  host::SetUnopenableLogs("");
+  ModuleDetach();
+  g_module = ModuleState();
+}
+void TracedCallWithoutFileWork(benchmark::State& state) { CallWithoutFileWork(state, false); }
+void TimedTracedCallWithoutFileWork(benchmark::State& state) { CallWithoutFileWork(state, true); }
+BENCHMARK(TracedCallWithoutFileWork);
+BENCHMARK(TimedTracedCallWithoutFileWork);
+
 // --- The module's own heap over 10^6 calls: a mix of forwarded calls, and
 // every thousandth one to an entry the engine lacks, which reports #002
 // through the message buffer.

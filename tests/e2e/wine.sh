@@ -47,6 +47,7 @@ e2e_run() {
   rm -f "$E2E_DRIVE_C/Tolvan32_a.log" "$E2E_DRIVE_C/Tolvan32_b.log"
   # Only the scenario's own options reach the module.
   (cd "$E2E_DIR" && env -u Tolvan32_Debug -u Tolvan32_NoSEQ -u Tolvan32_NoShare -u Tolvan32_StopSEQ -u Tolvan32_TraceIds \
+    -u Tolvan32_TraceTime -u STANDIN_SLOW_OP -u STANDIN_SLOW_MS \
     WINEPATH="$search" E2E_ENGINE_DIR="$(e2e_windows_path "$E2E_DIR/engine")" "$@" \
     "$E2E_RUNNER" "$E2E_HOST" "$scenario")
 }

@@ -100,6 +100,8 @@ VERSION
 check "version resource" diff -u "$work/expected-version" <(grep -v '^translation' "$work/version")
 check "version translation 0x419, 1200" grep -qE '^translation (0000)?1904b004' "$work/version"
 check "no manifest or other resources" bash -c "'$readobj' --coff-resources '$dll' | grep -c 'Type:' | grep -qx 1"
+# The module stays small: a host maps it into every process it runs.
+check "the module is at most 64 KiB ($(stat -c %s "$dll") bytes)" test "$(stat -c %s "$dll")" -le 65536
 check "PE32 for i386" bash -c "'$readobj' --file-headers '$dll' | grep -q 'IMAGE_FILE_MACHINE_I386'"
 
 echo "product: $passed passed, $failed failed"

@@ -16,7 +16,7 @@ char const kIndent[] = "              ";
 namespace {
 
 char const* const kOptionNames[] = {"Tolvan32_Debug", "Tolvan32_NoSEQ", "Tolvan32_NoShare", "Tolvan32_StopSEQ",
-                                     "Tolvan32_TraceIds"};
+                                     "Tolvan32_TraceIds", "Tolvan32_TraceTime"};
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/trace_log.h"
 #include "tests/support/lean_engine.h"
 #include "tests/support/test_fixture.h"
 
@@ -297,6 +298,117 @@ TEST_F(ThreadsTest, TracedCallsFromEightThreadsWriteEveryItemWhole) {
   RecordProperty("lines_with_items_of_two_threads", mixedLines);
   RecordProperty("lines", static_cast<int>(std::count(plain.begin(), plain.end(), "\r\n")));
   RecordProperty("items_per_round", static_cast<int>(referenceItems.size()));
+}
+
+// A host that loads and unloads the library again and again while its
+// threads live on: the threads never see the module's thread detach, so the
+// process detach gives back their line storage, and writes the line each
+// left unfinished, ended.
+TEST_F(ThreadsTest, LoadAndUnloadCyclesWithLiveThreadsLeaveTheHeapAsItWas) {
+  enum { kCycles = 200 };
+  long long const workBefore = host::LiveWorkBytes();
+  std::atomic<int> cycle{-1};
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int c = 0; c < kCycles; ++c) {
+        while (cycle.load() < c) std::this_thread::yield();
+        TraceText("whole");
+        TraceInt(t);
+        TraceLineEnd();
+        TraceText("unfinished");
+        ++done;
+      }
+      // Alive until the last unload, whose detach is the one to write the line.
+      while (cycle.load() < kCycles) std::this_thread::yield();
+    });
+  }
+  for (int c = 0; c < kCycles; ++c) {
+    AttachTracing();
+    cycle = c;
+    while (done.load() < kThreads * (c + 1)) std::this_thread::yield();
+    ModuleDetach();
+    attached_ = false;
+    EXPECT_EQ(host::LiveWorkBytes(), workBefore) << "after cycle " << c;
+  }
+  cycle = kCycles;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(host::LiveWorkBytes(), workBefore);
+  for (std::string const& log : {PlainLog(), MaskedLog()}) {
+    size_t wholeLines = 0, unfinishedLines = 0, lines = 0;
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2, ++lines) {
+      std::string const line = log.substr(at, end - at);
+      if (line.compare(0, 7, " whole ") == 0 && line.size() <= 10) ++wholeLines;
+      if (line == " unfinished ") ++unfinishedLines;
+    }
+    EXPECT_EQ(wholeLines, static_cast<size_t>(kCycles * kThreads));
+    EXPECT_EQ(unfinishedLines, static_cast<size_t>(kCycles * kThreads)) << "each left line written, and ended";
+    EXPECT_EQ(lines, static_cast<size_t>(2 * kCycles * kThreads));
+  }
+}
+
+// Threads that have no line storage (no memory for it, or no slot at all)
+// write item by item, and each keeps its own line: with ids, every line has
+// one prefix, also where an allocation succeeds again in the middle of it.
+TEST_F(ThreadsTest, ThreadsWithoutLineStorageGiveEveryLineOnePrefix) {
+  enum { kLines = 200 };
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceIds", "1"}});
+  unsigned long const slot = g_module.lineSlot;
+  auto const twoThreads = [] {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+      threads.emplace_back([t] {
+        for (int i = 0; i < kLines; ++i) {
+          TraceText("first");
+          TraceInt(t);
+          TraceText("second");
+          TraceLineEnd();
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+  };
+  host::FailWorkStorage(true);
+  twoThreads();
+  host::FailWorkStorage(false);
+  g_module.lineSlot = 0;
+  twoThreads();
+  g_module.lineSlot = slot;
+  std::thread([] {
+    host::FailWorkStorage(true);
+    TraceText("begun without storage");
+    host::FailWorkStorage(false);
+    TraceText("ended with it");
+    TraceLineEnd();
+    TraceText("next");
+    TraceLineEnd();
+  }).join();
+
+  // Items written one by one may stand between another thread's items; what
+  // counts is that each thread's lines have one prefix each.
+  for (std::string const& log : {PlainLog(), MaskedLog()}) {
+    size_t lines = 0;
+    std::map<std::string, size_t> prefixes;
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+      std::string const line = log.substr(at, end - at);
+      if (line.find("*** Run ***") != std::string::npos) continue;
+      ++lines;
+      for (size_t open = 0; (open = line.find(" [", open)) != std::string::npos; ++open) {
+        ++prefixes[line.substr(open, line.find(']', open) - open + 1)];
+      }
+    }
+    EXPECT_EQ(lines, static_cast<size_t>(4 * kLines + 2));
+    ASSERT_EQ(prefixes.size(), 5u) << "four tracing threads and the last one";
+    size_t total = 0;
+    for (auto const& thread : prefixes) {
+      EXPECT_TRUE(thread.second == static_cast<size_t>(kLines) || thread.second == 2u) << thread.first;
+      total += thread.second;
+    }
+    EXPECT_EQ(total, lines);
+    EXPECT_NE(log.find(" begun without storage ended with it \r\n"), std::string::npos);
+  }
+  EXPECT_EQ(g_module.linesWithoutStorage[0], 0) << "no line is left begun";
 }
 
 }  // namespace

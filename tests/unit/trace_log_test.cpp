@@ -4,6 +4,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+
 #include "core/trace_log.h"
 #include "tests/support/test_fixture.h"
 
@@ -211,6 +217,125 @@ TEST_F(TraceItemTest, IdsRunLineAndEngineLine) {
   EXPECT_EQ(MaskedLog().substr(firstEnd), std::string(ids) + "*** Engine *** - /opt/host/Tolvan33.dll \r\n" + ids +
                                               "........ CDataDictionary::BeginTransaction(void) \r\n" + ids +
                                               std::string(14, ' ') + " 1 \r\n");
+}
+
+// A writer that claimed the run line and died before marking it written
+// (its thread ended, or an exception left it) costs the next line one bounded
+// wait, after which the run line is written by that line's writer; no line
+// waits again.
+TEST_F(TraceItemTest, ARunLineClaimerThatDiesStopsNobody) {
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceIds", "1"}});
+  g_module.runLineState[0] = g_module.runLineState[1] = 1;  // claimed, never marked
+  auto const started = std::chrono::steady_clock::now();
+  TraceText("first");
+  TraceLineEnd();
+  auto const taken = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) {
+    TraceInt(i);
+    TraceLineEnd();
+  }
+  auto const ended = std::chrono::steady_clock::now();
+  EXPECT_LT(taken - started, std::chrono::milliseconds(3000)) << "one bounded wait";
+  // A wait is 2 s: twenty lines well within it did not wait, even under valgrind.
+  EXPECT_LT(ended - taken, std::chrono::milliseconds(1900)) << "20 lines without a wait";
+  for (std::string const& log : {PlainLog(), MaskedLog()}) {
+    size_t runLines = 0, lines = 0;
+    for (size_t at = 0; (at = log.find("*** Run ***", at)) != std::string::npos; ++at) ++runLines;
+    for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(runLines, 1u) << "written by the writer that took it over";
+    EXPECT_EQ(lines, 22u);
+    EXPECT_NE(log.find(" 19 \r\n"), std::string::npos);
+  }
+}
+
+// With Tolvan32_TraceTime every line is stamped with the local time at which
+// it was begun, right after the ids (first without them); a result record,
+// and a field exchange of direction 0, also carry the call's duration. The
+// rest of each line is as without time.
+std::string WithoutTimes(std::string const& log) {
+  std::string const times = std::regex_replace(log, std::regex("@[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{6}"), "@T");
+  return std::regex_replace(times, std::regex(" \\+[0-9]+us "), " +Dus ");
+}
+
+// The local time of day as microseconds, from an item "@HH:MM:SS.ffffff".
+long long Microseconds(std::string const& item) {
+  return ((std::stoll(item.substr(1, 2)) * 60 + std::stoll(item.substr(4, 2))) * 60 + std::stoll(item.substr(7, 2))) *
+             1000000 +
+         std::stoll(item.substr(10, 6));
+}
+
+TEST_F(TraceItemTest, TimedLinesOfEveryKind) {
+  host::HideEngineExport(DecoratedName(kDataDictionary_Close));
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceIds", "1"}, {"Tolvan32_TraceTime", "1"}});
+  engine.onCall = [](OperationId op, void*) {
+    if (op == kDataDictionary_BeginTransaction) usleep(30000);
+  };
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  StoreLayout storeStorage{};
+  auto* store = reinterpret_cast<CStoreObj*>(&storeStorage);
+  time_t const before = time(nullptr);
+  dictionary->BeginTransaction();
+  int value = 5;
+  engine.exchange.i = 4711;
+  store->FX_Int(3, value, 1);
+  store->FX_Int(3, value, 0);
+  dictionary->Close();
+  std::string const plain = PlainLog();
+  char ids[64];
+  snprintf(ids, sizeof ids, " [%d:%ld]", static_cast<int>(getpid()), static_cast<long>(syscall(SYS_gettid)));
+  std::string const id = ids;
+  std::string const runEnd =
+      " Tolvan32 8.0.0.7 Tolvan32_Debug=1 Tolvan32_NoSEQ=0 Tolvan32_NoShare=0 Tolvan32_StopSEQ=0 "
+      "Tolvan32_TraceIds=1 Tolvan32_TraceTime=1 Clock=precise Computer BUILDHOST User OFFICE\\host user Host " +
+      std::string(host::HostProgramPath()) + " \r\n";
+  size_t const runLength = plain.find("\r\n") + 2;
+  std::string const run = WithoutTimes(plain.substr(0, runLength));
+  EXPECT_EQ(run.substr(0, id.size() + 16), id + " @T *** Run *** ") << run;
+  EXPECT_EQ(run.substr(run.size() - runEnd.size()), runEnd) << run;
+  std::string const fx = " CStoreObj::FX_Int(int,int &,int) 3 ";
+  std::string const rest = id + " @T *** Engine *** - /opt/host/Tolvan33.dll \r\n" + id + " @T " + Hex(&storage) +
+                           " CDataDictionary::BeginTransaction(void) \r\n" + id + " @T +Dus " + kIndent + " 1 \r\n" +
+                           id + " @T " + Hex(store) + fx + "5 1 \r\n" + id + " @T +Dus " + Hex(store) + fx +
+                           "4711 0 \r\n" + id + " @T *** Error *** #002 (Entry in library not found)\r\n" + id + " @T " +
+                           Hex(&storage) + " CDataDictionary::Close(void) \r\n";
+  EXPECT_EQ(WithoutTimes(plain.substr(runLength)), rest);
+  EXPECT_EQ(WithoutTimes(MaskedLog().substr(runLength)), std::regex_replace(rest, std::regex("[0-9a-f]{8,} C"), "........ C"));
+
+  // The times are the local time of day, in the order the lines were begun;
+  // the engine's 30 ms lie between the call's time and its result's, and in
+  // its duration.
+  std::smatch found;
+  std::vector<long long> times;
+  for (auto at = plain.cbegin(); std::regex_search(at, plain.cend(), found, std::regex("@[0-9:.]{15}")); at = found[0].second) {
+    times.push_back(Microseconds(found[0].str()));
+  }
+  ASSERT_EQ(times.size(), 8u);
+  EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+  tm local = {};
+  localtime_r(&before, &local);
+  long long const now = ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000000;
+  EXPECT_LT(std::llabs(times[0] - now), 3000000) << "the local time of day";
+  EXPECT_GE(times[3] - times[2], 30000) << "the call line's time lies before the result's";
+  ASSERT_TRUE(std::regex_search(plain, found, std::regex("\\+([0-9]+)us")));
+  EXPECT_GE(std::stoll(found[1].str()), 30000);
+  EXPECT_LT(std::stoll(found[1].str()), 30000 + 100000);
+}
+
+TEST_F(TraceItemTest, TimedLinesWithoutIdsBeginWithTheTime) {
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceTime", "1"}});
+  DictionaryLayout storage{};
+  reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  TraceText("partial");
+  FlushPartialLine();
+  EXPECT_EQ(WithoutTimes(PlainLog()), " @T " + Hex(&storage) + " CDataDictionary::BeginTransaction(void) \r\n @T +Dus " +
+                                          kIndent + " 1 \r\n @T partial");
+  // Off, the bytes are those of a log without the option.
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceTime", "0"}});
+  ClearLogs();
+  reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
+  EXPECT_EQ(PlainLog(), " " + Hex(&storage) + " CDataDictionary::BeginTransaction(void) \r\n" +
+                            std::string(16, ' ') + "1 \r\n");
 }
 
 }  // namespace

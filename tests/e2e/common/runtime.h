@@ -50,6 +50,8 @@ void* __stdcall CreateEventA(void* security, int manualReset, int initialState, 
 int __stdcall SetEvent(void* event);
 unsigned long __stdcall GetModuleFileNameA(void* module, char* path, unsigned long size);
 int __stdcall GetExitCodeProcess(void* process, unsigned long* exitCode);
+unsigned long __stdcall GetCurrentProcessId(void);
+int __stdcall GetComputerNameA(char* buffer, unsigned long* size);
 
 struct StartupInfoA {  // STARTUPINFOA
   unsigned long size;

@@ -55,12 +55,43 @@ void JournalAppend(Text const& text) {
   g_control.journal[g_control.journalLength] = '\0';
 }
 
+// STANDIN_SLOW_OP names an operation, by its member name ("Pack": that
+// member of every class) or its whole name ("Table_Pack"), whose every call
+// takes STANDIN_SLOW_MS milliseconds (200 when unset) inside the engine, so
+// that tests can see how the trace times a slow call.
+bool IsSlow(OperationId op) {
+  static int slow = -1;  // -1: not read yet, 0: no, 1: the named operation
+  static char wanted[64];
+  if (slow < 0) {
+    unsigned long const length = GetEnvironmentVariableA("STANDIN_SLOW_OP", wanted, sizeof wanted);
+    slow = length > 0 && length < sizeof wanted ? 1 : 0;
+  }
+  if (!slow) return false;
+  char const* const whole = kOperationNames[op] + 1;  // "kTable_Pack" without its "k"
+  if (strcmp(whole, wanted) == 0) return true;
+  char const* member = whole;
+  while (*member && *member++ != '_') {
+  }
+  size_t const length = strlen(wanted);
+  return strncmp(member, wanted, length) == 0 && (member[length] == '\0' || member[length] == '_');
+}
+
+void SlowDown(OperationId op) {
+  if (!IsSlow(op)) return;
+  char text[16] = {};
+  unsigned long const length = GetEnvironmentVariableA("STANDIN_SLOW_MS", text, sizeof text);
+  unsigned long milliseconds = 0;
+  for (char const* digit = text; *digit >= '0' && *digit <= '9'; ++digit) milliseconds = milliseconds * 10 + (*digit - '0');
+  Sleep(length > 0 && length < sizeof text ? milliseconds : 200);
+}
+
 // One journal line per entry call: Enter writes the operation, the object and
 // the arguments; Leave the result and the line end. A scripted failure ends
 // the line with "!throw" and throws.
 template <class... A>
 void Enter(OperationId op, void const* object, A... args) {
   __atomic_add_fetch(&g_control.calls[op], 1, __ATOMIC_RELAXED);
+  SlowDown(op);
   if (g_quiet) return;
   bool fail = g_control.throwOn == op;
   if (fail && g_control.throwSkip > 0) {

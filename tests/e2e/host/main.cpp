@@ -11,6 +11,7 @@
 //                                 "result NAME: passed|failed (...)"
 //   tolvan_e2e_host --trace-writer TABLE  the second process of concurrent-tracing
 //   tolvan_e2e_host --hold-trace-lock     the second process of trace-lock-held-elsewhere
+//   tolvan_e2e_host --timed-writer        the second process of timed-trace-two-processes
 //   tolvan_e2e_host --hold FILE   a running host for tolvan32-setup: keeps
 //                                 the Tolvan32.dll it loaded until FILE exists
 #include "tests/e2e/host/scenarios.h"
@@ -19,7 +20,7 @@ namespace e2e {
 
 namespace {
 
-enum { kMaxEnvironment = 4 };
+enum { kMaxEnvironment = 6 };
 
 struct Scenario {
   char const* name;
@@ -69,6 +70,10 @@ Scenario const kScenarios[] = {
     {"concurrent-tracing-ids", kEngine, ConcurrentTracing, {1, 0, 0, 0, 1}, {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1"}},
     {"unreadable-host-text", kEngine, UnreadableHostText, kTraced, {"Tolvan32_Debug=1"}},
     {"trace-lock-held-elsewhere", kEngine, TraceLockHeldElsewhere, kTraced, {"Tolvan32_Debug=1"}},
+    {"timed-trace", kEngine, TimedTrace, {1, 0, 0, 0, 1},
+     {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1", "STANDIN_SLOW_OP=Pack", "STANDIN_SLOW_MS=200"}},
+    {"timed-trace-two-processes", kEngine, TimedTraceTwoProcesses, {1, 0, 0, 0, 1},
+     {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1"}},
     {"concurrent-escalations", kEngine, ConcurrentEscalations, kNoOptions, {}},
     {"binary-mode-host", kEngine, BinaryModeHost, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
@@ -126,6 +131,7 @@ int Run(int argc, char** argv) {
   }
   if (argc == 3 && strcmp(argv[1], "--trace-writer") == 0) return TraceWriterProcess(argv[2]);
   if (argc == 2 && strcmp(argv[1], "--hold-trace-lock") == 0) return HoldTraceLockProcess();
+  if (argc == 2 && strcmp(argv[1], "--timed-writer") == 0) return TimedWriterProcess();
   if (argc == 2 && strcmp(argv[1], "--operations") == 0) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;

@@ -48,10 +48,13 @@ void ConcurrentEscalations();
 void BinaryModeHost();
 void UnreadableHostText();
 void TraceLockHeldElsewhere();
+void TimedTrace();
+void TimedTraceTwoProcesses();
 // The second processes of ConcurrentTracing and TraceLockHeldElsewhere;
 // each returns its exit status.
 int TraceWriterProcess(char const* tableName);
 int HoldTraceLockProcess();
+int TimedWriterProcess();
 
 }  // namespace e2e
 
