@@ -9,6 +9,7 @@
 #include "tests/support/engine_objects.h"
 #include "tests/support/test_fixture.h"
 #include "tools/tests/trace_test_support.h"
+#include "tools/trace/trace_print.h"
 
 namespace tolvan {
 namespace tools {
@@ -202,6 +203,41 @@ TEST_F(DamagedTraceTest, ARecordFullOfJunkIsHandedOnAndReadingGoesOn) {
   EXPECT_EQ(bad, 3u * kMaxNodes + 1) << "every junk line, and the result whose call was handed on";
   EXPECT_EQ(records.back().op, kTable_IsOpen);
   EXPECT_EQ(records.back().status, kCompleted);
+}
+
+// A record at its bound with error lines waiting: the first error closes
+// the record, and the next ones go to a record of their own. The module
+// writes error lines even with tracing off, so long runs of them are real.
+TEST_F(DamagedTraceTest, ErrorsWaitingAtTheRecordsBoundStartNewRecords) {
+  std::string const call = " 00a41230 CTable::Pack(void) ";
+  std::string const missing = " *** Error *** #002 (Entry in library not found)";
+  std::vector<std::string> damaged = {call};
+  for (int i = 1; i < kMaxNodes; ++i) damaged.push_back("junk");
+  damaged.push_back(" *** Error *** #001 (Library \" Tolvan33.dll \" not found)");
+  damaged.push_back(missing);
+  std::vector<std::string> errors = {call, "junk"};
+  for (int i = 0; i < 70; ++i) errors.push_back(missing);
+  for (std::vector<std::string> const& lines : {damaged, errors}) {
+    std::string const log = JoinLines(lines);
+    size_t nodes = 0;
+    std::string tree;
+    std::string json;
+    ForEachRecord(log, [&](Record const& record) {
+      for (Node const& node : record.nodes) {
+        ASSERT_LT(node.parent, static_cast<int>(record.nodes.size()));
+        ASSERT_LT(node.firstChild, static_cast<int>(record.nodes.size()));
+        ASSERT_LT(node.nextSibling, static_cast<int>(record.nodes.size()));
+      }
+      nodes += record.nodes.size();
+      PrintRecordTree(tree, Forms(), record);
+      PrintRecordJson(json, Forms(), record);
+    });
+    EXPECT_EQ(nodes, lines.size()) << "one node per line";
+    EXPECT_EQ(LinesOf(tree).size(), lines.size());
+    std::unique_ptr<Summary> summary = Summarise(log);
+    EXPECT_EQ(summary->errorLines, lines.size() - (lines == damaged ? kMaxNodes : 2));
+    EXPECT_EQ(summary->paired.withoutResult + summary->unreliable.withoutResult, 1u);
+  }
 }
 
 // Whatever the damage, every line of the log ends up in exactly one place:

@@ -139,15 +139,18 @@ void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
   if (parent < 0) Emit();
 }
 
-void RecordAssembler::FlushPending(int parent) {
-  for (PendingError const& error : pending_) AddErrorNode(parent, error);
+// Each error goes under whatever is open when it is placed: one that meets
+// the record's bound closes the record, and the next must not use the parent
+// index of a record already handed on.
+void RecordAssembler::FlushPending() {
+  for (PendingError const& error : pending_) AddErrorNode(Top(), error);
   pending_.clear();
 }
 
 // A line that is not a call goes under the open record, or stands alone.
 void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign) {
   if (sign) NoteSign(number, problem);
-  FlushPending(Top());
+  FlushPending();
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
   int const index = NewNode(Top(), kBadNode, number);
   record_.nodes[index].problem = problem;
@@ -169,7 +172,7 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
 
   bool entryMissing = false;
   for (PendingError const& error : pending_) entryMissing = entryMissing || error.number == kMissingEntryError;
-  FlushPending(Top());
+  FlushPending();
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
 
   int const parent = Top();
@@ -198,7 +201,7 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
 }
 
 void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text) {
-  FlushPending(Top());
+  FlushPending();
   int target = -1;
   int flagged = -1;
   for (int i = static_cast<int>(stack_.size()) - 1; i >= 0 && target < 0; --i) {
@@ -243,7 +246,7 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
   TraceLine const line = ClassifyLine(forms_, text);
   switch (line.kind) {
     case kErrorLine:
-      if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending(Top());
+      if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending();
       pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText))});
       return;
     case kResultLine:
@@ -263,7 +266,7 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
 }
 
 void RecordAssembler::Finish() {
-  FlushPending(Top());
+  FlushPending();
   CloseAll();
   Emit();
 }

@@ -134,7 +134,7 @@ class RecordAssembler {
   void CloseAll();
   bool Waiting(int index) const;
   void AddErrorNode(int parent, PendingError const& error);
-  void FlushPending(int parent);
+  void FlushPending();
   // `sign`: a sign of mixing when the log has no ids.
   void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true);
   void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments);
