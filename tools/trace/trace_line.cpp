@@ -167,7 +167,8 @@ bool ReadRunLine(std::string_view text, RunLine& run) {
   run.version = TakeItem(rest);
   for (std::string_view item = TakeItem(rest); !item.empty() && item != "Host"; item = TakeItem(rest)) {
     if (item.find('=') == std::string_view::npos) return false;
-    run.options.push_back(item);
+    if (run.options.size() < kKeptOptions) run.options.push_back(item);
+    ++run.optionCount;
   }
   if (rest.empty()) return false;
   run.host = rest.substr(1);

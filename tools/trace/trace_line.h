@@ -39,11 +39,13 @@ LineIds TakeLineIds(std::string_view& text);
 // line (once the engine library is loaded) say:
 //   "*** Run *** DATE TIME Tolvan32 VERSION NAME=value x5 Host PATH"
 //   "*** Engine *** VERSION PATH"
+size_t const kKeptOptions = 16;
 struct RunLine {
   std::string_view date;
   std::string_view time;
   std::string_view version;
-  std::vector<std::string_view> options;  // "Tolvan32_Debug=1", ...
+  std::vector<std::string_view> options;  // "Tolvan32_Debug=1", ...: the first kKeptOptions
+  size_t optionCount = 0;
   std::string_view host;
 };
 struct EngineLine {

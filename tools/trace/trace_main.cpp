@@ -3,6 +3,7 @@
 // tools, or writes one HTML page of both ("report"). The log is read once from start to end; memory is bounded by what
 // the figures must remember, not by the length of the log.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -56,7 +57,8 @@ char const kUsage[] =
     "                    current folder; - for standard output)\n"
     "  --redact          report: mask addresses, field values, texts and paths\n"
     "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
-    "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error.\n";
+    "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error,\n"
+    "3 out of memory.\n";
 
 bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& options) {
   int first = 1;
@@ -163,7 +165,9 @@ bool WriteReport(HtmlReport const& report, Summary const& summary, Options const
 
 }  // namespace
 
-int ToolMain(int argc, char** argv) {
+namespace {
+
+int ReadTrace(int argc, char** argv) {
   OperationForms forms;
   if (!BuildOperationForms(forms)) {
     WriteError("tolvan32-trace: the operation table could not be read\n");
@@ -248,6 +252,19 @@ int ToolMain(int argc, char** argv) {
     return 2;
   }
   return summary.badLines ? 1 : 0;
+}
+
+}  // namespace
+
+// The reader's memory is bounded by a constant, but a machine may still
+// have less to give.
+int ToolMain(int argc, char** argv) {
+  try {
+    return ReadTrace(argc, argv);
+  } catch (std::bad_alloc const&) {
+    WriteError("tolvan32-trace: out of memory; nothing more was read or written\n");
+    return 3;
+  }
 }
 
 }  // namespace tools

@@ -260,7 +260,7 @@ void LearnTableObjects(RecordFilter& filter, OperationForms const& forms, Record
     if (IsMaskedPointer(object)) continue;  // the masked log cannot follow an object
     std::string const key = ObjectKey(record.stream.run, object);
     if (NamesTable(filter, record, node)) {
-      filter.tableObjects.insert(key);
+      if (filter.tableObjects.size() < kKeptTableObjects) filter.tableObjects.insert(key);
     } else {
       filter.tableObjects.erase(key);  // the address is another table's now
     }
@@ -328,9 +328,15 @@ void AppendPadded(std::string& out, uint64_t value, size_t width) {
   out.append(digits, length);
 }
 
-void AppendJsonString(std::string& out, std::string_view text) {
+void AppendCutSize(std::string& out, uint64_t size) {
+  out += " (";
+  AppendNumber(out, size);
+  out += " bytes)";
+}
+
+void AppendJsonString(std::string& out, std::string_view text, size_t limit) {
   out += '"';
-  for (char const byte : text) {
+  for (char const byte : text.substr(0, limit)) {
     unsigned char const c = static_cast<unsigned char>(byte);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -343,11 +349,24 @@ void AppendJsonString(std::string& out, std::string_view text) {
       out += byte;
     }
   }
+  if (text.size() > limit) {
+    out += "\\u2026";
+    AppendCutSize(out, text.size());
+  }
   out += '"';
 }
 
-void AppendVisible(std::string& out, std::string_view text) {
-  for (char const byte : text) {
+void AppendJsonString(std::string& out, KeptText const& text) {
+  AppendJsonString(out, text.text, kWholeText);
+  if (!text.cut()) return;
+  out.pop_back();
+  out += "\\u2026";
+  AppendCutSize(out, text.size);
+  out += '"';
+}
+
+void AppendVisible(std::string& out, std::string_view text, size_t limit) {
+  for (char const byte : text.substr(0, limit)) {
     unsigned char const c = static_cast<unsigned char>(byte);
     if (c < 0x20 || c == 0x7f) {
       out += "\\x";
@@ -357,6 +376,17 @@ void AppendVisible(std::string& out, std::string_view text) {
       out += byte;
     }
   }
+  if (text.size() > limit) {
+    out += "\xe2\x80\xa6";
+    AppendCutSize(out, text.size());
+  }
+}
+
+void AppendVisible(std::string& out, KeptText const& text) {
+  AppendVisible(out, text.text, kWholeText);
+  if (!text.cut()) return;
+  out += "\xe2\x80\xa6";
+  AppendCutSize(out, text.size);
 }
 
 }  // namespace tools

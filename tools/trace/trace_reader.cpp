@@ -1,5 +1,8 @@
 #include "tools/trace/trace_reader.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "tools/trace/trace_input.h"
 
 namespace tolvan {
@@ -19,15 +22,37 @@ void TraceReader::HandOn(Record const& record) {
   handler_(record);
 }
 
-RecordAssembler& TraceReader::StreamOf(LineIds const& ids) {
+// Finishes the quarter of the threads idle longest.
+void TraceReader::MakeRoomForStream() {
+  std::vector<uint64_t> lines;
+  for (auto const& thread : threads_) lines.push_back(thread.second.lastLine);
+  auto const cut = lines.begin() + static_cast<std::ptrdiff_t>(lines.size() / 4);
+  std::nth_element(lines.begin(), cut, lines.end());
+  uint64_t const oldest = *cut;
+  for (auto thread = threads_.begin(); thread != threads_.end();) {
+    if (thread->second.lastLine <= oldest) {
+      thread->second.assembler->Finish();
+      thread = threads_.erase(thread);
+    } else {
+      ++thread;
+    }
+  }
+}
+
+RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
   if (!ids.present) return withoutIds_;
-  std::unique_ptr<RecordAssembler>& stream = threads_[{ids.process, ids.thread}];
-  if (!stream) {
+  auto found = threads_.find({ids.process, ids.thread});
+  if (found == threads_.end()) {
+    if (threads_.size() >= kMaxStreams) MakeRoomForStream();
     auto const run = runOfProcess_.find(ids.process);
     Stream origin{ids, run == runOfProcess_.end() ? -1 : run->second};
-    stream = std::make_unique<RecordAssembler>(forms_, [this](Record const& record) { HandOn(record); }, origin);
+    Thread thread;
+    thread.assembler =
+        std::make_unique<RecordAssembler>(forms_, [this](Record const& record) { HandOn(record); }, origin);
+    found = threads_.emplace(std::make_pair(ids.process, ids.thread), std::move(thread)).first;
   }
-  return *stream;
+  found->second.lastLine = number;
+  return *found->second.assembler;
 }
 
 // A process id seen again in a new run is another process: what its threads
@@ -35,24 +60,36 @@ RecordAssembler& TraceReader::StreamOf(LineIds const& ids) {
 void TraceReader::StartRun(uint64_t number, LineIds const& ids, RunLine const& line) {
   for (auto thread = threads_.lower_bound({ids.process, 0});
        thread != threads_.end() && thread->first.first == ids.process;) {
-    thread->second->Finish();
+    thread->second.assembler->Finish();
     thread = threads_.erase(thread);
   }
   AddRun(number, ids, line);
 }
 
+// Runs beyond the first kKeptRuns are numbered and counted, not kept.
 void TraceReader::AddRun(uint64_t number, LineIds const& ids, RunLine const& line) {
-  runOfProcess_[ids.process] = static_cast<int>(summary_.runs.size());
+  if (runOfProcess_.size() >= kMaxProcesses && !runOfProcess_.count(ids.process)) {
+    // Forget the processes without a thread being read: their later lines
+    // are read as those of a log that began after their run line.
+    for (auto process = runOfProcess_.begin(); process != runOfProcess_.end();) {
+      auto const thread = threads_.lower_bound({process->first, 0});
+      bool const busy = thread != threads_.end() && thread->first.first == process->first;
+      process = busy ? std::next(process) : runOfProcess_.erase(process);
+    }
+  }
+  runOfProcess_[ids.process] = static_cast<int>(summary_.runCount++);
+  if (summary_.runs.size() == kKeptRuns) return;
   RunInfo run;
   run.line = number;
   run.process = ids.process;
   run.thread = ids.thread;
-  run.date = std::string(line.date);
-  run.time = std::string(line.time);
-  run.version = std::string(line.version);
+  run.date = KeptText(line.date);
+  run.time = KeptText(line.time);
+  run.version = KeptText(line.version);
+  run.optionCount = line.optionCount;
   for (std::string_view option : line.options) run.options.emplace_back(option);
-  run.host = std::string(line.host);
-  summary_.runs.push_back(run);
+  run.host = KeptText(line.host);
+  summary_.runs.push_back(std::move(run));
 }
 
 void TraceReader::NoteEngine(uint64_t number, LineIds const& ids, EngineLine const& line) {
@@ -62,10 +99,11 @@ void TraceReader::NoteEngine(uint64_t number, LineIds const& ids, EngineLine con
     AddRun(0, ids, RunLine());
     return NoteEngine(number, ids, line);
   }
+  if (static_cast<size_t>(run->second) >= summary_.runs.size()) return;
   RunInfo& info = summary_.runs[run->second];
   info.engineLine = number;
-  info.engineVersion = std::string(line.version);
-  info.enginePath = std::string(line.path);
+  info.engineVersion = KeptText(line.version);
+  info.enginePath = KeptText(line.path);
 }
 
 void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
@@ -76,12 +114,12 @@ void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding end
     if (ReadRunLine(text, run)) return StartRun(number, ids, run);
     if (ReadEngineLine(text, engine)) return NoteEngine(number, ids, engine);
   }
-  StreamOf(ids).AddLine(number, text, ending);
+  StreamOf(number, ids).AddLine(number, text, ending);
 }
 
 void TraceReader::Finish() {
   withoutIds_.Finish();
-  for (auto& thread : threads_) thread.second->Finish();
+  for (auto& thread : threads_) thread.second.assembler->Finish();
   threads_.clear();
 }
 

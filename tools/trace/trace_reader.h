@@ -3,6 +3,11 @@
 // line starts its process afresh, so an address reused in another run is
 // another object. Lines without ids all go to one assembler, which watches
 // for signs that several threads or processes wrote them at once.
+//
+// Memory stays bounded whatever the log: at most kMaxStreams threads are
+// assembled at once (the one idle longest is finished to make room: a
+// thread that ended leaves no sign of it), and at most kMaxProcesses
+// processes are remembered with their runs.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_READER_H
 #define TOLVAN_TOOLS_TRACE_TRACE_READER_H
 
@@ -18,6 +23,9 @@
 
 namespace tolvan {
 namespace tools {
+
+size_t const kMaxStreams = 256;
+size_t const kMaxProcesses = 4096;
 
 class TraceReader {
  public:
@@ -35,7 +43,8 @@ class TraceReader {
   void StartRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void AddRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void NoteEngine(uint64_t number, LineIds const& ids, EngineLine const& line);
-  RecordAssembler& StreamOf(LineIds const& ids);
+  RecordAssembler& StreamOf(uint64_t number, LineIds const& ids);
+  void MakeRoomForStream();
   void HandOn(Record const& record);
   void Finish();
 
@@ -43,7 +52,11 @@ class TraceReader {
   Summary& summary_;
   RecordAssembler::Handler handler_;
   RecordAssembler withoutIds_;
-  std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<RecordAssembler>> threads_;
+  struct Thread {
+    std::unique_ptr<RecordAssembler> assembler;
+    uint64_t lastLine = 0;
+  };
+  std::map<std::pair<uint32_t, uint32_t>, Thread> threads_;
   std::unordered_map<uint32_t, int> runOfProcess_;
 };
 

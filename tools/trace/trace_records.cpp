@@ -6,6 +6,7 @@ namespace tools {
 namespace {
 
 int const kMissingEntryError = 2;
+size_t const kKeptCapacity = 1 << 16;
 
 bool SameObject(std::string_view left, std::string_view right) {
   // The masked log hides every address: there any object may be the same.
@@ -58,6 +59,8 @@ void RecordAssembler::Emit() {
   if (!record_.nodes.empty()) handler_(record_);
   record_.nodes.clear();
   record_.text.clear();
+  // A long line once must not keep its room in every thread's record.
+  if (record_.text.capacity() > kKeptCapacity) std::string().swap(record_.text);
 }
 
 // Takes the top node off the stack; a call that never got its result line is
@@ -241,6 +244,10 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
 void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
   if (ending == kCutLine) {
     AddBadLine(number, text, "cut off: the log ends inside this line", false);  // the log's end: no sign of mixing
+    return;
+  }
+  if (ending == kLongLine) {
+    AddBadLine(number, text, "longer than the 4 MiB the reader takes of a line", false);
     return;
   }
   TraceLine const line = ClassifyLine(forms_, text);

@@ -52,6 +52,21 @@ int const kMaxNodes = 64;        // of one record: more only when damaged lines 
 int const kMaxPending = 4;       // error lines waiting for the call they stand before
 size_t const kMaxKeptText = 240;  // of a bad or error line
 
+// Every output shows at most this many bytes of a text from the log, then
+// how long the whole text was: one long name must not make a long page.
+size_t const kShownText = 200;
+
+// A text from the log kept for the figures: its first kShownText bytes and
+// its whole length.
+struct KeptText {
+  std::string text;
+  uint64_t size = 0;
+  KeptText() = default;
+  explicit KeptText(std::string_view whole) : text(whole.substr(0, kShownText)), size(whole.size()) {}
+  bool empty() const { return size == 0; }
+  bool cut() const { return size > text.size(); }
+};
+
 // A piece of a record's text.
 struct TextRef {
   size_t offset = 0;
@@ -97,7 +112,11 @@ struct Record {
 enum LineEnding {
   kWholeLine,  // ended by a line feed
   kCutLine,    // the end of the file came before the line feed
+  kLongLine,   // longer than kMaxLineBytes: only its start is given
 };
+
+// The longest line the reader takes whole: memory is bounded by it.
+size_t const kMaxLineBytes = 4 << 20;
 
 class RecordAssembler {
  public:

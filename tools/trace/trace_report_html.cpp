@@ -77,9 +77,30 @@ std::string Key(std::string_view a, std::string_view b = {}, std::string_view c 
   return key;
 }
 
-// Bytes of the host's code page taken as Latin-1, control characters shown.
-void AppendHtml(std::string& out, std::string_view text) {
-  for (char const byte : text) {
+// The length of the UTF-8 sequence at the start of `text`, 0 if none is.
+size_t Utf8Sequence(std::string_view text) {
+  unsigned char const lead = static_cast<unsigned char>(text[0]);
+  size_t const length = lead >= 0xf0 && lead <= 0xf4 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 && lead < 0xe0 ? 2 : 0;
+  if (length == 0 || lead > 0xf4 || text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) return 0;
+  }
+  return length;
+}
+
+// Bytes of the host's code page taken as Latin-1, control characters shown;
+// cut after `limit` bytes. With `utf8`, valid UTF-8 sequences stay as they
+// are (a path given on this machine's command line).
+void AppendHtml(std::string& out, std::string_view text, size_t limit = kShownText, bool utf8 = false) {
+  std::string_view const shown = text.substr(0, limit);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    char const byte = shown[i];
+    size_t const sequence = utf8 && static_cast<unsigned char>(byte) >= 0x80 ? Utf8Sequence(shown.substr(i)) : 0;
+    if (sequence) {
+      out.append(shown.substr(i, sequence));
+      i += sequence - 1;
+      continue;
+    }
     unsigned char const c = static_cast<unsigned char>(byte);
     switch (byte) {
       case '&': out += "&amp;"; break;
@@ -101,6 +122,28 @@ void AppendHtml(std::string& out, std::string_view text) {
         }
     }
   }
+  if (text.size() > limit) {
+    out += "&hellip;";
+    AppendCutSize(out, text.size());
+  }
+}
+
+void AppendHtml(std::string& out, KeptText const& text) {
+  AppendHtml(out, text.text, kWholeText);
+  if (!text.cut()) return;
+  out += "&hellip;";
+  AppendCutSize(out, text.size);
+}
+
+// The program's own text: whole, its lines run together.
+void AppendHtmlParagraph(std::string& out, std::string_view text) {
+  while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  for (size_t start = 0; start <= text.size();) {
+    size_t const end = std::min(text.find('\n', start), text.size());
+    if (start) out += ' ';
+    AppendHtml(out, text.substr(start, end - start), kWholeText);
+    start = end + 1;
+  }
 }
 
 // The module's own texts of its numbered errors: the page shows these, not
@@ -116,7 +159,8 @@ char const* KnownErrorText(int number) {
 }
 
 // The error line as the log has it, or as the module writes it when redacted.
-void AppendErrorText(std::string& out, int number, std::string_view text, bool redact) {
+template <typename Text>
+void AppendErrorText(std::string& out, int number, Text const& text, bool redact) {
   if (!redact) return AppendHtml(out, text);
   out += "*** Error *** #" + ErrorNumberText(number) + ' ' + KnownErrorText(number);
 }
@@ -316,10 +360,10 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   out += "<header><h1>Tolvan32 trace report</h1><p class=\"src\">";
   if (redact_) {
     size_t const slash = source.find_last_of("\\/:");
-    AppendHtml(out, slash == std::string_view::npos ? source : source.substr(slash + 1));
+    AppendHtml(out, slash == std::string_view::npos ? source : source.substr(slash + 1), kWholeText, true);
     out += " &mdash; <b>redacted</b>: field values, texts, paths and addresses are masked";
   } else {
-    AppendHtml(out, source);
+    AppendHtml(out, source, kWholeText, true);
   }
   out += "</p><dl class=\"facts\">";
   WriteRuns(out, summary);
@@ -339,7 +383,7 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   out += "</dl>";
   if (summary.mixing.line) {
     out += "<div class=\"warn\"><b>Several writers.</b> ";
-    AppendHtml(out, MixingWarning(summary.mixing));
+    AppendHtmlParagraph(out, MixingWarning(summary.mixing));
     out += "</div>";
   }
   out += "</header>";
@@ -347,6 +391,8 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
 
 // The runs as their run lines name them; a redacted page leaves out the
 // host's and the engine's paths.
+// host's and the engine's paths, the process ids and the dates: a run is
+// "run N" there.
 void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
   out += "<dt>Runs</dt><dd>";
   if (summary.runs.empty()) out += "the log has no run lines (Tolvan32_TraceIds=1 writes them)";
@@ -354,25 +400,62 @@ void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
   for (size_t i = 0; i < summary.runs.size() && i < kListedRuns; ++i) {
     RunInfo const& run = summary.runs[i];
     out += "<dt>&nbsp;&nbsp;run " + Number(i + 1) + "</dt><dd>";
-    AppendHtml(out, run.date + " " + run.time + ", process " + Number(run.process) + ", Tolvan32 " + run.version);
+    if (!redact_) {
+      AppendHtml(out, run.date);
+      out += ' ';
+      AppendHtml(out, run.time);
+      out += ", process " + Number(run.process) + ", ";
+    }
+    out += "Tolvan32 ";
+    AppendHtml(out, run.version);
     out += run.line ? ", line " + Number(run.line) : std::string(", before the log's first line");
     out += "<br><span class=\"note\">";
-    for (std::string const& option : run.options) AppendHtml(out, option + " ");
-    if (!redact_) AppendHtml(out, "Host " + run.host);
+    for (KeptText const& option : run.options) {
+      AppendHtml(out, option);
+      out += ' ';
+    }
+    if (run.optionCount > run.options.size()) out += "&hellip; ";
+    if (!redact_) {
+      out += "Host ";
+      AppendHtml(out, run.host);
+    }
     out += "<br>";
-    AppendHtml(out, run.engineLine ? "engine " + run.engineVersion + (redact_ ? "" : " " + run.enginePath)
-                                   : std::string("no engine loaded"));
+    if (run.engineLine) {
+      out += "engine ";
+      AppendHtml(out, run.engineVersion);
+      if (!redact_) {
+        out += ' ';
+        AppendHtml(out, run.enginePath);
+      }
+    } else {
+      out += "no engine loaded";
+    }
     out += "</span></dd>";
   }
-  if (summary.runs.size() > kListedRuns) {
-    out += "<dt></dt><dd>... and " + Number(summary.runs.size() - kListedRuns) + " more runs</dd>";
+  if (summary.runCount > kListedRuns) {
+    out += "<dt></dt><dd>... and " + Number(summary.runCount - kListedRuns) + " more runs</dd>";
   }
-  if (!summary.runs.empty()) {
+  if (!summary.runs.empty() && !redact_) {
     RunInfo const& first = summary.runs.front();
     RunInfo const& last = summary.runs.back();
-    out += "<dt>Time span</dt><dd>";
-    AppendHtml(out, "runs started from " + first.date + " " + first.time + " to " + last.date + " " + last.time);
+    out += "<dt>Time span</dt><dd>runs started from ";
+    AppendHtml(out, first.date);
+    out += ' ';
+    AppendHtml(out, first.time);
+    out += " to ";
+    AppendHtml(out, last.date);
+    out += ' ';
+    AppendHtml(out, last.time);
     out += "</dd>";
+  }
+}
+
+// Which run (and, unredacted, which process) a table object belongs to.
+void HtmlReport::WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const {
+  if (table.run < 0) return;
+  out += ", run " + Number(static_cast<uint64_t>(table.run) + 1);
+  if (!redact_ && static_cast<size_t>(table.run) < summary.runs.size()) {
+    out += ", process " + Number(summary.runs[table.run].process);
   }
 }
 
@@ -401,7 +484,9 @@ void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
     }
     std::sort(later.begin(), later.end());
     for (size_t i = 0; i < later.size() && i < kListedErrorLines; ++i) out += (i ? ", " : ", at lines ") + Number(later[i]);
-    if (later.size() > kListedErrorLines) out += ", ... (summary --json lists every one)";
+    if (later.size() > kListedErrorLines || summary.errorLines - shownErrors_ > later.size()) {
+      out += ", ... (summary --json lists the first " + Number(kKeptLines) + " of each error number)";
+    }
     out += ".</p>";
   }
   if (summary.badLines) {
@@ -411,7 +496,7 @@ void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
       AppendHtml(out, summary.badNotes[i].what);
       out += ')';
     }
-    if (summary.badNotes.size() > kListedBadLines) out += ", ...";
+    if (summary.badLines > kListedBadLines) out += ", ... (" + Number(summary.badLines - kListedBadLines) + " more)";
     out += "</p>";
   }
   out += "</section>";
@@ -433,9 +518,13 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
     out += "<tr><td>";
     if (redact_) {
       out += "table " + Number(i + 1);
+    } else if (t.name.empty()) {
+      AppendHtml(out, t.address);
     } else {
-      AppendHtml(out, t.name.empty() ? t.address : t.name + " (" + t.address + ")");
+      AppendHtml(out, t.name);
+      out += " (" + t.address + ")";
     }
+    WriteTableOrigin(out, summary, t);
     out += "</td>";
     struct Cell {
       char const* key;
@@ -533,7 +622,7 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
       rest += t.calls;
       continue;
     }
-    std::string const label = redact_ ? "table " + Number(i + 1) : t.name.empty() ? t.address : t.name;
+    std::string const label = redact_ ? "table " + Number(i + 1) : t.name.empty() ? t.address : t.name.text;
     Bar(out, static_cast<int>(i), label, redact_ ? label : t.address, t.calls, mostTable,
         Key("tables", Number(i), "calls"));
   }
@@ -604,8 +693,14 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     std::string const at = x(bin);
     out += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"0\" y2=\"" + Number(axis - 10) +
            "\" stroke=\"#555\" stroke-dasharray=\"3 2\"><title>";
-    AppendHtml(out, "line " + Number(run.line) + ": run of process " + Number(run.process) + " started " + run.date +
-                        " " + run.time + (more ? " (and " + Number(more) + " more runs up to the next mark)" : ""));
+    out += "line " + Number(run.line) + ": run " + Number(i - more) + " started";
+    if (!redact_) {
+      out += ", process " + Number(run.process) + ", at ";
+      AppendHtml(out, run.date);
+      out += ' ';
+      AppendHtml(out, run.time);
+    }
+    if (more) out += " (and " + Number(more) + " more runs up to the next mark)";
     out += "</title></line>";
   }
   for (int tick = 0; tick <= 4; ++tick) {

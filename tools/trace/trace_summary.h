@@ -16,9 +16,25 @@
 namespace tolvan {
 namespace tools {
 
+// What the figures remember of a log whatever its length: everything is
+// counted, but line numbers, runs and table objects are kept only for the
+// first of each kind, and the outputs say how many more there were.
+size_t const kKeptLines = 1000;   // line numbers of each kind of problem, of each error number
+size_t const kKeptTables = 10000;
+size_t const kKeptRuns = 1000;
+
 struct LineNote {
   uint64_t line;
   std::string_view what;  // a static text, or an operation's signature text
+};
+
+// A call left without its result line.
+struct OpenCall {
+  uint64_t line = 0;
+  int op = -1;
+  std::string object;
+  LineIds ids;
+  int run = -1;
 };
 
 // What the share-mode policy did on one table object, from the records
@@ -38,7 +54,7 @@ struct TablePolicy {
 struct TableTally {
   int run = -1;  // the run whose object it is (-1: a log without run lines)
   std::string address;
-  std::string name;  // learnt from GetTable or AddTable
+  KeptText name;  // learnt from GetTable or AddTable
   uint64_t calls = 0;
   TablePolicy policy;
 };
@@ -46,8 +62,8 @@ struct TableTally {
 struct ErrorTally {
   int number = 0;
   uint64_t count = 0;
-  std::vector<uint64_t> lines;
-  std::string text;  // of the first line with this number
+  std::vector<uint64_t> lines;  // the first kKeptLines
+  KeptText text;  // of the first line with this number
 };
 
 // A run line's data (a log written with Tolvan32_TraceIds=1).
@@ -55,14 +71,15 @@ struct RunInfo {
   uint64_t line = 0;  // 0: the log began after the run line
   uint32_t process = 0;
   uint32_t thread = 0;
-  std::string date;
-  std::string time;
-  std::string version;
-  std::vector<std::string> options;
-  std::string host;
+  KeptText date;
+  KeptText time;
+  KeptText version;
+  std::vector<KeptText> options;  // the first kKeptOptions
+  uint64_t optionCount = 0;
+  KeptText host;
   uint64_t engineLine = 0;  // 0: no engine line
-  std::string engineVersion;
-  std::string enginePath;
+  KeptText engineVersion;
+  KeptText enginePath;
 };
 
 // The first sign that a log without ids mixes the lines of several threads
@@ -79,7 +96,7 @@ struct PairingFigures {
   std::vector<uint64_t> operationCallsByModule = std::vector<uint64_t>(kOperationCount);
   uint64_t withoutResult = 0;
   uint64_t notPerformed = 0;
-  std::vector<LineNote> openNotes;  // the calls without result
+  std::vector<OpenCall> openCalls;  // the first kKeptLines calls without result
 
   uint64_t hostOpensNotShared = 0;
   uint64_t reopenedShared = 0;
@@ -111,14 +128,17 @@ struct Summary {
   PairingFigures unreliable;
   MixingSign mixing;
 
-  std::vector<TableTally> tables;  // in the order first seen
+  std::vector<TableTally> tables;  // in the order first seen, the first kKeptTables
   std::unordered_map<std::string, size_t> tableIndex;
+  uint64_t otherTables = 0;  // table objects seen after those
+  uint64_t callsOnOtherTables = 0;
   bool sawAddresses = false;
   bool sawMaskedAddresses = false;
 
   std::vector<ErrorTally> errors;  // in the order first seen
-  std::vector<LineNote> badNotes;
-  std::vector<RunInfo> runs;
+  std::vector<LineNote> badNotes;  // the first kKeptLines
+  std::vector<RunInfo> runs;       // the first kKeptRuns
+  uint64_t runCount = 0;
 };
 
 // What a view that places events along the log (the report's timeline) is
