@@ -262,8 +262,8 @@ TEST_F(DamagedTraceTest, EveryLineIsAccountedForWhateverTheDamage) {
     if (damaged.back() != '\n') ++lines;
     uint64_t placed = 0;
     std::function<void(TestNode const&)> count = [&](TestNode const& node) {
-      placed += 1 + (node.kind == kCallNode && node.status == kCompleted &&
-                     Forms().forms[node.op].result != kNoResultRecord);
+      placed += 1 + node.continuedLines +
+                (node.kind == kCallNode && node.status == kCompleted && Forms().forms[node.op].result != kNoResultRecord);
       for (TestNode const& child : node.children) count(child);
     };
     for (TestNode const& record : ReadRecords(damaged)) count(record);

@@ -6,6 +6,7 @@ namespace tools {
 namespace {
 
 std::string_view const kErrorPrefix = " *** Error *** #";
+char const kWithoutClosingSeparator[] = "call line without its closing separator";
 std::string_view const kResultIndent = "                ";  // separator, the 14-space item, separator
 size_t const kMaxPointerDigits = 16;
 
@@ -209,6 +210,8 @@ bool IsIntegerItem(std::string_view item) {
   return item.substr(start) <= (start ? "2147483648" : "2147483647");
 }
 
+bool MayContinue(TraceLine const& line) { return line.problem == kWithoutClosingSeparator; }
+
 TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
   if (text.substr(0, kErrorPrefix.size()) == kErrorPrefix && text.size() >= kErrorPrefix.size() + 5) {
     std::string_view const number = text.substr(kErrorPrefix.size());
@@ -241,7 +244,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
   if (op < 0) return BadLine("unknown operation text");
   size_t const restStart = signatureStart + forms.forms[op].signature.size();
   // The rest: the separator of each argument item, then the line end's.
-  if (restStart == text.size() || text.back() != ' ') return BadLine("call line without its closing separator");
+  if (restStart == text.size() || text.back() != ' ') return BadLine(kWithoutClosingSeparator);
   TraceLine line;
   line.kind = kCallLine;
   line.op = op;

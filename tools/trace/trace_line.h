@@ -68,6 +68,9 @@ struct TraceLine {
 };
 
 TraceLine ClassifyLine(OperationForms const& forms, std::string_view text);
+// A call line without its closing separator: a text item with a line feed
+// in it (a memo field's value) goes on on the next line.
+bool MayContinue(TraceLine const& line);
 
 // The argument items of a call line, split by the operation's item kinds.
 // `split` is false when several text items could not be told apart (texts

@@ -53,6 +53,13 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
       out += ": ";
       AppendVisible(out, record.TextOf(node.text));
       break;
+    case kBeforeStartNode:
+      out += "(a call made before the log's first line)  => ";
+      AppendVisible(out, record.TextOf(node.result));
+      out += "  [result line ";
+      AppendNumber(out, node.resultLine);
+      out += ']';
+      break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
       AppendVisible(out, record.TextOf(node.object));
@@ -133,6 +140,13 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
       AppendJsonString(out, node.problem);
       PutKey(out, "text");
       AppendJsonString(out, record.TextOf(node.text));
+      break;
+    case kBeforeStartNode:
+      out += ",\"type\":\"before_start\"";
+      PutKey(out, "result_line");
+      AppendNumber(out, node.resultLine);
+      PutKey(out, "result_text");
+      AppendJsonString(out, record.TextOf(node.result));
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];

@@ -106,18 +106,67 @@ void TraceReader::NoteEngine(uint64_t number, LineIds const& ids, EngineLine con
   info.enginePath = KeptText(line.path);
 }
 
+// A call line held that no continuation completed: its lines as they are.
+void TraceReader::HandOnHeld() {
+  if (!held_.active) return;
+  held_.active = false;
+  RecordAssembler& stream = StreamOf(held_.number, held_.ids);
+  std::string_view rest = held_.text;
+  for (uint64_t number = held_.number; !rest.empty() || number == held_.number; ++number) {
+    std::string_view const piece = rest.substr(0, rest.find('\n'));
+    stream.AddClassified(number, piece, kWholeLine, ClassifyLine(forms_, piece));
+    rest.remove_prefix(std::min(rest.size(), piece.size() + 1));
+  }
+}
+
+// Whether the line goes on a call line held: with ids, any line without
+// them does; without ids, a line that is nothing of its own.
+bool TraceReader::Continue(LineIds const& ids, std::string_view text, TraceLine const& line) {
+  if (!held_.active) return false;
+  bool const continues = held_.ids.present ? !ids.present : line.kind == kBadLine && !MayContinue(line);
+  if (!continues || held_.text.size() + text.size() >= kMaxLineBytes) return false;
+  held_.text += '\n';
+  held_.text += text;
+  ++held_.continued;
+  TraceLine const joined = ClassifyLine(forms_, held_.text);
+  if (MayContinue(joined)) {
+    if (held_.continued == kMaxContinued) HandOnHeld();
+    return true;
+  }
+  held_.active = false;
+  StreamOf(held_.number, held_.ids).AddClassified(held_.number, held_.text, kWholeLine, joined, held_.continued);
+  return true;
+}
+
 void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
   LineIds const ids = TakeLineIds(text);
-  if (ids.present && ending == kWholeLine) {
+  if (ending != kWholeLine) {
+    HandOnHeld();
+    StreamOf(number, ids).AddLine(number, text, ending);
+    return;
+  }
+  TraceLine const line = ClassifyLine(forms_, text);
+  if (Continue(ids, text, line)) return;
+  HandOnHeld();
+  if (ids.present && line.kind == kBadLine) {
     RunLine run;
     EngineLine engine;
     if (ReadRunLine(text, run)) return StartRun(number, ids, run);
     if (ReadEngineLine(text, engine)) return NoteEngine(number, ids, engine);
   }
-  StreamOf(number, ids).AddLine(number, text, ending);
+  if (MayContinue(line)) {
+    held_.active = true;
+    held_.number = number;
+    held_.ids = ids;
+    held_.text.assign(text);
+    held_.continued = 0;
+    return;
+  }
+  StreamOf(number, ids).AddClassified(number, text, ending, line);
 }
 
 void TraceReader::Finish() {
+  HandOnHeld();
   withoutIds_.Finish();
   for (auto& thread : threads_) thread.second.assembler->Finish();
   threads_.clear();

@@ -26,6 +26,7 @@ namespace tools {
 
 size_t const kMaxStreams = 256;
 size_t const kMaxProcesses = 4096;
+uint32_t const kMaxContinued = 64;
 
 class TraceReader {
  public:
@@ -40,6 +41,8 @@ class TraceReader {
 
  private:
   void AddLine(uint64_t number, std::string_view text, LineEnding ending);
+  bool Continue(LineIds const& ids, std::string_view text, TraceLine const& line);
+  void HandOnHeld();
   void StartRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void AddRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void NoteEngine(uint64_t number, LineIds const& ids, EngineLine const& line);
@@ -58,6 +61,16 @@ class TraceReader {
   };
   std::map<std::pair<uint32_t, uint32_t>, Thread> threads_;
   std::unordered_map<uint32_t, int> runOfProcess_;
+  // A call line whose text item goes on on the next lines, joined with the
+  // line feeds the module wrote, up to kMaxContinued lines.
+  struct Held {
+    bool active = false;
+    uint64_t number = 0;
+    LineIds ids;
+    std::string text;
+    uint32_t continued = 0;
+  };
+  Held held_;
 };
 
 }  // namespace tools

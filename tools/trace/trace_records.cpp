@@ -54,13 +54,84 @@ int RecordAssembler::NewNode(int parent, NodeKind kind, uint64_t line) {
   return index;
 }
 
+// Hands on the record just assembled; at the stream's start the module's
+// own calls wait (see AddBeforeStart), and damage (the rest of a line begun
+// before the log) does not end the start.
 void RecordAssembler::Emit() {
   record_.unreliable = signLine_ != 0;
-  if (!record_.nodes.empty()) handler_(record_);
+  if (!record_.nodes.empty()) {
+    if (starting_ && startRecords_.size() < kMaxStartRecords && ModuleCallAtStart()) {
+      startRecords_.push_back(record_);
+    } else if (starting_ && startRecords_.empty() && !startDamaged_ && record_.nodes.size() == 1 &&
+               record_.nodes[0].kind == kBadNode) {
+      startDamaged_ = true;
+      handler_(record_);
+    } else {
+      EndStart();
+      handler_(record_);
+    }
+  }
   record_.nodes.clear();
   record_.text.clear();
   // A long line once must not keep its room in every thread's record.
   if (record_.text.capacity() > kKeptCapacity) std::string().swap(record_.text);
+}
+
+void RecordAssembler::EndStart() {
+  if (!starting_) return;
+  starting_ = false;
+  for (Record const& record : startRecords_) handler_(record);
+  startRecords_.clear();
+}
+
+// A completed call that the module makes inside a host's call, on the same
+// object as those waiting before it.
+bool RecordAssembler::ModuleCallAtStart() const {
+  Node const& node = record_.nodes[0];
+  if (node.kind != kCallNode || node.status != kCompleted) return false;
+  for (Node const& part : record_.nodes) {
+    if (part.kind != kCallNode) return false;
+  }
+  if (node.op != kTable_CloseAccess && node.op != kTable_OpenAccess && node.op != kTable_PutTLock) return false;
+  if (startRecords_.empty()) return true;
+  Record const& first = startRecords_[0];
+  return SameObject(record_.TextOf(node.object), first.TextOf(first.nodes[0].object));
+}
+
+// A result line before any call of the stream that could take it: the call
+// was made before the log's first line. The module's calls waiting at the
+// start were made inside it, and become its children.
+void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body) {
+  uint64_t const first = startRecords_.empty() ? number : startRecords_[0].nodes[0].line;
+  int const root = NewNode(-1, kBeforeStartNode, first);
+  record_.nodes[root].status = kCompleted;
+  record_.nodes[root].phase = kPhaseDone;
+  record_.nodes[root].resultLine = number;
+  record_.nodes[root].result = Keep(body);
+  int last = -1;
+  for (Record const& start : startRecords_) {
+    int const offset = static_cast<int>(record_.nodes.size());
+    size_t const textOffset = record_.text.size();
+    record_.text += start.text;
+    for (Node node : start.nodes) {
+      node.parent = node.parent < 0 ? root : node.parent + offset;
+      if (node.firstChild >= 0) node.firstChild += offset;
+      if (node.nextSibling >= 0) node.nextSibling += offset;
+      for (TextRef* ref : {&node.object, &node.arguments, &node.result, &node.text}) ref->offset += textOffset;
+      record_.nodes.push_back(node);
+    }
+    if (last < 0) {
+      record_.nodes[root].firstChild = offset;
+    } else {
+      record_.nodes[last].nextSibling = offset;
+    }
+    last = offset;
+  }
+  startRecords_.clear();
+  record_.unreliable = signLine_ != 0;
+  handler_(record_);
+  record_.nodes.clear();
+  record_.text.clear();
 }
 
 // Takes the top node off the stack; a call that never got its result line is
@@ -151,27 +222,25 @@ void RecordAssembler::FlushPending() {
 }
 
 // A line that is not a call goes under the open record, or stands alone.
-void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign) {
+void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign,
+                                 uint32_t continued) {
   if (sign) NoteSign(number, problem);
   FlushPending();
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
   int const index = NewNode(Top(), kBadNode, number);
   record_.nodes[index].problem = problem;
+  record_.nodes[index].continuedLines = continued;
   record_.nodes[index].text = Keep(text.substr(0, kMaxKeptText));
   if (stack_.empty()) Emit();
 }
 
-void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments) {
+void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments,
+                              uint32_t continued) {
   OperationForm const& form = forms_.forms[line.op];
-  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) {
-    // The module's own calls nest; any other call comes after the result.
-    if (Waiting(Top())) {
-      NoteSign(number,
-               "a new call while the previous one still waits for its result; an engine exception "
-               "passed on to the host leaves the same");
-    }
-    Pop();
-  }
+  // The module's own calls nest; any other call comes after the result. A
+  // call still waiting then is no sign of mixing: an engine exception passed
+  // on to the host leaves just that.
+  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) Pop();
 
   bool entryMissing = false;
   for (PendingError const& error : pending_) entryMissing = entryMissing || error.number == kMissingEntryError;
@@ -183,6 +252,7 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   Node& node = record_.nodes[index];
   node.op = line.op;
   node.entryMissing = entryMissing;
+  node.continuedLines = continued;
   node.object = Keep(line.object);
   node.arguments = Keep(line.arguments);
 
@@ -220,6 +290,10 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
     }
   }
   if (target < 0) target = flagged;
+  if (target < 0 && starting_ && stack_.empty()) {
+    AddBeforeStart(number, line.body);
+    return;
+  }
   if (target < 0) {
     AddBadLine(number, text, "result line without a call waiting for it");
     return;
@@ -250,7 +324,12 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
     AddBadLine(number, text, "longer than the 4 MiB the reader takes of a line", false);
     return;
   }
-  TraceLine const line = ClassifyLine(forms_, text);
+  AddClassified(number, text, ending, ClassifyLine(forms_, text));
+}
+
+void RecordAssembler::AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
+                                    uint32_t continued) {
+  if (ending != kWholeLine) return AddLine(number, text, ending);
   switch (line.kind) {
     case kErrorLine:
       if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending();
@@ -261,13 +340,13 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
       return;
     case kCallLine:
       if (!SplitArguments(forms_.forms[line.op], line.arguments, arguments_)) {
-        AddBadLine(number, text, "arguments do not fit the operation");
+        AddBadLine(number, text, "arguments do not fit the operation", true, continued);
         return;
       }
-      AddCall(number, line, arguments_);
+      AddCall(number, line, arguments_, continued);
       return;
     case kBadLine:
-      AddBadLine(number, text, line.problem);
+      AddBadLine(number, text, line.problem, true, continued);
       return;
   }
 }
@@ -276,6 +355,7 @@ void RecordAssembler::Finish() {
   FlushPending();
   CloseAll();
   Emit();
+  EndStart();
 }
 
 }  // namespace tools

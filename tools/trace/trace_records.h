@@ -8,6 +8,11 @@
 // Error lines stand before the call whose entry was missing; lines that
 // cannot be read are kept as records of their own, with their line numbers.
 //
+// A log may begin in the middle of a record (the logs deleted while a host
+// ran): the result lines of calls made before its first line are records of
+// their own, and the module's calls just before them (the nested closes and
+// opens of a Pack, say) are their children, never the host's.
+//
 // Lines are fed one at a time and each finished top-level record is handed
 // on at once, so memory is bounded by one record, not by the log: the policy
 // nests three deep at most, and a record that damaged lines would swell
@@ -27,9 +32,10 @@ namespace tolvan {
 namespace tools {
 
 enum NodeKind : uint8_t {
-  kCallNode,   // a call line, with its result line when there is one
-  kErrorNode,  // a numbered error line of the module
-  kBadNode,    // a line that could not be read
+  kCallNode,         // a call line, with its result line when there is one
+  kErrorNode,        // a numbered error line of the module
+  kBadNode,          // a line that could not be read
+  kBeforeStartNode,  // the result line of a call made before the log's first line
 };
 
 enum CallStatus : uint8_t {
@@ -50,6 +56,7 @@ enum GetRecAddrPhase : uint8_t {
 
 int const kMaxNodes = 64;        // of one record: more only when damaged lines pile up in it
 int const kMaxPending = 4;       // error lines waiting for the call they stand before
+size_t const kMaxStartRecords = 8;  // the module's calls before a result line of a call before the log
 size_t const kMaxKeptText = 240;  // of a bad or error line
 
 // Every output shows at most this many bytes of a text from the log, then
@@ -84,6 +91,7 @@ struct Node {
   int nextSibling = -1;
   uint64_t line = 0;
   uint64_t resultLine = 0;
+  uint32_t continuedLines = 0;  // lines after `line` that a text item with line feeds took
   TextRef object;
   TextRef arguments;
   TextRef result;  // the result line's items
@@ -129,6 +137,10 @@ class RecordAssembler {
 
   // `text` without its line end (CR LF or LF).
   void AddLine(uint64_t number, std::string_view text, LineEnding ending);
+  // The same, classified already; `continued`: lines after `number` that the
+  // line took (a text item with line feeds in it).
+  void AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
+                     uint32_t continued = 0);
   // Hands on whatever is still open, as calls without a result.
   void Finish();
 
@@ -148,6 +160,10 @@ class RecordAssembler {
   int Top() const { return stack_.empty() ? -1 : stack_.back(); }
   int NewNode(int parent, NodeKind kind, uint64_t line);
   void Emit();
+  void HandOn();
+  void EndStart();
+  bool ModuleCallAtStart() const;
+  void AddBeforeStart(uint64_t number, std::string_view body);
   void Pop();
   void NoteSign(uint64_t number, char const* what);
   void CloseAll();
@@ -155,8 +171,9 @@ class RecordAssembler {
   void AddErrorNode(int parent, PendingError const& error);
   void FlushPending();
   // `sign`: a sign of mixing when the log has no ids.
-  void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true);
-  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments);
+  void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true,
+                  uint32_t continued = 0);
+  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments, uint32_t continued);
   void AddResult(uint64_t number, TraceLine const& line, std::string_view text);
 
   OperationForms const& forms_;
@@ -166,6 +183,12 @@ class RecordAssembler {
   Record record_;
   ArgumentItems arguments_;  // kept to spare an allocation per line
   bool watchForMixing_;
+  // Until the stream's first record that no call before the log's start can
+  // explain, the module's own calls wait here for a result line that may
+  // turn out to be their caller's.
+  bool starting_ = true;
+  bool startDamaged_ = false;  // the first line: the rest of one begun before the log
+  std::vector<Record> startRecords_;
   uint64_t signLine_ = 0;
   char const* sign_ = "";
 };

@@ -317,6 +317,10 @@ void HtmlReport::RenderRecord(std::string& out, Record const& record, bool withE
     out.append(2 + 2 * depth, ' ');
     if (node.kind == kErrorNode) {
       AppendErrorText(out, node.errorNumber, record.TextOf(node.text), redact_);
+    } else if (node.kind == kBeforeStartNode) {
+      out += "(a call made before the log's first line)  => ";
+      AppendHtml(out, redact_ ? std::string_view("[value]") : record.TextOf(node.result));
+      out += "  [result line " + Number(node.resultLine) + "]";
     } else if (node.kind == kBadNode) {
       out += "(a line that could not be read: ";
       AppendHtml(out, node.problem);
@@ -381,6 +385,11 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   };
   PutFacts(out, facts, summary);
   out += "</dl>";
+  if (summary.resultsBeforeStart) {
+    out += "<div class=\"warn\"><b>Begins mid-run.</b> ";
+    AppendHtmlParagraph(out, MidRunNote(summary));
+    out += "</div>";
+  }
   if (summary.mixing.line) {
     out += "<div class=\"warn\"><b>Several writers.</b> ";
     AppendHtmlParagraph(out, MixingWarning(summary.mixing));

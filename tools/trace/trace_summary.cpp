@@ -353,6 +353,22 @@ std::string MixingWarning(MixingSign const& mixing) {
   return text;
 }
 
+std::string MidRunNote(Summary const& summary) {
+  if (!summary.resultsBeforeStart) return {};
+  std::string text = "This log begins in the middle of a run: line ";
+  AppendNumber(text, summary.firstResultBeforeStart);
+  text += " is the result of a call made before its first line";
+  if (summary.resultsBeforeStart > 1) {
+    text += " (";
+    AppendNumber(text, summary.resultsBeforeStart);
+    text += " such result lines, one per thread or nesting level)";
+  }
+  text +=
+      ".\nThe calls that the module made inside those calls are counted as the module's; the calls\n"
+      "themselves are not counted.\n";
+  return text;
+}
+
 void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls,
                  CountedEvents* events) {
   for (size_t i = 0; i < record.nodes.size(); ++i) {
@@ -364,6 +380,9 @@ void CountRecord(Summary& summary, OperationForms const& forms, Record const& re
       case kErrorNode:
         CountError(summary, record, node);
         if (events) events->Counted(kErrorEvent, node.line, record);
+        break;
+      case kBeforeStartNode:
+        if (!summary.resultsBeforeStart++) summary.firstResultBeforeStart = node.resultLine;
         break;
       case kBadNode:
         ++summary.badLines;
@@ -408,6 +427,10 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   PutLine(out, 2, "field-exchange lines", summary.exchangeLines);
   PutLine(out, 0, "numbered error lines of the module", summary.errorLines);
   PutLine(out, 0, "lines that could not be read", summary.badLines);
+  if (summary.resultsBeforeStart) {
+    out += '\n';
+    out += MidRunNote(summary);
+  }
   if (mixed) {
     out += "\nWARNING: ";
     out += MixingWarning(summary.mixing);
@@ -664,6 +687,14 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
     json.Number("bad_lines", summary.badLines);
     json.Number("calls_without_result", paired.withoutResult);
     json.Number("calls_not_performed", paired.notPerformed);
+    if (summary.resultsBeforeStart) {
+      json.Key("begins_mid_run");
+      JsonObject begins(out);
+      begins.Number("line", summary.firstResultBeforeStart);
+      begins.Number("results_before_start", summary.resultsBeforeStart);
+    } else {
+      json.Key("begins_mid_run") += "null";
+    }
 
     std::vector<int> called;
     for (int op = 0; op < kOperationCount; ++op) {

@@ -137,6 +137,10 @@ struct Summary {
 
   std::vector<ErrorTally> errors;  // in the order first seen
   std::vector<LineNote> badNotes;  // the first kKeptLines
+  // Result lines of calls made before the log's first line: the log begins
+  // in the middle of a run (deleted while a host ran).
+  uint64_t resultsBeforeStart = 0;
+  uint64_t firstResultBeforeStart = 0;  // its line
   std::vector<RunInfo> runs;       // the first kKeptRuns
   uint64_t runCount = 0;
 };
@@ -180,6 +184,8 @@ std::string ObjectKey(int run, std::string_view address);
 
 // The warning about a log that mixes threads or processes, for every printer.
 std::string MixingWarning(MixingSign const& mixing);
+// What the log's first lines say about where it begins; empty when it begins with a call.
+std::string MidRunNote(Summary const& summary);
 
 }  // namespace tools
 }  // namespace tolvan
