@@ -156,6 +156,33 @@ TEST_F(TraceReportTest, TheFiguresOfALog) {
   EXPECT_EQ(customers->calls, 2u + 1u + 5u + 1u + 2u * 2u + 1u + 2u);
 }
 
+// The host's opens asking for other than shared use are exactly those
+// reopened, left as asked and failed; the module's own restoring open inside
+// Clear, forced in turn, is the module's figure.
+TEST_F(TraceReportTest, TheFiguresOfShareForcingAddUp) {
+  ScenarioLog();
+  objects.tableStorage.shareMode = 0;
+  table->Clear();
+  engine.QueueResult(kTable_OpenAccess, 1);
+  engine.QueueResult(kTable_CloseAccess, 0);
+  table->OpenAccess(ShareModeCtl(2), SafetyCtl(1));  // the forced close fails
+  std::unique_ptr<Summary> s = Summarise(PlainLog());
+  PairingFigures const& f = s->paired;
+  EXPECT_EQ(f.hostOpensNotShared, 4u);
+  EXPECT_EQ(f.hostOpensNotShared, f.reopenedShared + f.leftAsAsked + f.reopenFailed + f.closeFailed + f.refusedByEngine);
+  EXPECT_EQ(f.reopenedShared, 1u);
+  EXPECT_EQ(f.closeFailed, 1u);
+  EXPECT_EQ(f.moduleOpensForced, 1u);
+  EXPECT_EQ(f.moduleOpensForcedFailed, 0u);
+  EXPECT_EQ(FindTable(*s, testing::Hex(table))->policy.reopenedShared, 1u);
+  std::string json;
+  PrintSummaryJson(json, *s, Forms(), "a");
+  EXPECT_NE(json.find("\"host_opens_not_shared\":4,\"reopened_shared\":1,\"reopen_failed\":0,\"close_failed\":1,"
+                      "\"left_as_asked\":1,\"refused_by_engine\":1,\"module_opens_forced\":1,"),
+            std::string::npos)
+      << json;
+}
+
 TEST_F(TraceReportTest, ErrorLinesAreListedWithTheirLineNumbers) {
   std::string log = ScenarioLog();
   std::vector<std::string> lines = LinesOf(log);
@@ -474,7 +501,7 @@ TEST_F(TraceProgramTest, AMergedLogWithoutIdsIsFlaggedAndItsPairingMarked) {
     ++figures;
     EXPECT_NE(line.find("unreliable after line 4]"), std::string::npos) << line;
   }
-  EXPECT_EQ(figures, 1u + 6u + 6u + 3u);
+  EXPECT_EQ(figures, 1u + 8u + 6u + 3u);
   Run("summary --json " + path, output);
   EXPECT_NE(output.find("\"mixed\":{\"line\":4,"), std::string::npos) << output;
   EXPECT_NE(output.find("\"unreliable_after_mixing\":{"), std::string::npos);

@@ -567,7 +567,8 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
   }
   out += "<h3>Whole log</h3><dl class=\"facts\">";
   Fact const facts[] = {
-      {"Host opens asking for other than shared use", "share_forcing/host_opens_not_shared", 0,
+      {"Host opens asking for other than shared use (the five below add up to it)",
+       "share_forcing/host_opens_not_shared", 0,
        [](PairingFigures const& f) { return f.hostOpensNotShared; }},
       {"Reopened shared", "share_forcing/reopened_shared", 0, [](PairingFigures const& f) { return f.reopenedShared; }},
       {"Shared reopen failed (table left closed)", "share_forcing/reopen_failed", 0,
@@ -578,6 +579,10 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
        [](PairingFigures const& f) { return f.leftAsAsked; }},
       {"Refused by the engine", "share_forcing/refused_by_engine", 0,
        [](PairingFigures const& f) { return f.refusedByEngine; }},
+      {"The module's own opens (restoring after Pack, ReIndex, Clear) forced shared in turn",
+       "share_forcing/module_opens_forced", 0, [](PairingFigures const& f) { return f.moduleOpensForced; }},
+      {"&nbsp;&nbsp;of them failed (table left closed)", "share_forcing/module_opens_forced_failed", 0,
+       [](PairingFigures const& f) { return f.moduleOpensForcedFailed; }},
       {"Pack escalated", "exclusive_use/Pack/escalated", 0, [](PairingFigures const& f) { return f.escalated[0]; }},
       {"Pack: exclusive open refused", "exclusive_use/Pack/exclusive_refused", 0,
        [](PairingFigures const& f) { return f.exclusiveRefused[0]; }},

@@ -169,15 +169,23 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
     LearnTableName(summary, forms, record, node);
   }
 
-  if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted) {
-    if (FirstArgumentOf(forms, record, node) != "1") ++paired.hostOpensNotShared;
+  PolicyOutcome const outcome = OutcomeOf(forms, record, index);
+  bool const forced = outcome == kReopenedShared || outcome == kCloseFailed || outcome == kReopenFailed;
+  if (node.op == kTable_OpenAccess && node.parent >= 0) {
+    // The module's own open: never one of the host's figures.
+    if (forced) ++paired.moduleOpensForced;
+    if (forced && outcome != kReopenedShared) ++paired.moduleOpensForcedFailed;
+    return;
+  }
+  if (node.op == kTable_OpenAccess && node.status == kCompleted) {
+    if (forced || outcome == kLeftAsAsked || outcome == kRefusedByEngine) ++paired.hostOpensNotShared;
     if (policy) {
       ++policy->opensAsked;
       if (ResultItemOf(forms, record, node) != "0") ++policy->opensGranted;
     }
   }
   CountedEvent event = kCountedEventKinds;
-  CountOutcome(paired, policy, OutcomeOf(forms, record, index), node.op, &event);
+  CountOutcome(paired, policy, outcome, node.op, &event);
   if (events && event != kCountedEventKinds) events->Counted(event, node.line, record);
 }
 
@@ -534,7 +542,8 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   }
 
   out += "\nShare forcing (CTable::OpenAccess)\n";
-  pairedLine(2, "host opens asking for other than shared use", &PairingFigures::hostOpensNotShared);
+  pairedLine(2, "host opens asking for other than shared use: the five below add up to it",
+             &PairingFigures::hostOpensNotShared);
   pairedLine(2, "reopened shared: nested CloseAccess(1), then the engine's shared reopen", &PairingFigures::reopenedShared);
   pairedLine(2, "shared reopen failed (result 0): closed, then the engine refused the reopen: table left closed",
              &PairingFigures::reopenFailed);
@@ -542,6 +551,9 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   pairedLine(2, "left as asked: ZKUSERS, a dictionary opened empty, restructuring or Tolvan32_NoShare",
              &PairingFigures::leftAsAsked);
   pairedLine(2, "refused by the engine (result 0): nothing to force", &PairingFigures::refusedByEngine);
+  pairedLine(0, "the module's own opens (restoring after Pack, ReIndex, Clear) forced shared in turn",
+             &PairingFigures::moduleOpensForced);
+  pairedLine(2, "of them failed: table left closed", &PairingFigures::moduleOpensForcedFailed);
 
   out += "\nExclusive use for Pack, ReIndex and Clear\n";
   for (int i = 0; i < 3; ++i) {
@@ -625,6 +637,8 @@ void PutPairingJson(JsonObject& json, PairingFigures const& figures) {
     share.Number("close_failed", figures.closeFailed);
     share.Number("left_as_asked", figures.leftAsAsked);
     share.Number("refused_by_engine", figures.refusedByEngine);
+    share.Number("module_opens_forced", figures.moduleOpensForced);
+    share.Number("module_opens_forced_failed", figures.moduleOpensForcedFailed);
   }
   json.Key("exclusive_use");
   {

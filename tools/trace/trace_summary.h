@@ -98,12 +98,18 @@ struct PairingFigures {
   uint64_t notPerformed = 0;
   std::vector<OpenCall> openCalls;  // the first kKeptLines calls without result
 
+  // The host's own opens asking for other than shared use, each with its
+  // outcome: the five below add up to the first.
   uint64_t hostOpensNotShared = 0;
   uint64_t reopenedShared = 0;
   uint64_t reopenFailed = 0;
   uint64_t closeFailed = 0;
   uint64_t leftAsAsked = 0;
   uint64_t refusedByEngine = 0;
+  // The module's own opens (the restore after Pack, ReIndex or Clear) that
+  // share forcing reopened in turn, and those of them that failed.
+  uint64_t moduleOpensForced = 0;
+  uint64_t moduleOpensForcedFailed = 0;
   uint64_t escalated[3] = {};  // Pack, ReIndex, Clear
   uint64_t exclusiveRefused[3] = {};
   uint64_t alreadyExclusive[3] = {};
