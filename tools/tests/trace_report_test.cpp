@@ -460,6 +460,40 @@ TEST_F(TraceProgramTest, EveryCommandRunsInBoundedMemory) {
 #endif
 }
 
+// Two processes interleaved: records in the order of their first lines,
+// and a process or a thread of its own.
+TEST_F(TraceProgramTest, ShowKeepsLineOrderAndSelectsProcessesAndThreads) {
+  std::string const result = std::string(16, ' ') + "1 ( 5 ) \r\n";
+  std::string const log = " [10:1] 00a41230 CTable::Pack(void) \r\n"
+                          " [20:2] 00b41230 CTable::IsOpen(void) \r\n"
+                          " [20:2]" + result +
+                          " [10:1] 00a41230 CTable::CloseAccess(enum SafetyCtl) 2 \r\n"
+                          " [20:3] 00b41230 CTable::IsOpen(void) \r\n"
+                          " [10:1]" + result +
+                          " [20:3]" + result +
+                          " [10:1]" + result;
+  std::string const path = Write("order.txt", log);
+  std::string output;
+  ASSERT_EQ(Run("show " + path, output), 0) << output;
+  std::vector<std::string> lines;
+  for (std::string const& line : LinesOf(output)) {
+    if (line.find(" 00a41230 ") != std::string::npos || line.find(" 00b41230 ") != std::string::npos) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 4u) << output;
+  EXPECT_EQ(lines[0].rfind("       1  [10:1] 00a41230 CTable::Pack(void)", 0), 0u) << output;
+  EXPECT_EQ(lines[1].rfind("       4    00a41230 CTable::CloseAccess", 0), 0u) << output;
+  EXPECT_EQ(lines[2].rfind("       2  [20:2] ", 0), 0u) << output;
+  EXPECT_EQ(lines[3].rfind("       5  [20:3] ", 0), 0u) << output;
+  ASSERT_EQ(Run("show --json --pid 20 " + path, output), 0) << output;
+  ASSERT_EQ(LinesOf(output).size(), 2u) << output;
+  EXPECT_NE(LinesOf(output)[1].find("\"process\":20,\"thread\":3"), std::string::npos) << output;
+  ASSERT_EQ(Run("show --tid 1 " + path, output), 0) << output;
+  EXPECT_EQ(output.find("[20:"), std::string::npos) << output;
+  EXPECT_NE(output.find("[10:1]"), std::string::npos) << output;
+  EXPECT_EQ(Run("show --pid x " + path, output), 2);
+  EXPECT_EQ(Run("summary --pid 10 " + path, output), 2);
+}
+
 TEST_F(TraceProgramTest, ShowPrintsTheSelectedRecords) {
   std::string const good = Write("good.txt", ScenarioLog());
   std::string output;

@@ -306,6 +306,9 @@ char const kStateLegend[] =
     "  ( a )          CStoreObj GetObjType, GetRecAddr, Get/SetRelPosition, SetSourceTable: the first word only\n";
 
 bool RecordWanted(RecordFilter const& filter, Record const& record) {
+  LineIds const& ids = record.stream.ids;
+  if (filter.byProcess && !(ids.present && ids.process == filter.process)) return false;
+  if (filter.byThread && !(ids.present && ids.thread == filter.thread)) return false;
   if (!TableWanted(filter, record)) return false;
   bool operationFound = !filter.anyOperation;
   bool objectFound = filter.object.empty();

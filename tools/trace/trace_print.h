@@ -23,6 +23,10 @@ struct RecordFilter {
   std::string object;                                                 // wanted object address ("" for any)
   bool problemsOnly = false;                                          // --errors
   std::string table;                                                  // --table: its name ("" for any)
+  bool byProcess = false;                                             // --pid
+  uint32_t process = 0;
+  bool byThread = false;                                              // --tid
+  uint32_t thread = 0;
   std::unordered_set<std::string> tableObjects;  // its objects so far, by ObjectKey
 };
 

@@ -19,7 +19,30 @@ void TraceReader::HandOn(Record const& record) {
     summary_.mixing.line = withoutIds_.signLine();
     summary_.mixing.sign = withoutIds_.sign();
   }
-  handler_(record);
+  if (!inLineOrder_) return handler_(record);
+  waiting_.push_back({record.nodes[0].line, handedOn_++, record});
+  std::push_heap(waiting_.begin(), waiting_.end(), std::greater<Waiting>());
+}
+
+uint64_t TraceReader::OpenLine() const {
+  uint64_t line = withoutIds_.OpenLine();
+  for (auto const& thread : threads_) line = std::min(line, thread.second.assembler->OpenLine());
+  return held_.active ? std::min(line, held_.number) : line;
+}
+
+// Hands on the records waiting that no record still open can come before.
+// The open line is taken again only when it holds a record back; a record
+// begun after line `number` comes after every one waiting now.
+void TraceReader::Release(uint64_t number, bool all) {
+  while (!waiting_.empty()) {
+    if (!all && waiting_.front().line >= openLine_ && waiting_.size() <= kMaxReordered) {
+      openLine_ = std::min(OpenLine(), number + 1);
+      if (waiting_.front().line >= openLine_) return;
+    }
+    std::pop_heap(waiting_.begin(), waiting_.end(), std::greater<Waiting>());
+    handler_(waiting_.back().record);
+    waiting_.pop_back();
+  }
 }
 
 // Finishes the quarter of the threads idle longest.
@@ -139,6 +162,11 @@ bool TraceReader::Continue(LineIds const& ids, std::string_view text, TraceLine 
 }
 
 void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
+  AddPhysicalLine(number, text, ending);
+  if (!waiting_.empty()) Release(number, false);
+}
+
+void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending) {
   LineIds const ids = TakeLineIds(text);
   if (ending != kWholeLine) {
     HandOnHeld();
@@ -170,6 +198,7 @@ void TraceReader::Finish() {
   withoutIds_.Finish();
   for (auto& thread : threads_) thread.second.assembler->Finish();
   threads_.clear();
+  Release(0, true);
 }
 
 bool TraceReader::ReadAll(int handle) {

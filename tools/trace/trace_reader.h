@@ -27,12 +27,18 @@ namespace tools {
 size_t const kMaxStreams = 256;
 size_t const kMaxProcesses = 4096;
 uint32_t const kMaxContinued = 64;
+size_t const kMaxReordered = 4096;
 
 class TraceReader {
  public:
   // Each finished record goes to `handler`; the runs, the first sign of
   // mixing and the line and byte counts go into `summary`.
   TraceReader(OperationForms const& forms, Summary& summary, RecordAssembler::Handler handler);
+
+  // Records are handed on in the order of their first lines, as far as
+  // kMaxReordered records waiting allow (threads and processes interleave:
+  // a record is finished only with its last line).
+  void KeepLineOrder() { inLineOrder_ = true; }
 
   // Every line of the open input. Returns false when reading failed.
   bool ReadAll(int handle);
@@ -41,6 +47,7 @@ class TraceReader {
 
  private:
   void AddLine(uint64_t number, std::string_view text, LineEnding ending);
+  void AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending);
   bool Continue(LineIds const& ids, std::string_view text, TraceLine const& line);
   void HandOnHeld();
   void StartRun(uint64_t number, LineIds const& ids, RunLine const& line);
@@ -49,6 +56,8 @@ class TraceReader {
   RecordAssembler& StreamOf(uint64_t number, LineIds const& ids);
   void MakeRoomForStream();
   void HandOn(Record const& record);
+  void Release(uint64_t number, bool all);
+  uint64_t OpenLine() const;
   void Finish();
 
   OperationForms const& forms_;
@@ -71,6 +80,18 @@ class TraceReader {
     uint32_t continued = 0;
   };
   Held held_;
+  bool inLineOrder_ = false;
+  struct Waiting {
+    uint64_t line;
+    uint64_t order;
+    Record record;
+    bool operator>(Waiting const& other) const {
+      return line != other.line ? line > other.line : order > other.order;
+    }
+  };
+  std::vector<Waiting> waiting_;  // a heap, the first line at its top
+  uint64_t handedOn_ = 0;
+  uint64_t openLine_ = 0;  // no record still open begins before it
 };
 
 }  // namespace tools

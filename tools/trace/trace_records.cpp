@@ -1,5 +1,7 @@
 #include "tools/trace/trace_records.h"
 
+#include <algorithm>
+
 namespace tolvan {
 namespace tools {
 
@@ -75,6 +77,14 @@ void RecordAssembler::Emit() {
   record_.text.clear();
   // A long line once must not keep its room in every thread's record.
   if (record_.text.capacity() > kKeptCapacity) std::string().swap(record_.text);
+}
+
+uint64_t RecordAssembler::OpenLine() const {
+  uint64_t line = UINT64_MAX;
+  if (!startRecords_.empty()) line = startRecords_[0].nodes[0].line;
+  if (!record_.nodes.empty()) line = std::min(line, record_.nodes[0].line);
+  if (!pending_.empty()) line = std::min(line, pending_[0].line);
+  return line;
 }
 
 void RecordAssembler::EndStart() {

@@ -144,6 +144,9 @@ class RecordAssembler {
   // Hands on whatever is still open, as calls without a result.
   void Finish();
 
+  // The first line of what is still being assembled (UINT64_MAX: nothing).
+  uint64_t OpenLine() const;
+
   // The first sign of mixing: its line (0: none seen) and what it was.
   uint64_t signLine() const { return signLine_; }
   char const* sign() const { return sign_; }
