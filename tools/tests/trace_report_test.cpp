@@ -494,6 +494,63 @@ TEST_F(TraceProgramTest, ShowKeepsLineOrderAndSelectsProcessesAndThreads) {
   EXPECT_EQ(Run("summary --pid 10 " + path, output), 2);
 }
 
+// What the page gives beside the figures: the calls left without result,
+// each table row's run and process, host and module calls apart, every
+// writer's lane told apart; and what a redacted page leaves out.
+TEST_F(TraceProgramTest, TheReportNamesRunsWritersAndCallsWithoutResult) {
+  std::string const result = std::string(16, ' ') + "1 ( 5 ) \r\n";
+  std::string log;
+  for (char const* pid : {"10", "20"}) {
+    std::string const ids = std::string(" [") + pid + ":1]";
+    log += ids + " *** Run *** 2026-12-09 10:22:31 Tolvan32 1.0.0.0 Tolvan32_TraceIds=1 Host C:\\h\x1b[31m.exe \r\n";
+    log += ids + " 00a40000 CDataDictionary::GetTable(char const *) KUNDEN \r\n" + ids + std::string(16, ' ') +
+           "00a41230 \r\n";
+    log += ids + " 00a41230 CTable::Pack(void) \r\n" + ids + " 00a41230 CTable::CloseAccess(enum SafetyCtl) 2 \r\n" +
+           ids + result + ids + result;
+  }
+  log += " [20:1] 00a41230 CTable::IsOpen(void) \r\n";  // left by an exception
+  for (int thread = 100; thread < 117; ++thread) {
+    std::string const ids = " [30:" + std::to_string(thread) + "]";
+    log += ids + " 00a41230 CTable::IsOpen(void) \r\n" + ids + result;
+  }
+  std::string const path = Write("log-\xc3\xb6.txt", log);
+  std::string page;
+  ASSERT_EQ(Run("report --html - " + path, page), 0) << page;
+  EXPECT_NE(page.find("log-\xc3\xb6.txt"), std::string::npos) << "the path as UTF-8";
+  EXPECT_NE(page.find("KUNDEN (00a41230), run 1, process 10</td>"), std::string::npos) << page;
+  EXPECT_NE(page.find("KUNDEN (00a41230), run 2, process 20</td>"), std::string::npos);
+  size_t const missing = page.find("<table id=\"without-result\">");
+  ASSERT_NE(missing, std::string::npos);
+  EXPECT_NE(page.find("<tr><td>15</td><td>CTable::IsOpen(void)</td><td>00a41230</td><td>run 2, process 20 thread 1</td>",
+                      missing),
+            std::string::npos)
+      << page.substr(missing, 600);
+  EXPECT_NE(page.find("data-key=\"operations/operation=CTable::CloseAccess(enum SafetyCtl)/by_module\">2<"),
+            std::string::npos);
+  EXPECT_NE(page.find(">writers 16 and on</text>"), std::string::npos);
+  EXPECT_NE(page.find("C:\\h\\x1b[31m.exe"), std::string::npos) << "control characters shown, not passed on";
+
+  ASSERT_EQ(Run("report --redact --html - " + path, page), 0) << page;
+  for (char const* secret : {"process 10", "process 20", "2026-12-09", "10:22:31", "KUNDEN", "00a41230"}) {
+    EXPECT_EQ(page.find(secret), std::string::npos) << secret;
+  }
+  EXPECT_NE(page.find("run 2"), std::string::npos);
+  EXPECT_NE(page.find("<td>table 2, run 2</td>"), std::string::npos);
+  EXPECT_EQ(Run("report --table KUNDEN --html - " + path, page), 2) << "the page counts the whole log";
+
+  std::string text;
+  EXPECT_EQ(Run("summary " + path, text), 0);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos) << "no terminal escape from the log reaches the terminal";
+
+  std::vector<std::string> const one = LinesOf(ScenarioLog());
+  std::vector<std::string> merged;
+  for (std::string const& line : one) merged.insert(merged.end(), {line, line});
+  ASSERT_EQ(Run("report --html - " + Write("merged.txt", JoinLines(merged)), page), 1);
+  size_t const box = page.find("<b>Several writers.</b>");
+  ASSERT_NE(box, std::string::npos);
+  EXPECT_EQ(page.substr(box, page.find("</div>", box) - box).find("\\x0a"), std::string::npos);
+}
+
 TEST_F(TraceProgramTest, ShowPrintsTheSelectedRecords) {
   std::string const good = Write("good.txt", ScenarioLog());
   std::string output;

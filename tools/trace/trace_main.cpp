@@ -136,6 +136,10 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
     WriteError("tolvan32-trace: --op, --object, --pid, --tid and --errors select records for 'show'\n");
     return false;
   }
+  if (!options.filter.table.empty() && options.command == kReport) {
+    WriteError("tolvan32-trace: --table selects records for 'show' and 'summary'; the report is of the whole log\n");
+    return false;
+  }
   if ((reportOption && options.command != kReport) || (options.json && options.command == kReport)) {
     WriteError("tolvan32-trace: --html and --redact are for 'report', which writes no JSON\n");
     return false;

@@ -15,6 +15,7 @@ size_t const kShownErrors = 50;         // with the records before them; the res
 size_t const kListedErrorLines = 200;   // line numbers after those
 size_t const kListedBadLines = 20;
 size_t const kListedRuns = 10;
+uint64_t const kListedOpenCalls = 50;
 size_t const kPolicyTables = 40;        // rows of the policy table
 size_t const kChartBars = 20;           // then one bar for the rest
 int const kChartWidth = 960;
@@ -176,18 +177,25 @@ char const* const kEventNames[kCountedEventKinds] = {
     "module error", "escalation", "refused escalation", "forced shared reopen", "failed reopen"};
 char const* const kEventClasses[kCountedEventKinds] = {"e-err", "e-esc", "e-ref", "e-reo", "e-fail"};
 
+// A bar of `value`; its first `module` of them (the module's own calls)
+// drawn lighter, their figure after the whole.
 void Bar(std::string& out, int row, std::string_view label, std::string_view title, uint64_t value,
-         uint64_t most, std::string_view key) {
+         uint64_t most, std::string_view key, uint64_t module = 0, std::string_view moduleKey = {}) {
   int const labelWidth = 330;
   int const y = row * (kBarHeight + 4);
-  int const width = most ? static_cast<int>((kChartWidth - labelWidth - 80) * value / most) : 0;
+  int const width = most ? static_cast<int>((kChartWidth - labelWidth - 160) * value / most) : 0;
+  int const moduleWidth = value ? static_cast<int>(static_cast<uint64_t>(width) * module / value) : 0;
   out += "<g><title>";
   AppendHtml(out, title);
   out += "</title><text x=\"" + Number(labelWidth - 6) + "\" y=\"" + Number(y + 13) + "\" class=\"lab\">";
   AppendHtml(out, label);
   out += "</text><rect x=\"" + Number(labelWidth) + "\" y=\"" + Number(y) + "\" width=\"" + Number(std::max(width, 1)) +
-         "\" height=\"" + Number(kBarHeight) + "\" class=\"bar\"/><text x=\"" + Number(labelWidth + width + 6) +
-         "\" y=\"" + Number(y + 13) + "\"";
+         "\" height=\"" + Number(kBarHeight) + "\" class=\"bar\"/>";
+  if (moduleWidth) {
+    out += "<rect x=\"" + Number(labelWidth + width - moduleWidth) + "\" y=\"" + Number(y) + "\" width=\"" +
+           Number(moduleWidth) + "\" height=\"" + Number(kBarHeight) + "\" class=\"mod\"/>";
+  }
+  out += "<text x=\"" + Number(labelWidth + width + 6) + "\" y=\"" + Number(y + 13) + "\"";
   if (!key.empty()) {
     out += " data-key=\"";
     out += key;
@@ -195,7 +203,15 @@ void Bar(std::string& out, int row, std::string_view label, std::string_view tit
   }
   out += '>';
   AppendNumber(out, value);
-  out += "</text></g>";
+  out += "</text>";
+  if (!moduleKey.empty()) {
+    out += "<text x=\"" + Number(labelWidth + width + 70) + "\" y=\"" + Number(y + 13) + "\" class=\"note\">(module <tspan data-key=\"";
+    out += moduleKey;
+    out += "\">";
+    AppendNumber(out, module);
+    out += "</tspan>)</text>";
+  }
+  out += "</g>";
 }
 
 void OpenChart(std::string& out, char const* heading, size_t bars) {
@@ -219,7 +235,7 @@ char const kStyle[] =
     ".err{border-left:4px solid #b00020;margin:10px 0;padding:2px 8px;break-inside:avoid}"
     ".err h3{margin:4px 0}pre{margin:0;font:12px/1.35 ui-monospace,monospace;white-space:pre-wrap;"
     "word-break:break-all}pre .hit{background:#fde2e4;font-weight:600}pre .ctx{color:#666}"
-    "svg text{font:11px system-ui,sans-serif;fill:#222}svg .lab{text-anchor:end}.bar{fill:#4a6fa5}"
+    "svg text{font:11px system-ui,sans-serif;fill:#222}svg .lab{text-anchor:end}.bar{fill:#4a6fa5}.mod{fill:#a9bedf}"
     ".act{fill:#4a6fa5;background:#4a6fa5}.e-err{fill:#b00020;background:#b00020}"
     ".e-esc{fill:#1f77b4;background:#1f77b4}.e-ref{fill:#9400d3;background:#9400d3}"
     ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.unrel{color:#b06000;font-size:12px}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
@@ -250,7 +266,10 @@ HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
   for (Lane& lane : lanes_) {
     if (lane.writer == writer) return lane;
   }
-  if (lanes_.size() == kMaxLanes) return lanes_.back();  // the last lane takes all further writers
+  if (lanes_.size() == kMaxLanes) {
+    lanes_.back().shared = true;  // the last lane takes all further writers
+    return lanes_.back();
+  }
   lanes_.emplace_back();
   lanes_.back().writer = std::string(writer);
   return lanes_.back();
@@ -459,6 +478,36 @@ void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
   }
 }
 
+// The calls left without result: an engine exception passed on to the
+// host, a process that ended, or the log cut.
+void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) const {
+  PairingFigures const& paired = summary.paired;
+  if (!paired.withoutResult) return;
+  out += "<h3>Calls without their result line: ";
+  Figure(out, "calls_without_result", paired.withoutResult);
+  out += "</h3><table id=\"without-result\"><thead><tr><th>Line</th><th>Operation</th><th>Object</th>"
+         "<th>Writer</th></tr></thead><tbody>";
+  for (size_t i = 0; i < paired.openCalls.size() && i < kListedOpenCalls; ++i) {
+    OpenCall const& call = paired.openCalls[i];
+    out += "<tr><td>" + Number(call.line) + "</td><td>";
+    AppendHtml(out, forms_.forms[call.op].signature);
+    out += "</td><td>";
+    AppendHtml(out, redact_ && !IsMaskedPointer(call.object) ? std::string_view("[object]") : call.object);
+    out += "</td><td>";
+    if (call.run >= 0) out += "run " + Number(static_cast<uint64_t>(call.run) + 1);
+    if (call.ids.present && !redact_) {
+      out += (call.run >= 0 ? ", process " : "process ") + Number(call.ids.process) + " thread " +
+             Number(call.ids.thread);
+    }
+    out += "</td></tr>";
+  }
+  out += "</tbody></table>";
+  if (paired.withoutResult > kListedOpenCalls) {
+    out += "<p class=\"note\">... and " + Number(paired.withoutResult - std::min(paired.withoutResult, kListedOpenCalls)) +
+           " more (summary lists them).</p>";
+  }
+}
+
 // Which run (and, unredacted, which process) a table object belongs to.
 void HtmlReport::WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const {
   if (table.run < 0) return;
@@ -498,6 +547,7 @@ void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
     }
     out += ".</p>";
   }
+  WriteWithoutResult(out, summary);
   if (summary.badLines) {
     out += "<p>Lines that could not be read:";
     for (size_t i = 0; i < summary.badNotes.size() && i < kListedBadLines; ++i) {
@@ -607,7 +657,7 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "<section id=\"charts\"><h2>Calls</h2>";
   std::vector<size_t> const ops = OperationsByCalls(summary);
   size_t const opBars = std::min(ops.size(), kChartBars);
-  OpenChart(out, "Calls per operation", opBars + (ops.size() > opBars));
+  OpenChart(out, "Calls per operation (lighter: the module's own calls)", opBars + (ops.size() > opBars));
   uint64_t const most = ops.empty() ? 0 : summary.operationCalls[ops[0]];
   uint64_t rest = 0;
   for (size_t i = 0; i < ops.size(); ++i) {
@@ -617,8 +667,9 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
       continue;
     }
     std::string const label = std::string(form.className) + "::" + std::string(form.method);
-    Bar(out, static_cast<int>(i), label, form.signature, summary.operationCalls[ops[i]], most,
-        Key("operations", "operation=" + std::string(form.signature), "calls"));
+    std::string const row = Key("operations", "operation=" + std::string(form.signature));
+    Bar(out, static_cast<int>(i), label, form.signature, summary.operationCalls[ops[i]], most, Key(row, "calls"),
+        summary.paired.operationCallsByModule[ops[i]], Key(row, "by_module"));
   }
   if (ops.size() > opBars) {
     Bar(out, static_cast<int>(opBars), "other (" + Number(ops.size() - opBars) + " operations)", "", rest, most, "");
@@ -665,7 +716,11 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     Lane const& lane = lanes_[l];
     int const top = static_cast<int>(l) * kLaneHeight;
     out += "<text x=\"" + Number(kLaneLabel - 6) + "\" y=\"" + Number(top + 20) + "\" class=\"lab\">";
-    out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+    if (lane.shared) {
+      out += "writers " + Number(l + 1) + " and on";
+    } else {
+      out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+    }
     out += "</text><rect x=\"" + Number(kLaneLabel) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(plot) +
            "\" height=\"" + Number(kLaneHeight - 4) + "\" fill=\"#f4f5fa\"/>";
     uint32_t busiest = 1;

@@ -38,6 +38,7 @@ class HtmlReport : public CountedEvents {
   using Bin = std::array<uint32_t, kCountedEventKinds + 1>;  // the events, then the records
   struct Lane {
     std::string writer;
+    bool shared = false;  // the last lane, once more writers came than lanes
     std::vector<Bin> bins = std::vector<Bin>(kBins);
   };
   // Errors whose records follow each other share one block.
@@ -55,6 +56,7 @@ class HtmlReport : public CountedEvents {
   void WriteRuns(std::string& out, Summary const& summary) const;
   void WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const;
   void WriteErrors(std::string& out, Summary const& summary) const;
+  void WriteWithoutResult(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
   void WriteCharts(std::string& out, Summary const& summary) const;
   void WriteTimeline(std::string& out, Summary const& summary) const;
