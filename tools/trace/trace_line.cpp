@@ -147,10 +147,9 @@ bool TakeMarked(std::string_view text, std::string_view marker, std::string_view
 
 }  // namespace
 
-LineIds TakeLineIds(std::string_view& text) {
+LineIds TakeLineIdsItem(std::string_view& text) {
   LineIds ids;
   std::string_view rest = text;
-  if (rest.substr(0, 2) != " [") return ids;
   rest.remove_prefix(2);
   if (!TakeNumber(rest, ':', ids.process) || !TakeNumber(rest, ']', ids.thread)) return LineIds();
   ids.present = true;
@@ -189,9 +188,9 @@ bool ReadEngineLine(std::string_view text, EngineLine& engine) {
 bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 
 bool IsPointerItem(std::string_view item) {
-  if (IsMaskedPointer(item)) return true;
   // Eight digits on the module's platform; more where pointers are wider.
   if (item.size() < 8 || item.size() > kMaxPointerDigits) return false;
+  if (item[0] == '.') return IsMaskedPointer(item);
   for (char const c : item) {
     if (!(IsDigit(c) || (c >= 'a' && c <= 'f'))) return false;
   }
@@ -235,8 +234,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
     return line;
   }
   if (text[0] != ' ') return BadLine("not a trace line");
-  size_t pointerEnd = 1;
-  while (pointerEnd < text.size() && text[pointerEnd] != ' ' && pointerEnd <= kMaxPointerDigits + 1) ++pointerEnd;
+  size_t const pointerEnd = std::min(text.find(' ', 1), std::min(text.size(), kMaxPointerDigits + 2));
   std::string_view const object = Sub(text, 1, pointerEnd);
   if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
   size_t const signatureStart = pointerEnd + 1;
@@ -256,7 +254,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
 bool SplitArguments(OperationForm const& form, std::string_view arguments, ArgumentItems& result) {
   std::vector<std::string_view>& items = result.items;
   int const count = static_cast<int>(form.arguments.size());
-  items.assign(form.arguments.size(), std::string_view());
+  items.resize(form.arguments.size());  // every item is set below when the arguments fit
   result.split = true;
   if (count == 0) return arguments.empty();
 
@@ -316,7 +314,11 @@ bool SplitArguments(OperationForm const& form, std::string_view arguments, Argum
 }
 
 bool SplitResult(OperationForm const& form, std::string_view body, ResultItems& items) {
-  items = ResultItems();
+  // Only what each form reads: this runs for every result line.
+  items.result = {};
+  items.stateCount = 0;
+  items.fieldName = {};
+  items.nullField = false;
   std::string_view rest = body;
   switch (form.state) {
     case kNoState:

@@ -32,8 +32,13 @@ struct LineIds {
   uint32_t process = 0;
   uint32_t thread = 0;
 };
-// Takes the ids item off the front of `text`, when it has one.
-LineIds TakeLineIds(std::string_view& text);
+// Takes the ids item off the front of `text`, when it has one. Every line
+// asks, so the answer for a line without ids stays inline.
+LineIds TakeLineIdsItem(std::string_view& text);
+inline LineIds TakeLineIds(std::string_view& text) {
+  if (text.size() < 2 || text[1] != '[' || text[0] != ' ') return LineIds();
+  return TakeLineIdsItem(text);
+}
 
 // What a run line (the first line a process writes, with ids) and an engine
 // line (once the engine library is loaded) say:

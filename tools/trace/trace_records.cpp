@@ -25,7 +25,7 @@ std::string_view FirstItem(std::string_view body) { return body.substr(0, body.f
 }  // namespace
 
 TextRef RecordAssembler::Keep(std::string_view text) {
-  TextRef const ref = {record_.text.size(), text.size()};
+  TextRef const ref = {static_cast<uint32_t>(record_.text.size()), static_cast<uint32_t>(text.size())};
   record_.text.append(text);
   return ref;
 }
@@ -121,13 +121,15 @@ void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body) {
   int last = -1;
   for (Record const& start : startRecords_) {
     int const offset = static_cast<int>(record_.nodes.size());
-    size_t const textOffset = record_.text.size();
+    uint32_t const textOffset = static_cast<uint32_t>(record_.text.size());
     record_.text += start.text;
     for (Node node : start.nodes) {
       node.parent = node.parent < 0 ? root : node.parent + offset;
       if (node.firstChild >= 0) node.firstChild += offset;
       if (node.nextSibling >= 0) node.nextSibling += offset;
-      for (TextRef* ref : {&node.object, &node.arguments, &node.result, &node.text}) ref->offset += textOffset;
+      for (TextRef* ref : {&node.object, &node.arguments, &node.firstArgument, &node.result, &node.resultItem, &node.text}) {
+        ref->offset += textOffset;
+      }
       record_.nodes.push_back(node);
     }
     if (last < 0) {
@@ -265,6 +267,11 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   node.continuedLines = continued;
   node.object = Keep(line.object);
   node.arguments = Keep(line.arguments);
+  if (arguments.split && !arguments.items.empty()) {
+    node.firstArgument = {
+        node.arguments.offset + static_cast<uint32_t>(arguments.items[0].data() - line.arguments.data()),
+        static_cast<uint32_t>(arguments.items[0].size())};
+  }
 
   if (form.result == kNoResultRecord) {
     node.status = kSingleLine;
@@ -287,9 +294,9 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
   FlushPending();
   int target = -1;
   int flagged = -1;
+  ResultItems& items = resultItems_;
   for (int i = static_cast<int>(stack_.size()) - 1; i >= 0 && target < 0; --i) {
     Node const& node = record_.nodes[stack_[i]];
-    ResultItems items;
     if (node.phase != kPhaseResult || !SplitResult(forms_.forms[node.op], line.body, items)) continue;
     // A call after a missing-entry error gets no result line from the module;
     // it takes one only if no other open call can.
@@ -299,7 +306,10 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
       flagged = i;
     }
   }
-  if (target < 0) target = flagged;
+  if (target < 0 && flagged >= 0) {
+    target = flagged;
+    SplitResult(forms_.forms[record_.nodes[stack_[target]].op], line.body, items);
+  }
   if (target < 0 && starting_ && stack_.empty()) {
     AddBeforeStart(number, line.body);
     return;
@@ -317,6 +327,9 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
   node.entryMissing = false;
   node.resultLine = number;
   node.result = Keep(line.body);
+  // The result item, split once here for every figure that reads it.
+  node.resultItem = {node.result.offset + static_cast<uint32_t>(items.result.data() - line.body.data()),
+                     static_cast<uint32_t>(items.result.size())};
   if (node.op == kStoreObj_GetRecAddr) {
     node.phase = kPhaseCopy;
     return;

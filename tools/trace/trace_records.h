@@ -74,10 +74,12 @@ struct KeptText {
   bool cut() const { return size > text.size(); }
 };
 
-// A piece of a record's text.
+// A piece of a record's text. A record holds at most kMaxNodes lines of at
+// most kMaxLineBytes each, so 32 bits hold any offset: small nodes, as one
+// is made for every line.
 struct TextRef {
-  size_t offset = 0;
-  size_t length = 0;
+  uint32_t offset = 0;
+  uint32_t length = 0;
 };
 
 struct Node {
@@ -94,7 +96,9 @@ struct Node {
   uint32_t continuedLines = 0;  // lines after `line` that a text item with line feeds took
   TextRef object;
   TextRef arguments;
+  TextRef firstArgument;  // when the arguments are told apart
   TextRef result;  // the result line's items
+  TextRef resultItem;  // of them, the result item (empty for a record without one)
   TextRef text;    // error and bad lines
   int errorNumber = 0;
   char const* problem = "";
@@ -185,6 +189,7 @@ class RecordAssembler {
   std::vector<PendingError> pending_;
   Record record_;
   ArgumentItems arguments_;  // kept to spare an allocation per line
+  ResultItems resultItems_;  // and a clearing
   bool watchForMixing_;
   // Until the stream's first record that no call before the log's start can
   // explain, the module's own calls wait here for a result line that may
