@@ -111,13 +111,15 @@ bool RecordAssembler::ModuleCallAtStart() const {
 // A result line before any call of the stream that could take it: the call
 // was made before the log's first line. The module's calls waiting at the
 // start were made inside it, and become its children.
-void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body) {
+void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body, LineTime const& time) {
   uint64_t const first = startRecords_.empty() ? number : startRecords_[0].nodes[0].line;
   int const root = NewNode(-1, kBeforeStartNode, first);
   record_.nodes[root].status = kCompleted;
   record_.nodes[root].phase = kPhaseDone;
   record_.nodes[root].resultLine = number;
   record_.nodes[root].result = Keep(body);
+  if (time.present) record_.nodes[root].resultTime = time.micros;
+  record_.nodes[root].duration = time.duration;
   int last = -1;
   for (Record const& start : startRecords_) {
     int const offset = static_cast<int>(record_.nodes.size());
@@ -247,7 +249,7 @@ void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char co
 }
 
 void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments,
-                              uint32_t continued) {
+                              uint32_t continued, LineTime const& time) {
   OperationForm const& form = forms_.forms[line.op];
   // The module's own calls nest; any other call comes after the result. A
   // call still waiting then is no sign of mixing: an engine exception passed
@@ -265,6 +267,8 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   node.op = line.op;
   node.entryMissing = entryMissing;
   node.continuedLines = continued;
+  if (time.present) node.time = time.micros;
+  node.duration = time.duration;  // a field exchange of direction 0 carries its own
   node.object = Keep(line.object);
   node.arguments = Keep(line.arguments);
   if (arguments.split && !arguments.items.empty()) {
@@ -290,7 +294,7 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   stack_.push_back(index);
 }
 
-void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text) {
+void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text, LineTime const& time) {
   FlushPending();
   int target = -1;
   int flagged = -1;
@@ -311,7 +315,7 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
     SplitResult(forms_.forms[record_.nodes[stack_[target]].op], line.body, items);
   }
   if (target < 0 && starting_ && stack_.empty()) {
-    AddBeforeStart(number, line.body);
+    AddBeforeStart(number, line.body, time);
     return;
   }
   if (target < 0) {
@@ -327,6 +331,8 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
   node.entryMissing = false;
   node.resultLine = number;
   node.result = Keep(line.body);
+  if (time.present) node.resultTime = time.micros;
+  node.duration = time.duration;
   // The result item, split once here for every figure that reads it.
   node.resultItem = {node.result.offset + static_cast<uint32_t>(items.result.data() - line.body.data()),
                      static_cast<uint32_t>(items.result.size())};
@@ -351,7 +357,7 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
 }
 
 void RecordAssembler::AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
-                                    uint32_t continued) {
+                                    uint32_t continued, LineTime const& time) {
   if (ending != kWholeLine) return AddLine(number, text, ending);
   switch (line.kind) {
     case kErrorLine:
@@ -359,14 +365,14 @@ void RecordAssembler::AddClassified(uint64_t number, std::string_view text, Line
       pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText))});
       return;
     case kResultLine:
-      AddResult(number, line, text);
+      AddResult(number, line, text, time);
       return;
     case kCallLine:
       if (!SplitArguments(forms_.forms[line.op], line.arguments, arguments_)) {
         AddBadLine(number, text, "arguments do not fit the operation", true, continued);
         return;
       }
-      AddCall(number, line, arguments_, continued);
+      AddCall(number, line, arguments_, continued, time);
       return;
     case kBadLine:
       AddBadLine(number, text, line.problem, true, continued);

@@ -480,6 +480,12 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
           AppendNumber(out, run.optionCount - run.options.size());
           out += " more";
         }
+        if (!run.computer.empty()) {
+          out += "\n                computer ";
+          AppendVisible(out, run.computer);
+          out += " user ";
+          AppendVisible(out, run.user);
+        }
         out += "\n                host ";
         AppendVisible(out, run.host);
       } else {
@@ -684,6 +690,10 @@ void PutRunsJson(JsonObject& json, std::vector<RunInfo> const& runs) {
     entry.String("version", run.version);
     PutJsonArray(entry.Key("options"), run.options, [&](KeptText const& option) { AppendJsonString(out, option); });
     entry.Number("options_more", run.optionCount - run.options.size());
+    if (!run.computer.empty()) {
+      entry.String("computer", run.computer);
+      entry.String("user", run.user);
+    }
     entry.String("host", run.host);
     if (run.engineLine) {
       entry.Number("engine_line", run.engineLine);

@@ -76,6 +76,8 @@ struct RunInfo {
   KeptText version;
   std::vector<KeptText> options;  // the first kKeptOptions
   uint64_t optionCount = 0;
+  KeptText computer;  // with Tolvan32_TraceTime=1
+  KeptText user;
   KeptText host;
   uint64_t engineLine = 0;  // 0: no engine line
   KeptText engineVersion;
