@@ -15,7 +15,7 @@ cmake --build "$build" -j "$TOLVAN_JOBS" --target tolvan_fuzzers >&2
 seconds=${TOLVAN_FUZZ_SECONDS:-10}
 passed=0
 failed=0
-for target in fuzz_options fuzz_item_formats fuzz_trace_writer fuzz_field_values fuzz_names; do
+for target in fuzz_options fuzz_item_formats fuzz_trace_writer fuzz_field_values fuzz_names fuzz_trace_reader; do
   seeds="$TOLVAN_ROOT/tests/fuzz/corpus/$target"
   work="$build/corpus/$target"  # what a run finds stays in the build
   mkdir -p "$work" "$build/findings"

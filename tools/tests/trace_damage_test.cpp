@@ -9,6 +9,7 @@
 #include "tests/support/engine_objects.h"
 #include "tests/support/test_fixture.h"
 #include "tools/tests/trace_test_support.h"
+#include "tools/trace/trace_print.h"
 
 namespace tolvan {
 namespace tools {
@@ -204,6 +205,41 @@ TEST_F(DamagedTraceTest, ARecordFullOfJunkIsHandedOnAndReadingGoesOn) {
   EXPECT_EQ(records.back().status, kCompleted);
 }
 
+// A record at its bound with error lines waiting: the first error closes
+// the record, and the next ones go to a record of their own. The module
+// writes error lines even with tracing off, so long runs of them are real.
+TEST_F(DamagedTraceTest, ErrorsWaitingAtTheRecordsBoundStartNewRecords) {
+  std::string const call = " 00a41230 CTable::Pack(void) ";
+  std::string const missing = " *** Error *** #002 (Entry in library not found)";
+  std::vector<std::string> damaged = {call};
+  for (int i = 1; i < kMaxNodes; ++i) damaged.push_back("junk");
+  damaged.push_back(" *** Error *** #001 (Library \" Tolvan33.dll \" not found)");
+  damaged.push_back(missing);
+  std::vector<std::string> errors = {call, "junk"};
+  for (int i = 0; i < 70; ++i) errors.push_back(missing);
+  for (std::vector<std::string> const& lines : {damaged, errors}) {
+    std::string const log = JoinLines(lines);
+    size_t nodes = 0;
+    std::string tree;
+    std::string json;
+    ForEachRecord(log, [&](Record const& record) {
+      for (Node const& node : record.nodes) {
+        ASSERT_LT(node.parent, static_cast<int>(record.nodes.size()));
+        ASSERT_LT(node.firstChild, static_cast<int>(record.nodes.size()));
+        ASSERT_LT(node.nextSibling, static_cast<int>(record.nodes.size()));
+      }
+      nodes += record.nodes.size();
+      PrintRecordTree(tree, Forms(), record);
+      PrintRecordJson(json, Forms(), record);
+    });
+    EXPECT_EQ(nodes, lines.size()) << "one node per line";
+    EXPECT_EQ(LinesOf(tree).size(), lines.size());
+    std::unique_ptr<Summary> summary = Summarise(log);
+    EXPECT_EQ(summary->errorLines, lines.size() - (lines == damaged ? kMaxNodes : 2));
+    EXPECT_EQ(summary->paired.withoutResult + summary->unreliable.withoutResult, 1u);
+  }
+}
+
 // Whatever the damage, every line of the log ends up in exactly one place:
 // a call, the result of a call, an error, or a line that could not be read.
 TEST_F(DamagedTraceTest, EveryLineIsAccountedForWhateverTheDamage) {
@@ -226,8 +262,8 @@ TEST_F(DamagedTraceTest, EveryLineIsAccountedForWhateverTheDamage) {
     if (damaged.back() != '\n') ++lines;
     uint64_t placed = 0;
     std::function<void(TestNode const&)> count = [&](TestNode const& node) {
-      placed += 1 + (node.kind == kCallNode && node.status == kCompleted &&
-                     Forms().forms[node.op].result != kNoResultRecord);
+      placed += 1 + node.continuedLines +
+                (node.kind == kCallNode && node.status == kCompleted && Forms().forms[node.op].result != kNoResultRecord);
       for (TestNode const& child : node.children) count(child);
     };
     for (TestNode const& record : ReadRecords(damaged)) count(record);

@@ -307,6 +307,74 @@ TEST_F(ModuleTraceTest, ErrorsReportedWithTracingOffStandAlone) {
   EXPECT_EQ(records[1].kind, kErrorNode);
 }
 
+// What the module and the field really write: a text item with a line feed
+// in it, a log that begins inside a Pack, an address that later names
+// another table, and a call an engine exception left without its result.
+TEST_F(ModuleTraceTest, WhatTheModuleWritesIsReadAsItWasWritten) {
+  Attach({{"Tolvan32_Debug", "1"}, {"Tolvan32_TraceIds", "1"}});
+  StoreLayout storeStorage{};
+  char const* memo = "first line\nsecond line";
+  reinterpret_cast<CStoreObj*>(&storeStorage)->FX_String(8, *reinterpret_cast<CString*>(&memo), 1);
+  objects.tableStorage.shareMode = 1;
+  table->Pack();
+  std::string const withIds = PlainLog();
+  std::vector<std::string> lines = LinesOf(withIds);
+  ASSERT_NE(withIds.find("first line\r\nsecond line"), std::string::npos) << withIds;
+  for (std::string const& log : {withIds, PlainLog().substr(PlainLog().find('\n') + 1)}) {
+    std::unique_ptr<Summary> s = Summarise(log);
+    EXPECT_EQ(s->badLines, 0u);
+    EXPECT_EQ(s->mixing.line, 0u);
+    EXPECT_EQ(s->exchangeLines, 1u);
+    EXPECT_EQ(s->paired.escalated[0], 1u);
+  }
+  std::string fieldValue;
+  ForEachRecord(withIds, [&](Record const& record) {
+    if (record.nodes[0].op == kStoreObj_FX_String_ByNumber) fieldValue = std::string(record.TextOf(record.nodes[0].arguments));
+  });
+  EXPECT_NE(fieldValue.find("8 first line\nsecond line 1"), std::string::npos) << "the host's own text" << fieldValue;
+
+  // The logs deleted inside the Pack: its nested calls are the module's, and
+  // the summary says where the log begins.
+  ClearLogs();
+  AttachTracing();
+  objects.tableStorage.shareMode = 1;
+  table->Pack();
+  table->IsOpen();
+  lines = LinesOf(PlainLog());
+  std::string const midRun = JoinLines({lines.begin() + 1, lines.end()});
+  std::unique_ptr<Summary> s = Summarise(midRun);
+  EXPECT_EQ(s->mixing.line, 0u);
+  EXPECT_EQ(s->badLines, 0u);
+  EXPECT_EQ(s->paired.hostOpensNotShared, 0u) << "the Pack's exclusive open is the module's";
+  EXPECT_EQ(s->paired.callsByModule, 4u);
+  EXPECT_EQ(s->resultsBeforeStart, 1u);
+  EXPECT_EQ(s->firstResultBeforeStart, 9u);
+  std::string text;
+  PrintSummary(text, *s, Forms(), "a");
+  EXPECT_NE(text.find("This log begins in the middle of a run: line 9 is the result of a call made before"),
+            std::string::npos)
+      << text;
+
+  // One address, four tables in turn; and an engine exception.
+  std::string const result = std::string(16, ' ') + "1 ( 5 ) ";
+  std::vector<std::string> reused;
+  for (char const* name : {"KUNDEN", "ALPHA", "KUNDEN", "ZKUSERS"}) {
+    reused.push_back(std::string(" 00a40000 CDataDictionary::GetTable(char const *) ") + name + " ");
+    reused.push_back(std::string(16, ' ') + "00a41230 ");
+    reused.push_back(" 00a41230 CTable::IsOpen(void) ");
+  }
+  reused.push_back(result);
+  s = Summarise(JoinLines(reused));
+  ASSERT_EQ(s->tables.size(), 4u);
+  EXPECT_EQ(s->tables[0].name.text, "KUNDEN");
+  EXPECT_EQ(s->tables[1].name.text, "ALPHA");
+  EXPECT_EQ(s->tables[2].name.text, "KUNDEN");
+  EXPECT_EQ(s->tables[3].name.text, "ZKUSERS");
+  for (TableTally const& tally : s->tables) EXPECT_EQ(tally.calls, 1u);
+  EXPECT_EQ(s->paired.withoutResult, 3u) << "three calls left by engine exceptions";
+  EXPECT_EQ(s->mixing.line, 0u) << "a call left without result is no sign of several writers";
+}
+
 TEST_F(ModuleTraceTest, LineFeedOnlyLogsReadTheSame) {
   AttachTracing();
   objects.tableStorage.shareMode = 1;

@@ -16,6 +16,7 @@ TestNode Convert(Record const& record, int index) {
   out.entryMissing = node.entryMissing;
   out.line = node.line;
   out.resultLine = node.resultLine;
+  out.continuedLines = node.continuedLines;
   auto text = [&](TextRef ref) { return std::string(record.TextOf(ref)); };
   out.object = text(node.object);
   out.arguments = text(node.arguments);

@@ -24,6 +24,7 @@ struct TestNode {
   bool entryMissing;
   uint64_t line;
   uint64_t resultLine;
+  uint32_t continuedLines;
   std::string object;
   std::string arguments;
   std::string result;

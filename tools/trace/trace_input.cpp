@@ -16,7 +16,16 @@ size_t const kReadSize = 1 << 20;
 void LineReader::Deliver(std::string_view text, LineEnding ending) {
   ++lines_;
   if (ending == kWholeLine && !text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (text.size() > kMaxLineBytes) {
+    text = text.substr(0, kMaxLineBytes);
+    ending = kLongLine;
+  }
   sink_(lines_, text, ending);
+}
+
+void LineReader::Carry(std::string_view part) {
+  carried_ += part.size();
+  if (carry_.size() < kMaxLineBytes) carry_.append(part.substr(0, kMaxLineBytes - carry_.size()));
 }
 
 void LineReader::ReadPiece(std::string_view piece) {
@@ -24,23 +33,25 @@ void LineReader::ReadPiece(std::string_view piece) {
   while (!piece.empty()) {
     size_t const newline = piece.find('\n');
     if (newline == std::string_view::npos) {
-      carry_.append(piece);
+      Carry(piece);
       return;
     }
-    if (carry_.empty()) {
+    if (carried_ == 0) {
       Deliver(piece.substr(0, newline), kWholeLine);
     } else {
-      carry_.append(piece.substr(0, newline));
-      Deliver(carry_, kWholeLine);
+      Carry(piece.substr(0, newline));
+      Deliver(carry_, carried_ > kMaxLineBytes + 1 ? kLongLine : kWholeLine);
       carry_.clear();
+      carried_ = 0;
     }
     piece.remove_prefix(newline + 1);
   }
 }
 
 void LineReader::ReadEnd() {
-  if (!carry_.empty()) Deliver(carry_, kCutLine);
+  if (carried_) Deliver(carry_, kCutLine);
   carry_.clear();
+  carried_ = 0;
 }
 
 bool LineReader::ReadAll(int handle) {

@@ -1,5 +1,5 @@
 // Reads a trace log from start to end in pieces and hands on each line: one
-// pass, memory bounded by the longest line, whatever the length of the log.
+// pass, memory bounded by kMaxLineBytes, whatever the log.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_INPUT_H
 #define TOLVAN_TOOLS_TRACE_TRACE_INPUT_H
 
@@ -35,7 +35,10 @@ class LineReader {
   LineSink sink_;
   uint64_t lines_ = 0;
   uint64_t bytes_ = 0;
-  std::string carry_;  // the start of a line that the next piece ends
+  void Carry(std::string_view part);
+
+  std::string carry_;     // the start of a line that the next piece ends, up to kMaxLineBytes
+  uint64_t carried_ = 0;  // bytes of that line so far
 };
 
 }  // namespace tools

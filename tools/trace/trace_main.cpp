@@ -3,6 +3,7 @@
 // tools, or writes one HTML page of both ("report"). The log is read once from start to end; memory is bounded by what
 // the figures must remember, not by the length of the log.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,7 @@ char const kUsage[] =
     "                    from GetTable's results (the plain log; the masked log hides them)\n"
     "  --object ADDRESS  show only records on this object (the plain log's addresses)\n"
     "  --errors          show only module errors, unreadable lines and calls without result\n"
+    "  --pid N, --tid N  show only records of this process, of this thread (logs with ids)\n"
     "  --json            summary: one JSON object; show: one JSON object per record and line\n"
     "  report            one HTML page to attach to a ticket: errors with the records before\n"
     "                    them, the policy per table, charts and a timeline\n"
@@ -56,7 +58,18 @@ char const kUsage[] =
     "                    current folder; - for standard output)\n"
     "  --redact          report: mask addresses, field values, texts and paths\n"
     "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
-    "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error.\n";
+    "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error,\n"
+    "3 out of memory.\n";
+
+// A decimal id as the log's ids item writes it.
+bool ReadId(std::string_view text, uint32_t& id) {
+  uint64_t value = 0;
+  for (char const c : text) {
+    if (c < '0' || c > '9' || (value = value * 10 + static_cast<uint64_t>(c - '0')) > 0xffffffffu) return false;
+  }
+  id = static_cast<uint32_t>(value);
+  return !text.empty();
+}
 
 bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& options) {
   int first = 1;
@@ -91,6 +104,14 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
         return false;
       }
       filtered = true;
+    } else if ((argument == "--pid" || argument == "--tid") && hasValue) {
+      uint32_t& id = argument == "--pid" ? options.filter.process : options.filter.thread;
+      (argument == "--pid" ? options.filter.byProcess : options.filter.byThread) = true;
+      if (!ReadId(argv[++i], id)) {
+        WriteError(std::string("tolvan32-trace: not a process or thread id: ") + argv[i] + "\n");
+        return false;
+      }
+      filtered = true;
     } else if (argument == "--table" && hasValue) {
       options.filter.table = argv[++i];
     } else if (argument == "--object" && hasValue) {
@@ -112,7 +133,11 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
     return false;
   }
   if (filtered && options.command != kShow) {
-    WriteError("tolvan32-trace: --op, --object and --errors select records for 'show'\n");
+    WriteError("tolvan32-trace: --op, --object, --pid, --tid and --errors select records for 'show'\n");
+    return false;
+  }
+  if (!options.filter.table.empty() && options.command == kReport) {
+    WriteError("tolvan32-trace: --table selects records for 'show' and 'summary'; the report is of the whole log\n");
     return false;
   }
   if ((reportOption && options.command != kReport) || (options.json && options.command == kReport)) {
@@ -163,7 +188,9 @@ bool WriteReport(HtmlReport const& report, Summary const& summary, Options const
 
 }  // namespace
 
-int ToolMain(int argc, char** argv) {
+namespace {
+
+int ReadTrace(int argc, char** argv) {
   OperationForms forms;
   if (!BuildOperationForms(forms)) {
     WriteError("tolvan32-trace: the operation table could not be read\n");
@@ -228,6 +255,7 @@ int ToolMain(int argc, char** argv) {
     }
     if (out.size() >= kOutputPiece) Write(kStandardOutput, out);
   });
+  if (options.command == kShow) reader.KeepLineOrder();
   bool const read = reader.ReadAll(handle);
   CloseInput(handle);
 
@@ -248,6 +276,19 @@ int ToolMain(int argc, char** argv) {
     return 2;
   }
   return summary.badLines ? 1 : 0;
+}
+
+}  // namespace
+
+// The reader's memory is bounded by a constant, but a machine may still
+// have less to give.
+int ToolMain(int argc, char** argv) {
+  try {
+    return ReadTrace(argc, argv);
+  } catch (std::bad_alloc const&) {
+    WriteError("tolvan32-trace: out of memory; nothing more was read or written\n");
+    return 3;
+  }
 }
 
 }  // namespace tools

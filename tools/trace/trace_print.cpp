@@ -27,6 +27,29 @@ char const* StatusKey(CallStatus status) {
   return "";
 }
 
+// What the engine took, in a timed log.
+void AppendDuration(std::string& out, Node const& node) {
+  if (node.duration < 0) return;
+  out += "  (";
+  AppendNumber(out, static_cast<uint64_t>(node.duration));
+  out += " us)";
+}
+
+void PutJsonTimes(std::string& out, Node const& node) {
+  for (auto const& [key, micros] : {std::pair<char const*, int64_t>{"time", node.time}, {"result_time", node.resultTime}}) {
+    if (micros < 0) continue;
+    out += ",\"";
+    out += key;
+    out += "\":\"";
+    AppendTimeOfDay(out, micros);
+    out += '"';
+  }
+  if (node.duration >= 0) {
+    out += ",\"duration_us\":";
+    AppendNumber(out, static_cast<uint64_t>(node.duration));
+  }
+}
+
 bool IsProblem(Node const& node) {
   return node.kind != kCallNode || node.status == kWithoutResult || node.status == kNotPerformed ||
          node.entryMissing;
@@ -35,6 +58,10 @@ bool IsProblem(Node const& node) {
 void PutTreeNode(std::string& out, OperationForms const& forms, Record const& record, int index, int depth) {
   Node const& node = record.nodes[index];
   AppendPadded(out, node.line, 8);
+  if (node.time >= 0) {
+    out += "  ";
+    AppendTimeOfDay(out, node.time);
+  }
   out.append(2 + 2 * depth, ' ');
   if (depth == 0 && record.stream.ids.present) {
     out += '[';
@@ -53,6 +80,14 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
       out += ": ";
       AppendVisible(out, record.TextOf(node.text));
       break;
+    case kBeforeStartNode:
+      out += "(a call made before the log's first line)  => ";
+      AppendVisible(out, record.TextOf(node.result));
+      out += "  [result line ";
+      AppendNumber(out, node.resultLine);
+      out += ']';
+      AppendDuration(out, node);
+      break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
       AppendVisible(out, record.TextOf(node.object));
@@ -67,6 +102,7 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
         out += "  => ";
         AppendVisible(out, record.TextOf(node.result));
       }
+      AppendDuration(out, node);
       char const* note = OutcomeNote(OutcomeOf(forms, record, index));
       if (node.status == kWithoutResult) note = "no result line";
       if (node.status == kNotPerformed || (node.status == kSingleLine && node.entryMissing)) {
@@ -110,6 +146,7 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
   Node const& node = record.nodes[index];
   out += "{\"line\":";
   AppendNumber(out, node.line);
+  PutJsonTimes(out, node);
   if (index == 0 && record.stream.ids.present) {
     PutKey(out, "process");
     AppendNumber(out, record.stream.ids.process);
@@ -133,6 +170,13 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
       AppendJsonString(out, node.problem);
       PutKey(out, "text");
       AppendJsonString(out, record.TextOf(node.text));
+      break;
+    case kBeforeStartNode:
+      out += ",\"type\":\"before_start\"";
+      PutKey(out, "result_line");
+      AppendNumber(out, node.resultLine);
+      PutKey(out, "result_text");
+      AppendJsonString(out, record.TextOf(node.result));
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
@@ -260,7 +304,7 @@ void LearnTableObjects(RecordFilter& filter, OperationForms const& forms, Record
     if (IsMaskedPointer(object)) continue;  // the masked log cannot follow an object
     std::string const key = ObjectKey(record.stream.run, object);
     if (NamesTable(filter, record, node)) {
-      filter.tableObjects.insert(key);
+      if (filter.tableObjects.size() < kKeptTableObjects) filter.tableObjects.insert(key);
     } else {
       filter.tableObjects.erase(key);  // the address is another table's now
     }
@@ -292,6 +336,9 @@ char const kStateLegend[] =
     "  ( a )          CStoreObj GetObjType, GetRecAddr, Get/SetRelPosition, SetSourceTable: the first word only\n";
 
 bool RecordWanted(RecordFilter const& filter, Record const& record) {
+  LineIds const& ids = record.stream.ids;
+  if (filter.byProcess && !(ids.present && ids.process == filter.process)) return false;
+  if (filter.byThread && !(ids.present && ids.thread == filter.thread)) return false;
   if (!TableWanted(filter, record)) return false;
   bool operationFound = !filter.anyOperation;
   bool objectFound = filter.object.empty();
@@ -328,9 +375,15 @@ void AppendPadded(std::string& out, uint64_t value, size_t width) {
   out.append(digits, length);
 }
 
-void AppendJsonString(std::string& out, std::string_view text) {
+void AppendCutSize(std::string& out, uint64_t size) {
+  out += " (";
+  AppendNumber(out, size);
+  out += " bytes)";
+}
+
+void AppendJsonString(std::string& out, std::string_view text, size_t limit) {
   out += '"';
-  for (char const byte : text) {
+  for (char const byte : text.substr(0, limit)) {
     unsigned char const c = static_cast<unsigned char>(byte);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -343,11 +396,24 @@ void AppendJsonString(std::string& out, std::string_view text) {
       out += byte;
     }
   }
+  if (text.size() > limit) {
+    out += "\\u2026";
+    AppendCutSize(out, text.size());
+  }
   out += '"';
 }
 
-void AppendVisible(std::string& out, std::string_view text) {
-  for (char const byte : text) {
+void AppendJsonString(std::string& out, KeptText const& text) {
+  AppendJsonString(out, text.text, kWholeText);
+  if (!text.cut()) return;
+  out.pop_back();
+  out += "\\u2026";
+  AppendCutSize(out, text.size);
+  out += '"';
+}
+
+void AppendVisible(std::string& out, std::string_view text, size_t limit) {
+  for (char const byte : text.substr(0, limit)) {
     unsigned char const c = static_cast<unsigned char>(byte);
     if (c < 0x20 || c == 0x7f) {
       out += "\\x";
@@ -357,6 +423,17 @@ void AppendVisible(std::string& out, std::string_view text) {
       out += byte;
     }
   }
+  if (text.size() > limit) {
+    out += "\xe2\x80\xa6";
+    AppendCutSize(out, text.size());
+  }
+}
+
+void AppendVisible(std::string& out, KeptText const& text) {
+  AppendVisible(out, text.text, kWholeText);
+  if (!text.cut()) return;
+  out += "\xe2\x80\xa6";
+  AppendCutSize(out, text.size);
 }
 
 }  // namespace tools

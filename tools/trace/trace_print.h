@@ -15,12 +15,18 @@
 namespace tolvan {
 namespace tools {
 
+size_t const kKeptTableObjects = 10000;  // of the --table table, at once
+
 struct RecordFilter {
   std::vector<bool> operations = std::vector<bool>(kOperationCount);  // wanted operations
   bool anyOperation = false;                                          // false: no --op given
   std::string object;                                                 // wanted object address ("" for any)
   bool problemsOnly = false;                                          // --errors
   std::string table;                                                  // --table: its name ("" for any)
+  bool byProcess = false;                                             // --pid
+  uint32_t process = 0;
+  bool byThread = false;                                              // --tid
+  uint32_t thread = 0;
   std::unordered_set<std::string> tableObjects;  // its objects so far, by ObjectKey
 };
 
@@ -49,10 +55,17 @@ void AppendNumber(std::string& out, uint64_t value);
 void AppendPadded(std::string& out, uint64_t value, size_t width);
 // A JSON string of the bytes: quotes, backslashes and control characters
 // escaped; bytes above 127 (the host's code page) as \u0080 to \u00ff, the
-// byte values themselves.
-void AppendJsonString(std::string& out, std::string_view text);
-// The bytes for a console: control characters as \xNN.
-void AppendVisible(std::string& out, std::string_view text);
+// byte values themselves. A text from the log is cut after `limit` bytes,
+// with "\u2026 (N bytes)"; the tool's own texts pass kWholeText.
+size_t const kWholeText = static_cast<size_t>(-1);
+void AppendJsonString(std::string& out, std::string_view text, size_t limit = kShownText);
+void AppendJsonString(std::string& out, KeptText const& text);
+// The bytes for a console: control characters as \xNN; cut like the above,
+// with "â¦ (N bytes)".
+void AppendVisible(std::string& out, std::string_view text, size_t limit = kShownText);
+void AppendVisible(std::string& out, KeptText const& text);
+// " (N bytes)" after the ellipsis of a text cut short.
+void AppendCutSize(std::string& out, uint64_t size);
 
 }  // namespace tools
 }  // namespace tolvan

@@ -3,6 +3,11 @@
 // line starts its process afresh, so an address reused in another run is
 // another object. Lines without ids all go to one assembler, which watches
 // for signs that several threads or processes wrote them at once.
+//
+// Memory stays bounded whatever the log: at most kMaxStreams threads are
+// assembled at once (the one idle longest is finished to make room: a
+// thread that ended leaves no sign of it), and at most kMaxProcesses
+// processes are remembered with their runs.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_READER_H
 #define TOLVAN_TOOLS_TRACE_TRACE_READER_H
 
@@ -19,11 +24,21 @@
 namespace tolvan {
 namespace tools {
 
+size_t const kMaxStreams = 256;
+size_t const kMaxProcesses = 4096;
+uint32_t const kMaxContinued = 64;
+size_t const kMaxReordered = 4096;
+
 class TraceReader {
  public:
   // Each finished record goes to `handler`; the runs, the first sign of
   // mixing and the line and byte counts go into `summary`.
   TraceReader(OperationForms const& forms, Summary& summary, RecordAssembler::Handler handler);
+
+  // Records are handed on in the order of their first lines, as far as
+  // kMaxReordered records waiting allow (threads and processes interleave:
+  // a record is finished only with its last line).
+  void KeepLineOrder() { inLineOrder_ = true; }
 
   // Every line of the open input. Returns false when reading failed.
   bool ReadAll(int handle);
@@ -32,19 +47,52 @@ class TraceReader {
 
  private:
   void AddLine(uint64_t number, std::string_view text, LineEnding ending);
+  void AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending);
+  bool Continue(LineIds const& ids, std::string_view text, TraceLine const& line);
+  void HandOnHeld();
   void StartRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void AddRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void NoteEngine(uint64_t number, LineIds const& ids, EngineLine const& line);
-  RecordAssembler& StreamOf(LineIds const& ids);
+  RecordAssembler& StreamOf(uint64_t number, LineIds const& ids);
+  void MakeRoomForStream();
   void HandOn(Record const& record);
+  void Release(uint64_t number, bool all);
+  uint64_t OpenLine() const;
   void Finish();
 
   OperationForms const& forms_;
   Summary& summary_;
   RecordAssembler::Handler handler_;
   RecordAssembler withoutIds_;
-  std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<RecordAssembler>> threads_;
+  struct Thread {
+    std::unique_ptr<RecordAssembler> assembler;
+    uint64_t lastLine = 0;
+  };
+  std::map<std::pair<uint32_t, uint32_t>, Thread> threads_;
   std::unordered_map<uint32_t, int> runOfProcess_;
+  // A call line whose text item goes on on the next lines, joined with the
+  // line feeds the module wrote, up to kMaxContinued lines.
+  struct Held {
+    bool active = false;
+    uint64_t number = 0;
+    LineIds ids;
+    LineTime time;
+    std::string text;
+    uint32_t continued = 0;
+  };
+  Held held_;
+  bool inLineOrder_ = false;
+  struct Waiting {
+    uint64_t line;
+    uint64_t order;
+    Record record;
+    bool operator>(Waiting const& other) const {
+      return line != other.line ? line > other.line : order > other.order;
+    }
+  };
+  std::vector<Waiting> waiting_;  // a heap, the first line at its top
+  uint64_t handedOn_ = 0;
+  uint64_t openLine_ = 0;  // no record still open begins before it
 };
 
 }  // namespace tools

@@ -1,11 +1,14 @@
 #include "tools/trace/trace_records.h"
 
+#include <algorithm>
+
 namespace tolvan {
 namespace tools {
 
 namespace {
 
 int const kMissingEntryError = 2;
+size_t const kKeptCapacity = 1 << 16;
 
 bool SameObject(std::string_view left, std::string_view right) {
   // The masked log hides every address: there any object may be the same.
@@ -22,7 +25,7 @@ std::string_view FirstItem(std::string_view body) { return body.substr(0, body.f
 }  // namespace
 
 TextRef RecordAssembler::Keep(std::string_view text) {
-  TextRef const ref = {record_.text.size(), text.size()};
+  TextRef const ref = {static_cast<uint32_t>(record_.text.size()), static_cast<uint32_t>(text.size())};
   record_.text.append(text);
   return ref;
 }
@@ -53,9 +56,94 @@ int RecordAssembler::NewNode(int parent, NodeKind kind, uint64_t line) {
   return index;
 }
 
+// Hands on the record just assembled; at the stream's start the module's
+// own calls wait (see AddBeforeStart), and damage (the rest of a line begun
+// before the log) does not end the start.
 void RecordAssembler::Emit() {
   record_.unreliable = signLine_ != 0;
-  if (!record_.nodes.empty()) handler_(record_);
+  if (!record_.nodes.empty()) {
+    if (starting_ && startRecords_.size() < kMaxStartRecords && ModuleCallAtStart()) {
+      startRecords_.push_back(record_);
+    } else if (starting_ && startRecords_.empty() && !startDamaged_ && record_.nodes.size() == 1 &&
+               record_.nodes[0].kind == kBadNode) {
+      startDamaged_ = true;
+      handler_(record_);
+    } else {
+      EndStart();
+      handler_(record_);
+    }
+  }
+  record_.nodes.clear();
+  record_.text.clear();
+  // A long line once must not keep its room in every thread's record.
+  if (record_.text.capacity() > kKeptCapacity) std::string().swap(record_.text);
+}
+
+uint64_t RecordAssembler::OpenLine() const {
+  uint64_t line = UINT64_MAX;
+  if (!startRecords_.empty()) line = startRecords_[0].nodes[0].line;
+  if (!record_.nodes.empty()) line = std::min(line, record_.nodes[0].line);
+  if (!pending_.empty()) line = std::min(line, pending_[0].line);
+  return line;
+}
+
+void RecordAssembler::EndStart() {
+  if (!starting_) return;
+  starting_ = false;
+  for (Record const& record : startRecords_) handler_(record);
+  startRecords_.clear();
+}
+
+// A completed call that the module makes inside a host's call, on the same
+// object as those waiting before it.
+bool RecordAssembler::ModuleCallAtStart() const {
+  Node const& node = record_.nodes[0];
+  if (node.kind != kCallNode || node.status != kCompleted) return false;
+  for (Node const& part : record_.nodes) {
+    if (part.kind != kCallNode) return false;
+  }
+  if (node.op != kTable_CloseAccess && node.op != kTable_OpenAccess && node.op != kTable_PutTLock) return false;
+  if (startRecords_.empty()) return true;
+  Record const& first = startRecords_[0];
+  return SameObject(record_.TextOf(node.object), first.TextOf(first.nodes[0].object));
+}
+
+// A result line before any call of the stream that could take it: the call
+// was made before the log's first line. The module's calls waiting at the
+// start were made inside it, and become its children.
+void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body, LineTime const& time) {
+  uint64_t const first = startRecords_.empty() ? number : startRecords_[0].nodes[0].line;
+  int const root = NewNode(-1, kBeforeStartNode, first);
+  record_.nodes[root].status = kCompleted;
+  record_.nodes[root].phase = kPhaseDone;
+  record_.nodes[root].resultLine = number;
+  record_.nodes[root].result = Keep(body);
+  if (time.present) record_.nodes[root].resultTime = time.micros;
+  record_.nodes[root].duration = time.duration;
+  int last = -1;
+  for (Record const& start : startRecords_) {
+    int const offset = static_cast<int>(record_.nodes.size());
+    uint32_t const textOffset = static_cast<uint32_t>(record_.text.size());
+    record_.text += start.text;
+    for (Node node : start.nodes) {
+      node.parent = node.parent < 0 ? root : node.parent + offset;
+      if (node.firstChild >= 0) node.firstChild += offset;
+      if (node.nextSibling >= 0) node.nextSibling += offset;
+      for (TextRef* ref : {&node.object, &node.arguments, &node.firstArgument, &node.result, &node.resultItem, &node.text}) {
+        ref->offset += textOffset;
+      }
+      record_.nodes.push_back(node);
+    }
+    if (last < 0) {
+      record_.nodes[root].firstChild = offset;
+    } else {
+      record_.nodes[last].nextSibling = offset;
+    }
+    last = offset;
+  }
+  startRecords_.clear();
+  record_.unreliable = signLine_ != 0;
+  handler_(record_);
   record_.nodes.clear();
   record_.text.clear();
 }
@@ -139,37 +227,38 @@ void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
   if (parent < 0) Emit();
 }
 
-void RecordAssembler::FlushPending(int parent) {
-  for (PendingError const& error : pending_) AddErrorNode(parent, error);
+// Each error goes under whatever is open when it is placed: one that meets
+// the record's bound closes the record, and the next must not use the parent
+// index of a record already handed on.
+void RecordAssembler::FlushPending() {
+  for (PendingError const& error : pending_) AddErrorNode(Top(), error);
   pending_.clear();
 }
 
 // A line that is not a call goes under the open record, or stands alone.
-void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign) {
+void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign,
+                                 uint32_t continued) {
   if (sign) NoteSign(number, problem);
-  FlushPending(Top());
+  FlushPending();
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
   int const index = NewNode(Top(), kBadNode, number);
   record_.nodes[index].problem = problem;
+  record_.nodes[index].continuedLines = continued;
   record_.nodes[index].text = Keep(text.substr(0, kMaxKeptText));
   if (stack_.empty()) Emit();
 }
 
-void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments) {
+void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments,
+                              uint32_t continued, LineTime const& time) {
   OperationForm const& form = forms_.forms[line.op];
-  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) {
-    // The module's own calls nest; any other call comes after the result.
-    if (Waiting(Top())) {
-      NoteSign(number,
-               "a new call while the previous one still waits for its result; an engine exception "
-               "passed on to the host leaves the same");
-    }
-    Pop();
-  }
+  // The module's own calls nest; any other call comes after the result. A
+  // call still waiting then is no sign of mixing: an engine exception passed
+  // on to the host leaves just that.
+  while (!stack_.empty() && !AcceptsChild(Top(), line.op, line.object, arguments)) Pop();
 
   bool entryMissing = false;
   for (PendingError const& error : pending_) entryMissing = entryMissing || error.number == kMissingEntryError;
-  FlushPending(Top());
+  FlushPending();
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
 
   int const parent = Top();
@@ -177,8 +266,16 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   Node& node = record_.nodes[index];
   node.op = line.op;
   node.entryMissing = entryMissing;
+  node.continuedLines = continued;
+  if (time.present) node.time = time.micros;
+  node.duration = time.duration;  // a field exchange of direction 0 carries its own
   node.object = Keep(line.object);
   node.arguments = Keep(line.arguments);
+  if (arguments.split && !arguments.items.empty()) {
+    node.firstArgument = {
+        node.arguments.offset + static_cast<uint32_t>(arguments.items[0].data() - line.arguments.data()),
+        static_cast<uint32_t>(arguments.items[0].size())};
+  }
 
   if (form.result == kNoResultRecord) {
     node.status = kSingleLine;
@@ -197,13 +294,13 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   stack_.push_back(index);
 }
 
-void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text) {
-  FlushPending(Top());
+void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text, LineTime const& time) {
+  FlushPending();
   int target = -1;
   int flagged = -1;
+  ResultItems& items = resultItems_;
   for (int i = static_cast<int>(stack_.size()) - 1; i >= 0 && target < 0; --i) {
     Node const& node = record_.nodes[stack_[i]];
-    ResultItems items;
     if (node.phase != kPhaseResult || !SplitResult(forms_.forms[node.op], line.body, items)) continue;
     // A call after a missing-entry error gets no result line from the module;
     // it takes one only if no other open call can.
@@ -213,7 +310,14 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
       flagged = i;
     }
   }
-  if (target < 0) target = flagged;
+  if (target < 0 && flagged >= 0) {
+    target = flagged;
+    SplitResult(forms_.forms[record_.nodes[stack_[target]].op], line.body, items);
+  }
+  if (target < 0 && starting_ && stack_.empty()) {
+    AddBeforeStart(number, line.body, time);
+    return;
+  }
   if (target < 0) {
     AddBadLine(number, text, "result line without a call waiting for it");
     return;
@@ -227,6 +331,11 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
   node.entryMissing = false;
   node.resultLine = number;
   node.result = Keep(line.body);
+  if (time.present) node.resultTime = time.micros;
+  node.duration = time.duration;
+  // The result item, split once here for every figure that reads it.
+  node.resultItem = {node.result.offset + static_cast<uint32_t>(items.result.data() - line.body.data()),
+                     static_cast<uint32_t>(items.result.size())};
   if (node.op == kStoreObj_GetRecAddr) {
     node.phase = kPhaseCopy;
     return;
@@ -240,32 +349,42 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
     AddBadLine(number, text, "cut off: the log ends inside this line", false);  // the log's end: no sign of mixing
     return;
   }
-  TraceLine const line = ClassifyLine(forms_, text);
+  if (ending == kLongLine) {
+    AddBadLine(number, text, "longer than the 4 MiB the reader takes of a line", false);
+    return;
+  }
+  AddClassified(number, text, ending, ClassifyLine(forms_, text));
+}
+
+void RecordAssembler::AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
+                                    uint32_t continued, LineTime const& time) {
+  if (ending != kWholeLine) return AddLine(number, text, ending);
   switch (line.kind) {
     case kErrorLine:
-      if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending(Top());
+      if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending();
       pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText))});
       return;
     case kResultLine:
-      AddResult(number, line, text);
+      AddResult(number, line, text, time);
       return;
     case kCallLine:
       if (!SplitArguments(forms_.forms[line.op], line.arguments, arguments_)) {
-        AddBadLine(number, text, "arguments do not fit the operation");
+        AddBadLine(number, text, "arguments do not fit the operation", true, continued);
         return;
       }
-      AddCall(number, line, arguments_);
+      AddCall(number, line, arguments_, continued, time);
       return;
     case kBadLine:
-      AddBadLine(number, text, line.problem);
+      AddBadLine(number, text, line.problem, true, continued);
       return;
   }
 }
 
 void RecordAssembler::Finish() {
-  FlushPending(Top());
+  FlushPending();
   CloseAll();
   Emit();
+  EndStart();
 }
 
 }  // namespace tools

@@ -8,6 +8,11 @@
 // Error lines stand before the call whose entry was missing; lines that
 // cannot be read are kept as records of their own, with their line numbers.
 //
+// A log may begin in the middle of a record (the logs deleted while a host
+// ran): the result lines of calls made before its first line are records of
+// their own, and the module's calls just before them (the nested closes and
+// opens of a Pack, say) are their children, never the host's.
+//
 // Lines are fed one at a time and each finished top-level record is handed
 // on at once, so memory is bounded by one record, not by the log: the policy
 // nests three deep at most, and a record that damaged lines would swell
@@ -27,9 +32,10 @@ namespace tolvan {
 namespace tools {
 
 enum NodeKind : uint8_t {
-  kCallNode,   // a call line, with its result line when there is one
-  kErrorNode,  // a numbered error line of the module
-  kBadNode,    // a line that could not be read
+  kCallNode,         // a call line, with its result line when there is one
+  kErrorNode,        // a numbered error line of the module
+  kBadNode,          // a line that could not be read
+  kBeforeStartNode,  // the result line of a call made before the log's first line
 };
 
 enum CallStatus : uint8_t {
@@ -50,12 +56,30 @@ enum GetRecAddrPhase : uint8_t {
 
 int const kMaxNodes = 64;        // of one record: more only when damaged lines pile up in it
 int const kMaxPending = 4;       // error lines waiting for the call they stand before
+size_t const kMaxStartRecords = 8;  // the module's calls before a result line of a call before the log
 size_t const kMaxKeptText = 240;  // of a bad or error line
 
-// A piece of a record's text.
+// Every output shows at most this many bytes of a text from the log, then
+// how long the whole text was: one long name must not make a long page.
+size_t const kShownText = 200;
+
+// A text from the log kept for the figures: its first kShownText bytes and
+// its whole length.
+struct KeptText {
+  std::string text;
+  uint64_t size = 0;
+  KeptText() = default;
+  explicit KeptText(std::string_view whole) : text(whole.substr(0, kShownText)), size(whole.size()) {}
+  bool empty() const { return size == 0; }
+  bool cut() const { return size > text.size(); }
+};
+
+// A piece of a record's text. A record holds at most kMaxNodes lines of at
+// most kMaxLineBytes each, so 32 bits hold any offset: small nodes, as one
+// is made for every line.
 struct TextRef {
-  size_t offset = 0;
-  size_t length = 0;
+  uint32_t offset = 0;
+  uint32_t length = 0;
 };
 
 struct Node {
@@ -69,9 +93,16 @@ struct Node {
   int nextSibling = -1;
   uint64_t line = 0;
   uint64_t resultLine = 0;
+  uint32_t continuedLines = 0;  // lines after `line` that a text item with line feeds took
+  // A timed log's (Tolvan32_TraceTime=1): microseconds of the day; -1: none.
+  int64_t time = -1;        // of the call line
+  int64_t resultTime = -1;  // of the result line
+  int64_t duration = -1;    // what the engine took, from the result line (or a field exchange's own)
   TextRef object;
   TextRef arguments;
+  TextRef firstArgument;  // when the arguments are told apart
   TextRef result;  // the result line's items
+  TextRef resultItem;  // of them, the result item (empty for a record without one)
   TextRef text;    // error and bad lines
   int errorNumber = 0;
   char const* problem = "";
@@ -97,7 +128,11 @@ struct Record {
 enum LineEnding {
   kWholeLine,  // ended by a line feed
   kCutLine,    // the end of the file came before the line feed
+  kLongLine,   // longer than kMaxLineBytes: only its start is given
 };
+
+// The longest line the reader takes whole: memory is bounded by it.
+size_t const kMaxLineBytes = 4 << 20;
 
 class RecordAssembler {
  public:
@@ -110,8 +145,15 @@ class RecordAssembler {
 
   // `text` without its line end (CR LF or LF).
   void AddLine(uint64_t number, std::string_view text, LineEnding ending);
+  // The same, classified already; `continued`: lines after `number` that the
+  // line took (a text item with line feeds in it).
+  void AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
+                     uint32_t continued = 0, LineTime const& time = LineTime());
   // Hands on whatever is still open, as calls without a result.
   void Finish();
+
+  // The first line of what is still being assembled (UINT64_MAX: nothing).
+  uint64_t OpenLine() const;
 
   // The first sign of mixing: its line (0: none seen) and what it was.
   uint64_t signLine() const { return signLine_; }
@@ -129,16 +171,22 @@ class RecordAssembler {
   int Top() const { return stack_.empty() ? -1 : stack_.back(); }
   int NewNode(int parent, NodeKind kind, uint64_t line);
   void Emit();
+  void HandOn();
+  void EndStart();
+  bool ModuleCallAtStart() const;
+  void AddBeforeStart(uint64_t number, std::string_view body, LineTime const& time);
   void Pop();
   void NoteSign(uint64_t number, char const* what);
   void CloseAll();
   bool Waiting(int index) const;
   void AddErrorNode(int parent, PendingError const& error);
-  void FlushPending(int parent);
+  void FlushPending();
   // `sign`: a sign of mixing when the log has no ids.
-  void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true);
-  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments);
-  void AddResult(uint64_t number, TraceLine const& line, std::string_view text);
+  void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true,
+                  uint32_t continued = 0);
+  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments, uint32_t continued,
+               LineTime const& time);
+  void AddResult(uint64_t number, TraceLine const& line, std::string_view text, LineTime const& time);
 
   OperationForms const& forms_;
   Handler handler_;
@@ -146,7 +194,14 @@ class RecordAssembler {
   std::vector<PendingError> pending_;
   Record record_;
   ArgumentItems arguments_;  // kept to spare an allocation per line
+  ResultItems resultItems_;  // and a clearing
   bool watchForMixing_;
+  // Until the stream's first record that no call before the log's start can
+  // explain, the module's own calls wait here for a result line that may
+  // turn out to be their caller's.
+  bool starting_ = true;
+  bool startDamaged_ = false;  // the first line: the rest of one begun before the log
+  std::vector<Record> startRecords_;
   uint64_t signLine_ = 0;
   char const* sign_ = "";
 };

@@ -15,6 +15,7 @@ size_t const kShownErrors = 50;         // with the records before them; the res
 size_t const kListedErrorLines = 200;   // line numbers after those
 size_t const kListedBadLines = 20;
 size_t const kListedRuns = 10;
+uint64_t const kListedOpenCalls = 50;
 size_t const kPolicyTables = 40;        // rows of the policy table
 size_t const kChartBars = 20;           // then one bar for the rest
 int const kChartWidth = 960;
@@ -77,9 +78,30 @@ std::string Key(std::string_view a, std::string_view b = {}, std::string_view c 
   return key;
 }
 
-// Bytes of the host's code page taken as Latin-1, control characters shown.
-void AppendHtml(std::string& out, std::string_view text) {
-  for (char const byte : text) {
+// The length of the UTF-8 sequence at the start of `text`, 0 if none is.
+size_t Utf8Sequence(std::string_view text) {
+  unsigned char const lead = static_cast<unsigned char>(text[0]);
+  size_t const length = lead >= 0xf0 && lead <= 0xf4 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 && lead < 0xe0 ? 2 : 0;
+  if (length == 0 || lead > 0xf4 || text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) return 0;
+  }
+  return length;
+}
+
+// Bytes of the host's code page taken as Latin-1, control characters shown;
+// cut after `limit` bytes. With `utf8`, valid UTF-8 sequences stay as they
+// are (a path given on this machine's command line).
+void AppendHtml(std::string& out, std::string_view text, size_t limit = kShownText, bool utf8 = false) {
+  std::string_view const shown = text.substr(0, limit);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    char const byte = shown[i];
+    size_t const sequence = utf8 && static_cast<unsigned char>(byte) >= 0x80 ? Utf8Sequence(shown.substr(i)) : 0;
+    if (sequence) {
+      out.append(shown.substr(i, sequence));
+      i += sequence - 1;
+      continue;
+    }
     unsigned char const c = static_cast<unsigned char>(byte);
     switch (byte) {
       case '&': out += "&amp;"; break;
@@ -101,6 +123,28 @@ void AppendHtml(std::string& out, std::string_view text) {
         }
     }
   }
+  if (text.size() > limit) {
+    out += "&hellip;";
+    AppendCutSize(out, text.size());
+  }
+}
+
+void AppendHtml(std::string& out, KeptText const& text) {
+  AppendHtml(out, text.text, kWholeText);
+  if (!text.cut()) return;
+  out += "&hellip;";
+  AppendCutSize(out, text.size);
+}
+
+// The program's own text: whole, its lines run together.
+void AppendHtmlParagraph(std::string& out, std::string_view text) {
+  while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  for (size_t start = 0; start <= text.size();) {
+    size_t const end = std::min(text.find('\n', start), text.size());
+    if (start) out += ' ';
+    AppendHtml(out, text.substr(start, end - start), kWholeText);
+    start = end + 1;
+  }
 }
 
 // The module's own texts of its numbered errors: the page shows these, not
@@ -116,7 +160,8 @@ char const* KnownErrorText(int number) {
 }
 
 // The error line as the log has it, or as the module writes it when redacted.
-void AppendErrorText(std::string& out, int number, std::string_view text, bool redact) {
+template <typename Text>
+void AppendErrorText(std::string& out, int number, Text const& text, bool redact) {
   if (!redact) return AppendHtml(out, text);
   out += "*** Error *** #" + ErrorNumberText(number) + ' ' + KnownErrorText(number);
 }
@@ -132,18 +177,25 @@ char const* const kEventNames[kCountedEventKinds] = {
     "module error", "escalation", "refused escalation", "forced shared reopen", "failed reopen"};
 char const* const kEventClasses[kCountedEventKinds] = {"e-err", "e-esc", "e-ref", "e-reo", "e-fail"};
 
+// A bar of `value`; its first `module` of them (the module's own calls)
+// drawn lighter, their figure after the whole.
 void Bar(std::string& out, int row, std::string_view label, std::string_view title, uint64_t value,
-         uint64_t most, std::string_view key) {
+         uint64_t most, std::string_view key, uint64_t module = 0, std::string_view moduleKey = {}) {
   int const labelWidth = 330;
   int const y = row * (kBarHeight + 4);
-  int const width = most ? static_cast<int>((kChartWidth - labelWidth - 80) * value / most) : 0;
+  int const width = most ? static_cast<int>((kChartWidth - labelWidth - 160) * value / most) : 0;
+  int const moduleWidth = value ? static_cast<int>(static_cast<uint64_t>(width) * module / value) : 0;
   out += "<g><title>";
   AppendHtml(out, title);
   out += "</title><text x=\"" + Number(labelWidth - 6) + "\" y=\"" + Number(y + 13) + "\" class=\"lab\">";
   AppendHtml(out, label);
   out += "</text><rect x=\"" + Number(labelWidth) + "\" y=\"" + Number(y) + "\" width=\"" + Number(std::max(width, 1)) +
-         "\" height=\"" + Number(kBarHeight) + "\" class=\"bar\"/><text x=\"" + Number(labelWidth + width + 6) +
-         "\" y=\"" + Number(y + 13) + "\"";
+         "\" height=\"" + Number(kBarHeight) + "\" class=\"bar\"/>";
+  if (moduleWidth) {
+    out += "<rect x=\"" + Number(labelWidth + width - moduleWidth) + "\" y=\"" + Number(y) + "\" width=\"" +
+           Number(moduleWidth) + "\" height=\"" + Number(kBarHeight) + "\" class=\"mod\"/>";
+  }
+  out += "<text x=\"" + Number(labelWidth + width + 6) + "\" y=\"" + Number(y + 13) + "\"";
   if (!key.empty()) {
     out += " data-key=\"";
     out += key;
@@ -151,7 +203,15 @@ void Bar(std::string& out, int row, std::string_view label, std::string_view tit
   }
   out += '>';
   AppendNumber(out, value);
-  out += "</text></g>";
+  out += "</text>";
+  if (!moduleKey.empty()) {
+    out += "<text x=\"" + Number(labelWidth + width + 70) + "\" y=\"" + Number(y + 13) + "\" class=\"note\">(module <tspan data-key=\"";
+    out += moduleKey;
+    out += "\">";
+    AppendNumber(out, module);
+    out += "</tspan>)</text>";
+  }
+  out += "</g>";
 }
 
 void OpenChart(std::string& out, char const* heading, size_t bars) {
@@ -175,7 +235,7 @@ char const kStyle[] =
     ".err{border-left:4px solid #b00020;margin:10px 0;padding:2px 8px;break-inside:avoid}"
     ".err h3{margin:4px 0}pre{margin:0;font:12px/1.35 ui-monospace,monospace;white-space:pre-wrap;"
     "word-break:break-all}pre .hit{background:#fde2e4;font-weight:600}pre .ctx{color:#666}"
-    "svg text{font:11px system-ui,sans-serif;fill:#222}svg .lab{text-anchor:end}.bar{fill:#4a6fa5}"
+    "svg text{font:11px system-ui,sans-serif;fill:#222}svg .lab{text-anchor:end}.bar{fill:#4a6fa5}.mod{fill:#a9bedf}"
     ".act{fill:#4a6fa5;background:#4a6fa5}.e-err{fill:#b00020;background:#b00020}"
     ".e-esc{fill:#1f77b4;background:#1f77b4}.e-ref{fill:#9400d3;background:#9400d3}"
     ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.unrel{color:#b06000;font-size:12px}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
@@ -206,7 +266,10 @@ HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
   for (Lane& lane : lanes_) {
     if (lane.writer == writer) return lane;
   }
-  if (lanes_.size() == kMaxLanes) return lanes_.back();  // the last lane takes all further writers
+  if (lanes_.size() == kMaxLanes) {
+    lanes_.back().shared = true;  // the last lane takes all further writers
+    return lanes_.back();
+  }
   lanes_.emplace_back();
   lanes_.back().writer = std::string(writer);
   return lanes_.back();
@@ -273,6 +336,10 @@ void HtmlReport::RenderRecord(std::string& out, Record const& record, bool withE
     out.append(2 + 2 * depth, ' ');
     if (node.kind == kErrorNode) {
       AppendErrorText(out, node.errorNumber, record.TextOf(node.text), redact_);
+    } else if (node.kind == kBeforeStartNode) {
+      out += "(a call made before the log's first line)  => ";
+      AppendHtml(out, redact_ ? std::string_view("[value]") : record.TextOf(node.result));
+      out += "  [result line " + Number(node.resultLine) + "]";
     } else if (node.kind == kBadNode) {
       out += "(a line that could not be read: ";
       AppendHtml(out, node.problem);
@@ -316,10 +383,10 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   out += "<header><h1>Tolvan32 trace report</h1><p class=\"src\">";
   if (redact_) {
     size_t const slash = source.find_last_of("\\/:");
-    AppendHtml(out, slash == std::string_view::npos ? source : source.substr(slash + 1));
+    AppendHtml(out, slash == std::string_view::npos ? source : source.substr(slash + 1), kWholeText, true);
     out += " &mdash; <b>redacted</b>: field values, texts, paths and addresses are masked";
   } else {
-    AppendHtml(out, source);
+    AppendHtml(out, source, kWholeText, true);
   }
   out += "</p><dl class=\"facts\">";
   WriteRuns(out, summary);
@@ -337,9 +404,14 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   };
   PutFacts(out, facts, summary);
   out += "</dl>";
+  if (summary.resultsBeforeStart) {
+    out += "<div class=\"warn\"><b>Begins mid-run.</b> ";
+    AppendHtmlParagraph(out, MidRunNote(summary));
+    out += "</div>";
+  }
   if (summary.mixing.line) {
     out += "<div class=\"warn\"><b>Several writers.</b> ";
-    AppendHtml(out, MixingWarning(summary.mixing));
+    AppendHtmlParagraph(out, MixingWarning(summary.mixing));
     out += "</div>";
   }
   out += "</header>";
@@ -347,6 +419,8 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
 
 // The runs as their run lines name them; a redacted page leaves out the
 // host's and the engine's paths.
+// host's and the engine's paths, the process ids and the dates: a run is
+// "run N" there.
 void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
   out += "<dt>Runs</dt><dd>";
   if (summary.runs.empty()) out += "the log has no run lines (Tolvan32_TraceIds=1 writes them)";
@@ -354,25 +428,99 @@ void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
   for (size_t i = 0; i < summary.runs.size() && i < kListedRuns; ++i) {
     RunInfo const& run = summary.runs[i];
     out += "<dt>&nbsp;&nbsp;run " + Number(i + 1) + "</dt><dd>";
-    AppendHtml(out, run.date + " " + run.time + ", process " + Number(run.process) + ", Tolvan32 " + run.version);
+    if (!redact_) {
+      AppendHtml(out, run.date);
+      out += ' ';
+      AppendHtml(out, run.time);
+      out += ", process " + Number(run.process) + ", ";
+    }
+    out += "Tolvan32 ";
+    AppendHtml(out, run.version);
     out += run.line ? ", line " + Number(run.line) : std::string(", before the log's first line");
     out += "<br><span class=\"note\">";
-    for (std::string const& option : run.options) AppendHtml(out, option + " ");
-    if (!redact_) AppendHtml(out, "Host " + run.host);
+    for (KeptText const& option : run.options) {
+      AppendHtml(out, option);
+      out += ' ';
+    }
+    if (run.optionCount > run.options.size()) out += "&hellip; ";
+    if (!redact_ && !run.computer.empty()) {
+      out += "Computer ";
+      AppendHtml(out, run.computer);
+      out += " User ";
+      AppendHtml(out, run.user);
+      out += ' ';
+    }
+    if (!redact_) {
+      out += "Host ";
+      AppendHtml(out, run.host);
+    }
     out += "<br>";
-    AppendHtml(out, run.engineLine ? "engine " + run.engineVersion + (redact_ ? "" : " " + run.enginePath)
-                                   : std::string("no engine loaded"));
+    if (run.engineLine) {
+      out += "engine ";
+      AppendHtml(out, run.engineVersion);
+      if (!redact_) {
+        out += ' ';
+        AppendHtml(out, run.enginePath);
+      }
+    } else {
+      out += "no engine loaded";
+    }
     out += "</span></dd>";
   }
-  if (summary.runs.size() > kListedRuns) {
-    out += "<dt></dt><dd>... and " + Number(summary.runs.size() - kListedRuns) + " more runs</dd>";
+  if (summary.runCount > kListedRuns) {
+    out += "<dt></dt><dd>... and " + Number(summary.runCount - kListedRuns) + " more runs</dd>";
   }
-  if (!summary.runs.empty()) {
+  if (!summary.runs.empty() && !redact_) {
     RunInfo const& first = summary.runs.front();
     RunInfo const& last = summary.runs.back();
-    out += "<dt>Time span</dt><dd>";
-    AppendHtml(out, "runs started from " + first.date + " " + first.time + " to " + last.date + " " + last.time);
+    out += "<dt>Time span</dt><dd>runs started from ";
+    AppendHtml(out, first.date);
+    out += ' ';
+    AppendHtml(out, first.time);
+    out += " to ";
+    AppendHtml(out, last.date);
+    out += ' ';
+    AppendHtml(out, last.time);
     out += "</dd>";
+  }
+}
+
+// The calls left without result: an engine exception passed on to the
+// host, a process that ended, or the log cut.
+void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) const {
+  PairingFigures const& paired = summary.paired;
+  if (!paired.withoutResult) return;
+  out += "<h3>Calls without their result line: ";
+  Figure(out, "calls_without_result", paired.withoutResult);
+  out += "</h3><table id=\"without-result\"><thead><tr><th>Line</th><th>Operation</th><th>Object</th>"
+         "<th>Writer</th></tr></thead><tbody>";
+  for (size_t i = 0; i < paired.openCalls.size() && i < kListedOpenCalls; ++i) {
+    OpenCall const& call = paired.openCalls[i];
+    out += "<tr><td>" + Number(call.line) + "</td><td>";
+    AppendHtml(out, forms_.forms[call.op].signature);
+    out += "</td><td>";
+    AppendHtml(out, redact_ && !IsMaskedPointer(call.object) ? std::string_view("[object]") : call.object);
+    out += "</td><td>";
+    if (call.run >= 0) out += "run " + Number(static_cast<uint64_t>(call.run) + 1);
+    if (call.ids.present && !redact_) {
+      out += (call.run >= 0 ? ", process " : "process ") + Number(call.ids.process) + " thread " +
+             Number(call.ids.thread);
+    }
+    out += "</td></tr>";
+  }
+  out += "</tbody></table>";
+  if (paired.withoutResult > kListedOpenCalls) {
+    out += "<p class=\"note\">... and " + Number(paired.withoutResult - std::min(paired.withoutResult, kListedOpenCalls)) +
+           " more (summary lists them).</p>";
+  }
+}
+
+// Which run (and, unredacted, which process) a table object belongs to.
+void HtmlReport::WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const {
+  if (table.run < 0) return;
+  out += ", run " + Number(static_cast<uint64_t>(table.run) + 1);
+  if (!redact_ && static_cast<size_t>(table.run) < summary.runs.size()) {
+    out += ", process " + Number(summary.runs[table.run].process);
   }
 }
 
@@ -401,9 +549,12 @@ void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
     }
     std::sort(later.begin(), later.end());
     for (size_t i = 0; i < later.size() && i < kListedErrorLines; ++i) out += (i ? ", " : ", at lines ") + Number(later[i]);
-    if (later.size() > kListedErrorLines) out += ", ... (summary --json lists every one)";
+    if (later.size() > kListedErrorLines || summary.errorLines - shownErrors_ > later.size()) {
+      out += ", ... (summary --json lists the first " + Number(kKeptLines) + " of each error number)";
+    }
     out += ".</p>";
   }
+  WriteWithoutResult(out, summary);
   if (summary.badLines) {
     out += "<p>Lines that could not be read:";
     for (size_t i = 0; i < summary.badNotes.size() && i < kListedBadLines; ++i) {
@@ -411,7 +562,7 @@ void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
       AppendHtml(out, summary.badNotes[i].what);
       out += ')';
     }
-    if (summary.badNotes.size() > kListedBadLines) out += ", ...";
+    if (summary.badLines > kListedBadLines) out += ", ... (" + Number(summary.badLines - kListedBadLines) + " more)";
     out += "</p>";
   }
   out += "</section>";
@@ -433,9 +584,13 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
     out += "<tr><td>";
     if (redact_) {
       out += "table " + Number(i + 1);
+    } else if (t.name.empty()) {
+      AppendHtml(out, t.address);
     } else {
-      AppendHtml(out, t.name.empty() ? t.address : t.name + " (" + t.address + ")");
+      AppendHtml(out, t.name);
+      out += " (" + t.address + ")";
     }
+    WriteTableOrigin(out, summary, t);
     out += "</td>";
     struct Cell {
       char const* key;
@@ -469,7 +624,8 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
   }
   out += "<h3>Whole log</h3><dl class=\"facts\">";
   Fact const facts[] = {
-      {"Host opens asking for other than shared use", "share_forcing/host_opens_not_shared", 0,
+      {"Host opens asking for other than shared use (the five below add up to it)",
+       "share_forcing/host_opens_not_shared", 0,
        [](PairingFigures const& f) { return f.hostOpensNotShared; }},
       {"Reopened shared", "share_forcing/reopened_shared", 0, [](PairingFigures const& f) { return f.reopenedShared; }},
       {"Shared reopen failed (table left closed)", "share_forcing/reopen_failed", 0,
@@ -480,6 +636,10 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
        [](PairingFigures const& f) { return f.leftAsAsked; }},
       {"Refused by the engine", "share_forcing/refused_by_engine", 0,
        [](PairingFigures const& f) { return f.refusedByEngine; }},
+      {"The module's own opens (restoring after Pack, ReIndex, Clear) forced shared in turn",
+       "share_forcing/module_opens_forced", 0, [](PairingFigures const& f) { return f.moduleOpensForced; }},
+      {"&nbsp;&nbsp;of them failed (table left closed)", "share_forcing/module_opens_forced_failed", 0,
+       [](PairingFigures const& f) { return f.moduleOpensForcedFailed; }},
       {"Pack escalated", "exclusive_use/Pack/escalated", 0, [](PairingFigures const& f) { return f.escalated[0]; }},
       {"Pack: exclusive open refused", "exclusive_use/Pack/exclusive_refused", 0,
        [](PairingFigures const& f) { return f.exclusiveRefused[0]; }},
@@ -504,7 +664,7 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "<section id=\"charts\"><h2>Calls</h2>";
   std::vector<size_t> const ops = OperationsByCalls(summary);
   size_t const opBars = std::min(ops.size(), kChartBars);
-  OpenChart(out, "Calls per operation", opBars + (ops.size() > opBars));
+  OpenChart(out, "Calls per operation (lighter: the module's own calls)", opBars + (ops.size() > opBars));
   uint64_t const most = ops.empty() ? 0 : summary.operationCalls[ops[0]];
   uint64_t rest = 0;
   for (size_t i = 0; i < ops.size(); ++i) {
@@ -514,8 +674,9 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
       continue;
     }
     std::string const label = std::string(form.className) + "::" + std::string(form.method);
-    Bar(out, static_cast<int>(i), label, form.signature, summary.operationCalls[ops[i]], most,
-        Key("operations", "operation=" + std::string(form.signature), "calls"));
+    std::string const row = Key("operations", "operation=" + std::string(form.signature));
+    Bar(out, static_cast<int>(i), label, form.signature, summary.operationCalls[ops[i]], most, Key(row, "calls"),
+        summary.paired.operationCallsByModule[ops[i]], Key(row, "by_module"));
   }
   if (ops.size() > opBars) {
     Bar(out, static_cast<int>(opBars), "other (" + Number(ops.size() - opBars) + " operations)", "", rest, most, "");
@@ -533,7 +694,7 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
       rest += t.calls;
       continue;
     }
-    std::string const label = redact_ ? "table " + Number(i + 1) : t.name.empty() ? t.address : t.name;
+    std::string const label = redact_ ? "table " + Number(i + 1) : t.name.empty() ? t.address : t.name.text;
     Bar(out, static_cast<int>(i), label, redact_ ? label : t.address, t.calls, mostTable,
         Key("tables", Number(i), "calls"));
   }
@@ -562,7 +723,11 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     Lane const& lane = lanes_[l];
     int const top = static_cast<int>(l) * kLaneHeight;
     out += "<text x=\"" + Number(kLaneLabel - 6) + "\" y=\"" + Number(top + 20) + "\" class=\"lab\">";
-    out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+    if (lane.shared) {
+      out += "writers " + Number(l + 1) + " and on";
+    } else {
+      out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+    }
     out += "</text><rect x=\"" + Number(kLaneLabel) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(plot) +
            "\" height=\"" + Number(kLaneHeight - 4) + "\" fill=\"#f4f5fa\"/>";
     uint32_t busiest = 1;
@@ -604,8 +769,14 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     std::string const at = x(bin);
     out += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"0\" y2=\"" + Number(axis - 10) +
            "\" stroke=\"#555\" stroke-dasharray=\"3 2\"><title>";
-    AppendHtml(out, "line " + Number(run.line) + ": run of process " + Number(run.process) + " started " + run.date +
-                        " " + run.time + (more ? " (and " + Number(more) + " more runs up to the next mark)" : ""));
+    out += "line " + Number(run.line) + ": run " + Number(i - more) + " started";
+    if (!redact_) {
+      out += ", process " + Number(run.process) + ", at ";
+      AppendHtml(out, run.date);
+      out += ' ';
+      AppendHtml(out, run.time);
+    }
+    if (more) out += " (and " + Number(more) + " more runs up to the next mark)";
     out += "</title></line>";
   }
   for (int tick = 0; tick <= 4; ++tick) {

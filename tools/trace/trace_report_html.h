@@ -38,6 +38,7 @@ class HtmlReport : public CountedEvents {
   using Bin = std::array<uint32_t, kCountedEventKinds + 1>;  // the events, then the records
   struct Lane {
     std::string writer;
+    bool shared = false;  // the last lane, once more writers came than lanes
     std::vector<Bin> bins = std::vector<Bin>(kBins);
   };
   // Errors whose records follow each other share one block.
@@ -53,7 +54,9 @@ class HtmlReport : public CountedEvents {
   void RenderRecord(std::string& out, Record const& record, bool withError) const;
   void WriteHeader(std::string& out, Summary const& summary, std::string_view source) const;
   void WriteRuns(std::string& out, Summary const& summary) const;
+  void WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const;
   void WriteErrors(std::string& out, Summary const& summary) const;
+  void WriteWithoutResult(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
   void WriteCharts(std::string& out, Summary const& summary) const;
   void WriteTimeline(std::string& out, Summary const& summary) const;

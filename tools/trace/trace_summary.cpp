@@ -16,14 +16,31 @@ size_t const kListedNotes = 20;      // line numbers listed in the text for each
 size_t const kListedErrorLines = 5;  // line numbers listed in the text for each error number
 size_t const kListedTables = 20;
 
-TableTally& TableOf(Summary& summary, int run, std::string_view address) {
-  auto const inserted = summary.tableIndex.emplace(ObjectKey(run, address), summary.tables.size());
-  if (inserted.second) {
-    summary.tables.emplace_back();
-    summary.tables.back().run = run;
-    summary.tables.back().address = std::string(address);
+// A new table object at an address, while there is room for one more.
+TableTally* NewTable(Summary& summary, std::string key, int run, std::string_view address) {
+  if (summary.tables.size() == kKeptTables) return nullptr;
+  summary.tableIndex[std::move(key)] = summary.tables.size();
+  summary.tables.emplace_back();
+  summary.tables.back().run = run;
+  summary.tables.back().address = std::string(address);
+  return &summary.tables.back();
+}
+
+// The table object at an address now (null: one of those not kept).
+TableTally* TableOf(Summary& summary, int run, std::string_view address) {
+  auto& last = summary.lastTable;
+  if (last.valid && last.run == run && last.address == address) return &summary.tables[last.index];
+  std::string key = ObjectKey(run, address);
+  auto const found = summary.tableIndex.find(key);
+  TableTally* const table =
+      found != summary.tableIndex.end() ? &summary.tables[found->second] : NewTable(summary, std::move(key), run, address);
+  if (table) {
+    last.valid = true;
+    last.run = run;
+    last.address.assign(address);
+    last.index = static_cast<size_t>(table - summary.tables.data());
   }
-  return summary.tables[inserted.first->second];
+  return table;
 }
 
 void CountError(Summary& summary, Record const& record, Node const& node) {
@@ -34,18 +51,35 @@ void CountError(Summary& summary, Record const& record, Node const& node) {
     summary.errors.emplace_back();
     tally = summary.errors.end() - 1;
     tally->number = node.errorNumber;
-    tally->text = std::string(record.TextOf(node.text));
+    tally->text = KeptText(record.TextOf(node.text));
   }
   ++tally->count;
-  tally->lines.push_back(node.line);
+  if (tally->lines.size() < kKeptLines) tally->lines.push_back(node.line);
 }
 
-// GetTable and AddTable by name tell which table object has which name.
+// GetTable and AddTable by name tell which table object has which name. A
+// result naming another table at an address starts a new object there: the
+// engine, or a later process of a log without run lines, reused the address.
 void LearnTableName(Summary& summary, OperationForms const& forms, Record const& record, Node const& node) {
   if (node.status != kCompleted) return;
   std::string_view const address = ResultItemOf(forms, record, node);
   if (address.empty() || IsMaskedPointer(address) || address.find_first_not_of('0') == std::string_view::npos) return;
-  TableOf(summary, record.stream.run, address).name = std::string(record.TextOf(node.arguments));
+  KeptText name(record.TextOf(node.arguments));
+  summary.lastTable.valid = false;
+  std::string key = ObjectKey(record.stream.run, address);
+  auto const found = summary.tableIndex.find(key);
+  if (found != summary.tableIndex.end()) {
+    TableTally& known = summary.tables[found->second];
+    bool const same = known.name.size == name.size && known.name.text == name.text;
+    if (same || (known.name.empty() && known.calls == 0)) {
+      known.name = std::move(name);
+      return;
+    }
+    summary.tableIndex.erase(found);
+  }
+  if (TableTally* const table = NewTable(summary, std::move(key), record.stream.run, address)) {
+    table->name = std::move(name);
+  }
 }
 
 // The figure, the table's own (null: not counted per table) and the event of one outcome.
@@ -119,7 +153,10 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   if (form.exchange) ++summary.exchangeLines;
   if (node.status == kWithoutResult) {
     ++paired.withoutResult;
-    paired.openNotes.push_back({node.line, form.signature});
+    if (paired.openCalls.size() < kKeptLines) {
+      paired.openCalls.push_back(
+          {node.line, node.op, std::string(record.TextOf(node.object)), record.stream.ids, record.stream.run});
+    }
   } else if (node.status == kNotPerformed) {
     ++paired.notPerformed;
   }
@@ -130,23 +167,35 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   } else {
     summary.sawAddresses = true;
   }
-  TableTally* const table = form.className == "CTable" ? &TableOf(summary, record.stream.run, object) : nullptr;
-  if (table) ++table->calls;
+  TableTally* const table = form.table ? TableOf(summary, record.stream.run, object) : nullptr;
+  if (table) {
+    ++table->calls;
+  } else if (form.table) {
+    ++summary.callsOnOtherTables;
+  }
   // The policy per table, like the other pairing figures, only where pairing holds.
   TablePolicy* const policy = table && !record.unreliable ? &table->policy : nullptr;
   if (node.op == kDataDictionary_GetTable_ByName || node.op == kDataDictionary_AddTable) {
     LearnTableName(summary, forms, record, node);
   }
 
-  if (node.op == kTable_OpenAccess && node.parent < 0 && node.status == kCompleted) {
-    if (FirstArgumentOf(forms, record, node) != "1") ++paired.hostOpensNotShared;
+  PolicyOutcome const outcome = OutcomeOf(forms, record, index);
+  bool const forced = outcome == kReopenedShared || outcome == kCloseFailed || outcome == kReopenFailed;
+  if (node.op == kTable_OpenAccess && node.parent >= 0) {
+    // The module's own open: never one of the host's figures.
+    if (forced) ++paired.moduleOpensForced;
+    if (forced && outcome != kReopenedShared) ++paired.moduleOpensForcedFailed;
+    return;
+  }
+  if (node.op == kTable_OpenAccess && node.status == kCompleted) {
+    if (forced || outcome == kLeftAsAsked || outcome == kRefusedByEngine) ++paired.hostOpensNotShared;
     if (policy) {
       ++policy->opensAsked;
       if (ResultItemOf(forms, record, node) != "0") ++policy->opensGranted;
     }
   }
   CountedEvent event = kCountedEventKinds;
-  CountOutcome(paired, policy, OutcomeOf(forms, record, index), node.op, &event);
+  CountOutcome(paired, policy, outcome, node.op, &event);
   if (events && event != kCountedEventKinds) events->Counted(event, node.line, record);
 }
 
@@ -168,7 +217,17 @@ void PutLine(std::string& out, int indent, char const* label, uint64_t value) {
   out += '\n';
 }
 
-void PutNotes(std::string& out, std::vector<LineNote> const& notes) {
+void PutMore(std::string& out, uint64_t more, char const* what) {
+  if (!more) return;
+  out += "    ... and ";
+  AppendNumber(out, more);
+  out += ' ';
+  out += what;
+  out += '\n';
+}
+
+// The first notes; `count` of them in all.
+void PutNotes(std::string& out, std::vector<LineNote> const& notes, uint64_t count) {
   size_t const listed = std::min(notes.size(), kListedNotes);
   for (size_t i = 0; i < listed; ++i) {
     out += "    line ";
@@ -177,11 +236,28 @@ void PutNotes(std::string& out, std::vector<LineNote> const& notes) {
     out += notes[i].what;
     out += '\n';
   }
-  if (notes.size() > listed) {
-    out += "    ... and ";
-    AppendNumber(out, notes.size() - listed);
-    out += " more\n";
+  PutMore(out, count - listed, "more");
+}
+
+void PutOpenCalls(std::string& out, OperationForms const& forms, std::vector<OpenCall> const& calls, uint64_t count) {
+  size_t const listed = std::min(calls.size(), kListedNotes);
+  for (size_t i = 0; i < listed; ++i) {
+    OpenCall const& call = calls[i];
+    out += "    line ";
+    AppendNumber(out, call.line);
+    out += ": ";
+    AppendVisible(out, call.object);
+    out += ' ';
+    out += forms.forms[call.op].signature;
+    if (call.ids.present) {
+      out += "  process ";
+      AppendNumber(out, call.ids.process);
+      out += " thread ";
+      AppendNumber(out, call.ids.thread);
+    }
+    out += '\n';
   }
+  PutMore(out, count - listed, "more");
 }
 
 char const* const kEscalationNames[3] = {"Pack", "ReIndex", "Clear"};
@@ -201,6 +277,7 @@ class JsonObject {
   }
   void Number(char const* key, uint64_t value) { AppendNumber(Key(key), value); }
   void String(char const* key, std::string_view value) { AppendJsonString(Key(key), value); }
+  void String(char const* key, KeptText const& value) { AppendJsonString(Key(key), value); }
 
  private:
   std::string& out_;
@@ -220,13 +297,32 @@ void PutJsonArray(std::string& out, Items const& items, Put put) {
   out += ']';
 }
 
-void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes) {
+// The notes kept, and how many more there were under "<key>_more".
+void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes, uint64_t count) {
   std::string& out = json.Key(key);
   PutJsonArray(out, notes, [&](LineNote const& note) {
     JsonObject entry(out);
     entry.Number("line", note.line);
     entry.String("what", note.what);
   });
+  json.Number((std::string(key) + "_more").c_str(), count - notes.size());
+}
+
+void PutJsonOpenCalls(JsonObject& json, OperationForms const& forms, std::vector<OpenCall> const& calls,
+                      uint64_t count) {
+  std::string& out = json.Key("without_result_notes");
+  PutJsonArray(out, calls, [&](OpenCall const& call) {
+    JsonObject entry(out);
+    entry.Number("line", call.line);
+    entry.String("what", forms.forms[call.op].signature);
+    entry.String("object", call.object);
+    if (call.ids.present) {
+      entry.Number("process", call.ids.process);
+      entry.Number("thread", call.ids.thread);
+    }
+    if (call.run >= 0) entry.Number("run", static_cast<uint64_t>(call.run) + 1);
+  });
+  json.Number("without_result_notes_more", count - calls.size());
 }
 
 
@@ -275,6 +371,22 @@ std::string MixingWarning(MixingSign const& mixing) {
   return text;
 }
 
+std::string MidRunNote(Summary const& summary) {
+  if (!summary.resultsBeforeStart) return {};
+  std::string text = "This log begins in the middle of a run: line ";
+  AppendNumber(text, summary.firstResultBeforeStart);
+  text += " is the result of a call made before its first line";
+  if (summary.resultsBeforeStart > 1) {
+    text += " (";
+    AppendNumber(text, summary.resultsBeforeStart);
+    text += " such result lines, one per thread or nesting level)";
+  }
+  text +=
+      ".\nThe calls that the module made inside those calls are counted as the module's; the calls\n"
+      "themselves are not counted.\n";
+  return text;
+}
+
 void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls,
                  CountedEvents* events) {
   for (size_t i = 0; i < record.nodes.size(); ++i) {
@@ -287,9 +399,12 @@ void CountRecord(Summary& summary, OperationForms const& forms, Record const& re
         CountError(summary, record, node);
         if (events) events->Counted(kErrorEvent, node.line, record);
         break;
+      case kBeforeStartNode:
+        if (!summary.resultsBeforeStart++) summary.firstResultBeforeStart = node.resultLine;
+        break;
       case kBadNode:
         ++summary.badLines;
-        summary.badNotes.push_back({node.line, node.problem});
+        if (summary.badNotes.size() < kKeptLines) summary.badNotes.push_back({node.line, node.problem});
         break;
     }
   }
@@ -330,6 +445,10 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   PutLine(out, 2, "field-exchange lines", summary.exchangeLines);
   PutLine(out, 0, "numbered error lines of the module", summary.errorLines);
   PutLine(out, 0, "lines that could not be read", summary.badLines);
+  if (summary.resultsBeforeStart) {
+    out += '\n';
+    out += MidRunNote(summary);
+  }
   if (mixed) {
     out += "\nWARNING: ";
     out += MixingWarning(summary.mixing);
@@ -337,7 +456,8 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
 
   if (!summary.runs.empty()) {
     out += "\nRuns (their run lines)\n";
-    for (size_t i = 0; i < summary.runs.size(); ++i) {
+    size_t const listed = std::min(summary.runs.size(), kListedTables);
+    for (size_t i = 0; i < listed; ++i) {
       RunInfo const& run = summary.runs[i];
       AppendPadded(out, i + 1, 10);
       out += "  process ";
@@ -345,8 +465,27 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
       if (run.line) {
         out += ", line ";
         AppendNumber(out, run.line);
-        out += ": " + run.date + ' ' + run.time + "  Tolvan32 " + run.version;
-        for (std::string const& option : run.options) out += ' ' + option;
+        out += ": ";
+        AppendVisible(out, run.date);
+        out += ' ';
+        AppendVisible(out, run.time);
+        out += "  Tolvan32 ";
+        AppendVisible(out, run.version);
+        for (KeptText const& option : run.options) {
+          out += ' ';
+          AppendVisible(out, option);
+        }
+        if (run.optionCount > run.options.size()) {
+          out += " ... and ";
+          AppendNumber(out, run.optionCount - run.options.size());
+          out += " more";
+        }
+        if (!run.computer.empty()) {
+          out += "\n                computer ";
+          AppendVisible(out, run.computer);
+          out += " user ";
+          AppendVisible(out, run.user);
+        }
         out += "\n                host ";
         AppendVisible(out, run.host);
       } else {
@@ -354,13 +493,15 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
       }
       out += "\n                engine ";
       if (run.engineLine) {
-        out += run.engineVersion + ' ';
+        AppendVisible(out, run.engineVersion);
+        out += ' ';
         AppendVisible(out, run.enginePath);
       } else {
         out += "not loaded";
       }
       out += '\n';
     }
+    PutMore(out, summary.runCount - listed, "more runs (summary --json lists the first 1000)");
   }
 
   out += "\nCalls per operation (of them made by the module)\n";
@@ -399,18 +540,26 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
     if (t.run >= 0) {
       out += "  (run ";
       AppendNumber(out, static_cast<uint64_t>(t.run) + 1);
+      if (static_cast<size_t>(t.run) < summary.runs.size()) {
+        out += ", process ";
+        AppendNumber(out, summary.runs[t.run].process);
+      }
       out += ')';
     }
     out += '\n';
   }
-  if (tables.size() > listed) {
+  PutMore(out, tables.size() - listed, "more table objects");
+  if (summary.callsOnOtherTables) {
     out += "    ... and ";
-    AppendNumber(out, tables.size() - listed);
-    out += " more table objects\n";
+    AppendNumber(out, summary.callsOnOtherTables);
+    out += " calls on table objects beyond the first ";
+    AppendNumber(out, kKeptTables);
+    out += ", not told apart\n";
   }
 
   out += "\nShare forcing (CTable::OpenAccess)\n";
-  pairedLine(2, "host opens asking for other than shared use", &PairingFigures::hostOpensNotShared);
+  pairedLine(2, "host opens asking for other than shared use: the five below add up to it",
+             &PairingFigures::hostOpensNotShared);
   pairedLine(2, "reopened shared: nested CloseAccess(1), then the engine's shared reopen", &PairingFigures::reopenedShared);
   pairedLine(2, "shared reopen failed (result 0): closed, then the engine refused the reopen: table left closed",
              &PairingFigures::reopenFailed);
@@ -418,6 +567,9 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   pairedLine(2, "left as asked: ZKUSERS, a dictionary opened empty, restructuring or Tolvan32_NoShare",
              &PairingFigures::leftAsAsked);
   pairedLine(2, "refused by the engine (result 0): nothing to force", &PairingFigures::refusedByEngine);
+  pairedLine(0, "the module's own opens (restoring after Pack, ReIndex, Clear) forced shared in turn",
+             &PairingFigures::moduleOpensForced);
+  pairedLine(2, "of them failed: table left closed", &PairingFigures::moduleOpensForcedFailed);
 
   out += "\nExclusive use for Pack, ReIndex and Clear\n";
   for (int i = 0; i < 3; ++i) {
@@ -466,23 +618,23 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
       out += j ? ", " : " ";
       AppendNumber(out, e.lines[j]);
     }
-    if (e.lines.size() > listedLines) out += ", ...";
+    if (e.count > listedLines) out += ", ...";
     out += '\n';
   }
 
   if (summary.badLines) {
     out += "\nLines that could not be read\n";
-    PutNotes(out, summary.badNotes);
+    PutNotes(out, summary.badNotes, summary.badLines);
   }
   if (paired.withoutResult) {
     out += "\nCalls without their result line (an engine exception passed through, the process ended, or the log was cut)\n";
-    PutNotes(out, paired.openNotes);
+    PutOpenCalls(out, forms, paired.openCalls, paired.withoutResult);
   }
   if (mixed && later.withoutResult) {
     out += "\nCalls after line ";
     AppendNumber(out, summary.mixing.line);
     out += " without a result line found for them (unreliable: the log mixes threads or processes)\n";
-    PutNotes(out, later.openNotes);
+    PutOpenCalls(out, forms, later.openCalls, later.withoutResult);
   }
   if (paired.notPerformed || (mixed && later.notPerformed)) {
     pairedLine(0, "calls not performed: the engine entry was missing (error #002)", &PairingFigures::notPerformed);
@@ -501,6 +653,8 @@ void PutPairingJson(JsonObject& json, PairingFigures const& figures) {
     share.Number("close_failed", figures.closeFailed);
     share.Number("left_as_asked", figures.leftAsAsked);
     share.Number("refused_by_engine", figures.refusedByEngine);
+    share.Number("module_opens_forced", figures.moduleOpensForced);
+    share.Number("module_opens_forced_failed", figures.moduleOpensForcedFailed);
   }
   json.Key("exclusive_use");
   {
@@ -534,7 +688,12 @@ void PutRunsJson(JsonObject& json, std::vector<RunInfo> const& runs) {
     entry.String("date", run.date);
     entry.String("time", run.time);
     entry.String("version", run.version);
-    PutJsonArray(entry.Key("options"), run.options, [&](std::string const& option) { AppendJsonString(out, option); });
+    PutJsonArray(entry.Key("options"), run.options, [&](KeptText const& option) { AppendJsonString(out, option); });
+    entry.Number("options_more", run.optionCount - run.options.size());
+    if (!run.computer.empty()) {
+      entry.String("computer", run.computer);
+      entry.String("user", run.user);
+    }
     entry.String("host", run.host);
     if (run.engineLine) {
       entry.Number("engine_line", run.engineLine);
@@ -562,6 +721,14 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
     json.Number("bad_lines", summary.badLines);
     json.Number("calls_without_result", paired.withoutResult);
     json.Number("calls_not_performed", paired.notPerformed);
+    if (summary.resultsBeforeStart) {
+      json.Key("begins_mid_run");
+      JsonObject begins(out);
+      begins.Number("line", summary.firstResultBeforeStart);
+      begins.Number("results_before_start", summary.resultsBeforeStart);
+    } else {
+      json.Key("begins_mid_run") += "null";
+    }
 
     std::vector<int> called;
     for (int op = 0; op < kOperationCount; ++op) {
@@ -593,9 +760,10 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       policy.Number("sequences_skipped_or_unlocked", t.policy.sequencesSkippedOrUnlocked);
       policy.Number("sequences_unlocked", t.policy.sequencesUnlocked);
     });
-    // Every table object and every error number is counted now; the two keys
-    // that told how many were not stay, at 0, for the readers of this JSON.
-    json.Number("calls_on_uncounted_tables", 0);
+    // Table objects beyond the first kKeptTables are counted together; every
+    // error number is counted, and "other_errors" stays at 0 for the readers
+    // of this JSON.
+    json.Number("calls_on_uncounted_tables", summary.callsOnOtherTables);
     PutPairingJson(json, paired);
 
     PutJsonArray(json.Key("errors"), summary.errors, [&](ErrorTally const& e) {
@@ -604,12 +772,14 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       error.Number("count", e.count);
       error.String("text", e.text);
       PutJsonArray(error.Key("lines"), e.lines, [&](uint64_t line) { AppendNumber(out, line); });
+      error.Number("lines_more", e.count - e.lines.size());
     });
     json.Number("other_errors", 0);
 
-    PutJsonNotes(json, "bad_line_notes", summary.badNotes);
-    PutJsonNotes(json, "without_result_notes", paired.openNotes);
+    PutJsonNotes(json, "bad_line_notes", summary.badNotes, summary.badLines);
+    PutJsonOpenCalls(json, forms, paired.openCalls, paired.withoutResult);
     PutRunsJson(json, summary.runs);
+    json.Number("runs_more", summary.runCount - summary.runs.size());
 
     // With a sign of mixing, the figures above that rest on pairing count
     // only the records before its line; those after it stand apart.
@@ -626,7 +796,7 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       later.Number("calls_without_result", summary.unreliable.withoutResult);
       later.Number("calls_not_performed", summary.unreliable.notPerformed);
       PutPairingJson(later, summary.unreliable);
-      PutJsonNotes(later, "without_result_notes", summary.unreliable.openNotes);
+      PutJsonOpenCalls(later, forms, summary.unreliable.openCalls, summary.unreliable.withoutResult);
     } else {
       json.Key("mixed") += "null";
     }

@@ -16,9 +16,25 @@
 namespace tolvan {
 namespace tools {
 
+// What the figures remember of a log whatever its length: everything is
+// counted, but line numbers, runs and table objects are kept only for the
+// first of each kind, and the outputs say how many more there were.
+size_t const kKeptLines = 1000;   // line numbers of each kind of problem, of each error number
+size_t const kKeptTables = 10000;
+size_t const kKeptRuns = 1000;
+
 struct LineNote {
   uint64_t line;
   std::string_view what;  // a static text, or an operation's signature text
+};
+
+// A call left without its result line.
+struct OpenCall {
+  uint64_t line = 0;
+  int op = -1;
+  std::string object;
+  LineIds ids;
+  int run = -1;
 };
 
 // What the share-mode policy did on one table object, from the records
@@ -38,7 +54,7 @@ struct TablePolicy {
 struct TableTally {
   int run = -1;  // the run whose object it is (-1: a log without run lines)
   std::string address;
-  std::string name;  // learnt from GetTable or AddTable
+  KeptText name;  // learnt from GetTable or AddTable
   uint64_t calls = 0;
   TablePolicy policy;
 };
@@ -46,8 +62,8 @@ struct TableTally {
 struct ErrorTally {
   int number = 0;
   uint64_t count = 0;
-  std::vector<uint64_t> lines;
-  std::string text;  // of the first line with this number
+  std::vector<uint64_t> lines;  // the first kKeptLines
+  KeptText text;  // of the first line with this number
 };
 
 // A run line's data (a log written with Tolvan32_TraceIds=1).
@@ -55,14 +71,17 @@ struct RunInfo {
   uint64_t line = 0;  // 0: the log began after the run line
   uint32_t process = 0;
   uint32_t thread = 0;
-  std::string date;
-  std::string time;
-  std::string version;
-  std::vector<std::string> options;
-  std::string host;
+  KeptText date;
+  KeptText time;
+  KeptText version;
+  std::vector<KeptText> options;  // the first kKeptOptions
+  uint64_t optionCount = 0;
+  KeptText computer;  // with Tolvan32_TraceTime=1
+  KeptText user;
+  KeptText host;
   uint64_t engineLine = 0;  // 0: no engine line
-  std::string engineVersion;
-  std::string enginePath;
+  KeptText engineVersion;
+  KeptText enginePath;
 };
 
 // The first sign that a log without ids mixes the lines of several threads
@@ -79,14 +98,20 @@ struct PairingFigures {
   std::vector<uint64_t> operationCallsByModule = std::vector<uint64_t>(kOperationCount);
   uint64_t withoutResult = 0;
   uint64_t notPerformed = 0;
-  std::vector<LineNote> openNotes;  // the calls without result
+  std::vector<OpenCall> openCalls;  // the first kKeptLines calls without result
 
+  // The host's own opens asking for other than shared use, each with its
+  // outcome: the five below add up to the first.
   uint64_t hostOpensNotShared = 0;
   uint64_t reopenedShared = 0;
   uint64_t reopenFailed = 0;
   uint64_t closeFailed = 0;
   uint64_t leftAsAsked = 0;
   uint64_t refusedByEngine = 0;
+  // The module's own opens (the restore after Pack, ReIndex or Clear) that
+  // share forcing reopened in turn, and those of them that failed.
+  uint64_t moduleOpensForced = 0;
+  uint64_t moduleOpensForcedFailed = 0;
   uint64_t escalated[3] = {};  // Pack, ReIndex, Clear
   uint64_t exclusiveRefused[3] = {};
   uint64_t alreadyExclusive[3] = {};
@@ -111,14 +136,27 @@ struct Summary {
   PairingFigures unreliable;
   MixingSign mixing;
 
-  std::vector<TableTally> tables;  // in the order first seen
+  std::vector<TableTally> tables;  // in the order first seen, the first kKeptTables
   std::unordered_map<std::string, size_t> tableIndex;
+  uint64_t callsOnOtherTables = 0;  // on table objects seen after those
+  // The object of the last table call: calls come in runs on one table.
+  struct {
+    bool valid = false;
+    int run = -1;
+    std::string address;
+    size_t index = 0;
+  } lastTable;
   bool sawAddresses = false;
   bool sawMaskedAddresses = false;
 
   std::vector<ErrorTally> errors;  // in the order first seen
-  std::vector<LineNote> badNotes;
-  std::vector<RunInfo> runs;
+  std::vector<LineNote> badNotes;  // the first kKeptLines
+  // Result lines of calls made before the log's first line: the log begins
+  // in the middle of a run (deleted while a host ran).
+  uint64_t resultsBeforeStart = 0;
+  uint64_t firstResultBeforeStart = 0;  // its line
+  std::vector<RunInfo> runs;       // the first kKeptRuns
+  uint64_t runCount = 0;
 };
 
 // What a view that places events along the log (the report's timeline) is
@@ -160,6 +198,8 @@ std::string ObjectKey(int run, std::string_view address);
 
 // The warning about a log that mixes threads or processes, for every printer.
 std::string MixingWarning(MixingSign const& mixing);
+// What the log's first lines say about where it begins; empty when it begins with a call.
+std::string MidRunNote(Summary const& summary);
 
 }  // namespace tools
 }  // namespace tolvan
