@@ -128,6 +128,17 @@ function(tolvan_module_library target)
 endfunction()
 list(TRANSFORM TOLVAN_MODULE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 tolvan_module_library(Tolvan32)
+# The module's cold code, optimised for size: what runs only while tracing,
+# reporting or loading. The facades, whose untraced path is a host's every
+# call, keep the build type's optimisation.
+if(NOT MSVC)
+  set_source_files_properties(
+    ${CMAKE_SOURCE_DIR}/core/trace_log.cpp ${CMAKE_SOURCE_DIR}/core/trace_time.cpp
+    ${CMAKE_SOURCE_DIR}/core/error_reporter.cpp ${CMAKE_SOURCE_DIR}/core/module_state.cpp
+    ${CMAKE_SOURCE_DIR}/core/version_info.cpp ${CMAKE_SOURCE_DIR}/core/version_resource.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/platform_windows.cpp
+    PROPERTIES COMPILE_OPTIONS -Os)
+endif()
 
 
 
