@@ -309,20 +309,23 @@ int TraceOn(Output& out, TraceOptions const& options, int argc, char** argv) {
   bool created = true;
   for (char const* path : kTraceLogPaths) {
     logsReady = PutEarlierRuns(out, path, options.archive) && logsReady;
-    if (!ReadLogFacts(path).present) {
-      error = CreateLog(path);
+    bool const absent = !ReadLogFacts(path).present;
+    if (absent && (error = CreateLog(path)) != 0) {
       Put(out, "Log ");
       Put(out, path);
-      if (error) {
-        Put(out, ": CANNOT CREATE it: ");
-        PutSystemErrorText(out, error);
-        Put(out, "\n");
-        logsReady = created = false;
-        continue;
-      }
-      Put(out, ": created; every authenticated user may append to it, only administrators read it\n");
+      Put(out, ": CANNOT CREATE it: ");
+      PutSystemErrorText(out, error);
+      Put(out, "\n");
+      logsReady = created = false;
+      continue;
     }
     LogFacts facts = ReadLogFacts(path);
+    if (absent && facts.present && !facts.appendError) {
+      Put(out, "Log ");
+      Put(out, path);
+      Put(out, ": created, empty; every authenticated user may append to it, only administrators read it\n");
+      continue;
+    }
     if (facts.appendError && facts.readOnly && ClearReadOnly(path) == 0) {
       Put(out, "Log ");
       Put(out, path);
