@@ -337,8 +337,8 @@ hooks=()
 report "setup: a file takes Tolvan32.dll between the renames: exit status 3, the steps left listed in order" \
   bash -c '[ "$1" -eq 3 ] && diff <(sed -n "/^UNDO FAILED/,\$p" <<<"$2") - <<<"$3"' _ "$status" "$out" \
   "UNDO FAILED: the folder is NOT as it was. Still to be done by hand, in this order:
-  rename intrude-install-3\\Tolvan33.dll back to intrude-install-3\\Tolvan32.dll
-  delete intrude-install-3\\Tolvan32.dll.setup-new"
+  rename $(windows_path "$dir")\\Tolvan33.dll back to $(windows_path "$dir")\\Tolvan32.dll
+  delete $(windows_path "$dir")\\Tolvan32.dll.setup-new"
 report "setup: ... the engine whole as Tolvan33.dll, the other file untouched" \
   bash -c '[ -f "$1/Tolvan32.dll" ] && [ ! -s "$1/Tolvan32.dll" ] && cmp -s "$1/Tolvan33.dll" "$2"' _ "$dir" "$engine"
 
@@ -380,7 +380,7 @@ rm "$setup_work/Ravix32.dll" "$dist/Ravix32.dll"
 # install and uninstall refuse, naming it and repair.
 host stale-old Tolvan32.dll="$engine" Tolvan32.dll.setup-old="$module" Ravix32.dll="$ravix"
 setup install --module "$module_path" stale-old
-stale_refused() { refused 'Tolvan32.dll.setup-old: an uninstall stopped .*: run tolvan32-setup repair stale-old first'; }
+stale_refused() { refused 'Tolvan32.dll.setup-old: an uninstall stopped .*: run tolvan32-setup repair Z:.*.stale-old first'; }
 report "setup: a stale setup-old: install refused, naming it and repair" stale_refused
 setup uninstall stale-old
 report "setup: ... uninstall refused alike" stale_refused
@@ -633,8 +633,8 @@ if chattr +i "${logs_of_drive_c[0]}"; then
       [ "$3" -eq 0 ] && [ "$(grep -c "^Log C:.Tolvan32_[ab].log: deleted$" <<<"$4")" -eq 2 ] &&
       [ "$5" -eq 1 ] && grep -qx "  C:.Tolvan32_a.log exists but cannot be appended to: the host writes no trace into it." <<<"$6" &&
       grep -q "^  Fix: from a command prompt opened with \"Run as administrator\": tolvan32-setup trace collect" <<<"$6" &&
-      [ "$7" -eq 1 ] && grep -q "^Log C:.Tolvan32_a.log: NOT deleted: .*(error 5)$" <<<"$8" &&
-      ! grep -q "Tolvan32_a.log: deleted" <<<"$8" && grep -q "Run as administrator" <<<"$8" && [ -f "$9" ]' \
+      [ "$7" -eq 1 ] && grep -q "^Log C:.Tolvan32_a.log: NOT deleted: " <<<"$8" &&
+      ! grep -q "Tolvan32_a.log: deleted" <<<"$8" && [ -f "$9" ]' \
     _ "$readonly_status" "$readonly_on" "$readonly_off_status" "$readonly_off" "$stuck_status" "$stuck_on" \
     "$status" "$out" "${logs_of_drive_c[0]}"
 else
@@ -861,7 +861,7 @@ import re, sys
 readme, guide, help_text, seen = open(sys.argv[1]).read(), open(sys.argv[2]).read(), sys.argv[3], sys.argv[4]
 flat = lambda text: " ".join(text.split())
 problems = []
-paragraphs = re.findall(r"Exit status of [^:]+:.*?\.\n", help_text, re.S)
+paragraphs = re.findall(r"Exit status of [^:]+:.*?\.(?:\n|\Z)", help_text, re.S)
 if len(paragraphs) < 3: problems.append("--help lists %d exit status paragraphs" % len(paragraphs))
 for paragraph in paragraphs:
     if flat(paragraph) not in flat(readme): problems.append("README.txt lacks: " + flat(paragraph))

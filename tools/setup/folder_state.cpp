@@ -236,21 +236,16 @@ int CheckFolderState(Output& out, FolderFacts const& facts, PutSystemError const
       Put(out, " (with --dry-run first to see its steps)\n");
       return kCheckInterrupted;
     case kStateNotAHostFolder:
-      Put(out, "State: not a host folder: ");
-      PutFinding(out, diagnosis, putError);
-      Put(out, "\nWhat to do: ");
-      Put(out, diagnosis.remedy);
-      Put(out, "\n");
-      return kCheckNotAHostFolder;
     case kStateBroken:
       break;
   }
-  Put(out, "State: BROKEN: ");
+  bool const foreign = diagnosis.state == kStateNotAHostFolder;
+  Put(out, foreign ? "State: not a host folder: " : "State: BROKEN: ");
   PutFinding(out, diagnosis, putError);
   Put(out, "\nWhat to do: ");
   Put(out, diagnosis.remedy);
   Put(out, "\n");
-  return kCheckBroken;
+  return foreign ? kCheckNotAHostFolder : kCheckBroken;
 }
 
 Snapshot SnapshotOf(FolderFacts const& facts) {

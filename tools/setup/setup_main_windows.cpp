@@ -230,16 +230,8 @@ std::optional<std::string> DefaultSource() {
 
 enum Verb { kVerbCheck, kVerbInstall, kVerbUninstall, kVerbRepair, kVerbUnknown };
 
-// Each verb's words and its lines of the usage, which a mistake in its
-// command line shows alone.
-struct VerbSyntax {
-  char const* name;
-  char const* options[4];
-  char const* usage;
-};
-
-VerbSyntax const& SyntaxOf(Verb verb) {
-  static VerbSyntax const kVerbs[] = {
+CommandSyntax const& SyntaxOf(Verb verb) {
+  static CommandSyntax const kVerbs[] = {
       {"check", {"--all"}, "  check [--all] [FOLDER | ENGINE]\n"
        "      Says which state FOLDER is in; installed, it loads Tolvan33.dll (or the library ENGINE),\n"
        "      Ravix32.dll and Tolvan32.dll as the host finds them and lists the entries each lacks;\n"
@@ -275,22 +267,7 @@ void Usage(Output& out) {
 }
 
 Verb ParseVerb(std::string_view text) {
-  for (Verb verb : {kVerbCheck, kVerbInstall, kVerbUninstall, kVerbRepair}) {
-    if (text == SyntaxOf(verb).name) return verb;
-  }
-  return kVerbUnknown;
-}
-
-// What was not understood, the verb's own usage, exit status 2.
-int VerbUsageError(Verb verb, std::string_view argument, char const* earlier) {
-  VerbSyntax const& syntax = SyntaxOf(verb);
-  ArgumentWords words = {"tolvan32-setup", std::string_view(syntax.name), {}, "folder", {}};
-  for (char const* option : syntax.options) {
-    if (option) words.options.push_back(option);
-  }
-  std::string const owner = std::string(syntax.name) + " ";
-  words.owner = owner;
-  return PutUsageError(UnexpectedArgumentMessage(words, argument, earlier ? earlier : ""), syntax.usage);
+  return static_cast<Verb>(FindCommand(text, &SyntaxOf(kVerbCheck), kVerbUnknown));
 }
 
 bool IsHelp(std::string_view argument) { return argument == "--help" || argument == "/?"; }
@@ -369,7 +346,7 @@ int ToolMain(int argc, char** argv) {
     } else if (verb == kVerbInstall && argument == "--module" && i + 1 < argc && !module) {
       module = argv[++i];
     } else if ((argument.size() > 1 && argument[0] == '-') || target) {
-      return VerbUsageError(verb, argument, target);
+      return PutCommandUsageError(std::string(SyntaxOf(verb).name) + " ", SyntaxOf(verb), argument, target);
     } else {
       target = argv[i];
     }

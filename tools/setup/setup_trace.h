@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "tools/common/tool_output.h"
 
@@ -43,6 +44,21 @@ void PutElevatedCommand(Output& out, int argc, char** argv);
 // On standard error: `message`, the usage lines of what was being given,
 // and where the rest is; returns the usage error's exit status.
 int PutUsageError(std::string const& message, char const* usage);
+
+// A verb's (or trace action's) words and its lines of the usage, which a
+// mistake in its command line shows alone.
+struct CommandSyntax {
+  char const* name;
+  char const* options[6];
+  char const* usage;
+};
+// The index of `text` among the `count` commands, or `count`.
+int FindCommand(std::string_view text, CommandSyntax const* commands, int count);
+// An argument of `command` not understood (`earlier`: the operand given
+// before it, or null), with its usage; `owner` names whose options they are
+// ("install ", "trace on ").
+int PutCommandUsageError(std::string const& owner, CommandSyntax const& command, std::string_view argument,
+                         char const* earlier);
 
 }  // namespace tools
 }  // namespace tolvan

@@ -375,8 +375,8 @@ int TraceOff(Output& out, TraceOptions const& options, int argc, char** argv) {
     Put(out, "Log ");
     Put(out, path);
     if (error == kStillThere) {
-      Put(out, ": NOT deleted: still there, held open by another program (a running host?); close it and run "
-               "this again\n");
+      Put(out, ": NOT deleted: the system took the deletion, but the file is still there (another program holds "
+               "it open, a running host?): close that program and run this again\n");
     } else if (error) {
       Put(out, ": NOT deleted: ");
       PutSystemErrorText(out, error);
@@ -477,14 +477,8 @@ namespace {
 
 enum Action { kActionOn, kActionOff, kActionStatus, kActionCollect, kActionUnknown };
 
-struct ActionSyntax {
-  char const* name;
-  char const* options[6];
-  char const* usage;
-};
-
-ActionSyntax const& SyntaxOf(Action action) {
-  static ActionSyntax const kActions[] = {
+CommandSyntax const& SyntaxOf(Action action) {
+  static CommandSyntax const kActions[] = {
       {"on", {"--level", "--plain", "--ids", "--archive", "--machine"},
        "  trace on [--level 1|2] [--plain] [--archive] [--machine]\n"
        "      Sets Tolvan32_Debug, Tolvan32_TraceIds=1 and Tolvan32_TraceTime=1 (each line marked with its\n"
@@ -506,23 +500,25 @@ ActionSyntax const& SyntaxOf(Action action) {
 }
 
 Action ParseAction(std::string_view text) {
-  for (Action action : {kActionOn, kActionOff, kActionStatus, kActionCollect}) {
-    if (text == SyntaxOf(action).name) return action;
-  }
-  return kActionUnknown;
-}
-
-int ActionUsageError(Action action, std::string_view argument, char const* earlier) {
-  ActionSyntax const& syntax = SyntaxOf(action);
-  std::string const owner = std::string("trace ") + syntax.name + " ";
-  ArgumentWords words = {"tolvan32-setup", owner, {}, "folder", {}};
-  for (char const* option : syntax.options) {
-    if (option) words.options.push_back(option);
-  }
-  return PutUsageError(UnexpectedArgumentMessage(words, argument, earlier ? earlier : ""), syntax.usage);
+  return static_cast<Action>(FindCommand(text, &SyntaxOf(kActionOn), kActionUnknown));
 }
 
 }  // namespace
+
+int FindCommand(std::string_view text, CommandSyntax const* commands, int count) {
+  int found = 0;
+  while (found < count && text != commands[found].name) ++found;
+  return found;
+}
+
+int PutCommandUsageError(std::string const& owner, CommandSyntax const& command, std::string_view argument,
+                         char const* earlier) {
+  ArgumentWords words = {"tolvan32-setup", owner, {}, "folder", {}};
+  for (char const* option : command.options) {
+    if (option) words.options.push_back(option);
+  }
+  return PutUsageError(UnexpectedArgumentMessage(words, argument, earlier ? earlier : ""), command.usage);
+}
 
 int PutUsageError(std::string const& message, char const* usage) {
   Output& error = StandardError();
@@ -581,7 +577,8 @@ int RunTraceVerb(Output& out, int argc, char** argv, CheckFolder const& checkFol
     } else if (collect && !folder && !(argument.size() > 1 && argument[0] == '-')) {
       folder = argv[i];
     } else {
-      return ActionUsageError(action, argument, folder);
+      return PutCommandUsageError(std::string("trace ") + SyntaxOf(action).name + " ", SyntaxOf(action), argument,
+                                  folder);
     }
   }
   switch (action) {
