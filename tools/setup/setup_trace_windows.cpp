@@ -326,7 +326,8 @@ int TraceOn(Output& out, TraceOptions const& options, int argc, char** argv) {
       Put(out, ": created, empty; every authenticated user may append to it, only administrators read it\n");
       continue;
     }
-    if (facts.appendError && facts.readOnly && ClearReadOnly(path) == 0) {
+    // Windows refuses appending to a read-only file, whoever asks.
+    if (facts.readOnly && ClearReadOnly(path) == 0) {
       Put(out, "Log ");
       Put(out, path);
       Put(out, ": was read-only; the attribute is cleared\n");

@@ -6,9 +6,12 @@
 // the archive in pieces: memory stays the same whatever their size.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/check/check_windows.h"
 #include "tools/common/wide_text.h"
