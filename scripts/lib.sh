@@ -27,11 +27,12 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-host_packages() { ensure_packages cmake make g++ libgtest-dev; }
+# zlib compresses the support bundle of tolvan32-setup trace collect.
+host_packages() { ensure_packages cmake make g++ libgtest-dev zlib1g-dev; }
 product_packages() {
   # The module with clang and lld in the Microsoft ABI; the console tools
   # beside it with mingw-w64's g++ and its C++ standard library.
-  ensure_packages cmake make clang-16 lld-16 llvm-16 binutils g++-mingw-w64-i686-win32 || return 1
+  ensure_packages cmake make clang-16 lld-16 llvm-16 binutils g++-mingw-w64-i686-win32 libz-mingw-w64-dev || return 1
   # The product checks read the version resource with a short Python script.
   command -v python3 >/dev/null || ensure_packages python3
 }

@@ -18,7 +18,7 @@ source "$(dirname "$0")/../lib.sh"
 set -e
 build_product
 build_host host Debug
-ensure_packages chromium
+ensure_packages chromium unzip
 # From here on every step is counted, none ends the stage.
 set +e
 
@@ -86,13 +86,17 @@ missing_count=$(grep -c . <<<"$expected_missing" || true)
 
 install "$work/complete" "$engine" "$product/Tolvan32.dll"
 wine "$work/complete" "$setup_exe" check
+check_seen=" $status"
 report "check: complete installation, exit status 0" test "$status" -eq 0
 report "check: all $count engine and module entries, both value-types entries" \
   test "$(grep -c "entries    $count of $count present$" <<<"$out")" -eq 2 -a "$(grep -c 'entries    2 of 2 present$' <<<"$out")" -eq 1
-report "check: the module identified by its version resource" grep -q '^  version    Tolvan32 Share$' <<<"$out"
+report "check: the module identified by its version resource, both versions as numbers" \
+  bash -c 'grep -qE "^  version    [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+ \(Tolvan32 Share\)$" <<<"$1" &&
+    [ "$(grep -cE "^  version    ([0-9]+\.){3}[0-9]+|^  version    none \(no file version" <<<"$1")" -eq 3 ]' _ "$out"
 
 install "$work/incomplete" "$incomplete" "$product/Tolvan32.dll"
 wine "$work/incomplete" "$setup_exe" check
+check_seen+=" $status"
 report "check: engine lacking an entry, exit status 1" test "$status" -eq 1
 report "check: exactly the missing entries named ($(tr '\n' ' ' <<<"$expected_missing"))" \
   diff <(echo "$expected_missing") <(sed -nE 's/^  MISSING    ([^ ]+).*$/\1/p' <<<"$out" | sort)
@@ -104,10 +108,11 @@ report "check: engine named by its path from another folder, --all lists every e
   test "$status" -eq 0 -a "$(grep -c '^  present    ' <<<"$out")" -eq $((2 * count + 2))
 wine "$work" "$setup_exe" check incomplete
 report "check: the host's folder named: its Tolvan33.dll checked" \
-  bash -c '[ "$1" -eq 1 ] && grep -qxF "  requested  incomplete\Tolvan33.dll" <<<"$2"' _ "$status" "$out"
+  bash -c '[ "$1" -eq 1 ] && grep -qxF "  requested  $3\incomplete\Tolvan33.dll" <<<"$2"' _ "$status" "$out" "$(windows_path "$work")"
 
 install "$work/no-engine" "" "$product/Tolvan32.dll"
 wine "$work/no-engine" "$setup_exe" check
+check_seen+=" $status"
 report "check: no engine, broken: exit status 6, the engine named" \
   bash -c '[ "$1" -eq 6 ] && grep -q "^State: BROKEN: .*Tolvan33.dll: it is missing" <<<"$2"' _ "$status" "$out"
 
@@ -122,6 +127,7 @@ report "check: an engine in both places (a host update over the module): broken,
   bash -c '[ "$1" -eq 6 ] && grep -q "written its engine over the module" <<<"$2"' _ "$status" "$out"
 
 wine "$work" "$setup_exe" check --no-such-option
+check_seen+=" $status"
 report "check: usage error, exit status 2" test "$status" -eq 2
 
 # --- tolvan32-setup install and uninstall ------------------------------------------
@@ -240,7 +246,7 @@ setup install --module "$(windows_path "$engine")" not-a-module
 report "setup: refused: the file offered as the module is not the module" refused 'Tolvan33.dll: it is not the module'
 setup install --module "$module_path" no-such-folder
 report "setup: refused: a missing folder, with the system's reason" \
-  bash -c '[ "$1" -eq 1 ] && grep -q "^REFUSED: no-such-folder: the folder cannot be used: .*(error 2)$" <<<"$2" &&
+  bash -c '[ "$1" -eq 1 ] && grep -q "^REFUSED: Z:.*.no-such-folder: the folder cannot be used: .*(error 2)$" <<<"$2" &&
     [ ! -e "$3" ]' _ "$status" "$out" "$setup_work/no-such-folder"
 # Wine gives a file without write permission the read-only attribute.
 host read-only Tolvan32.dll="$engine" Ravix32.dll="$ravix"
@@ -331,8 +337,8 @@ hooks=()
 report "setup: a file takes Tolvan32.dll between the renames: exit status 3, the steps left listed in order" \
   bash -c '[ "$1" -eq 3 ] && diff <(sed -n "/^UNDO FAILED/,\$p" <<<"$2") - <<<"$3"' _ "$status" "$out" \
   "UNDO FAILED: the folder is NOT as it was. Still to be done by hand, in this order:
-  rename intrude-install-3\\Tolvan33.dll back to intrude-install-3\\Tolvan32.dll
-  delete intrude-install-3\\Tolvan32.dll.setup-new"
+  rename $(windows_path "$dir")\\Tolvan33.dll back to $(windows_path "$dir")\\Tolvan32.dll
+  delete $(windows_path "$dir")\\Tolvan32.dll.setup-new"
 report "setup: ... the engine whole as Tolvan33.dll, the other file untouched" \
   bash -c '[ -f "$1/Tolvan32.dll" ] && [ ! -s "$1/Tolvan32.dll" ] && cmp -s "$1/Tolvan33.dll" "$2"' _ "$dir" "$engine"
 
@@ -374,7 +380,7 @@ rm "$setup_work/Ravix32.dll" "$dist/Ravix32.dll"
 # install and uninstall refuse, naming it and repair.
 host stale-old Tolvan32.dll="$engine" Tolvan32.dll.setup-old="$module" Ravix32.dll="$ravix"
 setup install --module "$module_path" stale-old
-stale_refused() { refused 'Tolvan32.dll.setup-old: an uninstall stopped .*: run tolvan32-setup repair stale-old first'; }
+stale_refused() { refused 'Tolvan32.dll.setup-old: an uninstall stopped .*: run tolvan32-setup repair Z:.*.stale-old first'; }
 report "setup: a stale setup-old: install refused, naming it and repair" stale_refused
 setup uninstall stale-old
 report "setup: ... uninstall refused alike" stale_refused
@@ -398,9 +404,9 @@ interrupted() {  # NAME FINAL FILE=SOURCE...
   shift 2
   host "$name" Ravix32.dll="$ravix" "$@"
   setup check "$name"
-  [ "$status" -eq 5 ] && grep -q "^What to do: tolvan32-setup repair $name" <<<"$out" || return 1
+  [ "$status" -eq 5 ] && grep -q "^What to do: tolvan32-setup repair Z:.*.$name " <<<"$out" || return 1
   setup install --module "$module_path" "$name"
-  refused "run tolvan32-setup repair $name first" || return 1
+  refused "run tolvan32-setup repair Z:.*.$name first" || return 1
   setup repair --dry-run "$name"
   [ "$status" -eq 0 ] && grep -q "^Step 1 of " <<<"$out" && as_it_was || return 1
   setup repair "$name"
@@ -446,7 +452,7 @@ hooks=(LC_ALL=C.UTF-8)
 host 'Хост' Tolvan32.dll="$engine" Ravix32.dll="$ravix"
 setup install --module "$module_path" 'Хост'
 report "setup: a Cyrillic folder on code page 1252: installed, its name printed readable" \
-  bash -c '[ "$1" -eq 0 ] && grep -qx "Installing the module in Хост" <<<"$2"' _ "$status" "$out"
+  bash -c '[ "$1" -eq 0 ] && grep -qx "Installing the module in Z:.*\\\\Хост" <<<"$2"' _ "$status" "$out"
 setup check 'Хост'
 report "setup: ... checked complete, exit status 0" test "$status" -eq 0
 setup uninstall 'Хост'
@@ -469,6 +475,7 @@ report "setup: ... check: installed, entries missing, exit status 1" \
   bash -c '[ "$1" -eq 1 ] && grep -q "^State: installed, the engine lacks entries" <<<"$2"' _ "$status" "$out"
 rm "$dir/Tolvan32.dll"
 setup check states
+check_seen+=" $status"
 report "setup: ... the module deleted: interrupted, exit status 5" test "$status" -eq 5
 
 # Refusals name the file, error texts have no "%1".
@@ -509,17 +516,29 @@ machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 reg_value() {  # KEY NAME: the value, empty when not set
   "$runner" --wine64 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_SZ +(.*)$/\1/p"
 }
-variables() {  # every place's Tolvan32_Debug and Tolvan32_TraceIds, as "user machine" pairs
-  echo "$(reg_value "$user_key" Tolvan32_Debug)/$(reg_value "$user_key" Tolvan32_TraceIds)" \
-    "$(reg_value "$machine_key" Tolvan32_Debug)/$(reg_value "$machine_key" Tolvan32_TraceIds)"
+trace_variables=(Tolvan32_Debug Tolvan32_TraceIds Tolvan32_TraceTime)
+variables() {  # each place's Tolvan32_Debug/TraceIds/TraceTime, as "user machine"
+  local key values=()
+  for key in "$user_key" "$machine_key"; do
+    values+=("$(reg_value "$key" Tolvan32_Debug)/$(reg_value "$key" Tolvan32_TraceIds)/$(reg_value "$key" Tolvan32_TraceTime)")
+  done
+  echo "${values[*]}"
+}
+clear_variables() {
+  local key name
+  for key in "$user_key" "$machine_key"; do
+    for name in "${trace_variables[@]}"; do "$runner" --wine64 reg delete "$key" /v "$name" /f >/dev/null 2>&1; done
+  done
 }
 logs_of_drive_c=("$drive_c/Tolvan32_a.log" "$drive_c/Tolvan32_b.log")
-rm -f "${logs_of_drive_c[@]}"
+clear_logs() { chattr -i "${logs_of_drive_c[@]}" 2>/dev/null; rm -rf "${logs_of_drive_c[@]}"; }
+clear_logs
+clear_variables
 wine "$work" "$setup_exe" trace on --level 3
-report "trace: on --level 3 is a usage error (exit 2), nothing set" test "$status:$(variables)" == "2:/ /"
+report "trace: on --level 3 is a usage error (exit 2), nothing set" test "$status:$(variables)" == "2:// //"
 wine "$work" "$setup_exe" trace on --level 2 --ids
-report "trace: on --level 2 --ids, exit 0: reg query reads 2 and 1 for the user, nothing for the machine" \
-  test "$status:$(variables)" == "0:2/1 /"
+report "trace: on --level 2 --ids, exit 0: reg query reads 2, 1 and 1 for the user, nothing for the machine" \
+  test "$status:$(variables)" == "0:2/1/1 //"
 # Upstream Wine keeps no access list for a file, only the Unix mode it maps
 # the list to: no entry for everyone, so no access for others.
 report "trace: ... both logs created empty, no access for others (Wine's mode from their permissions)" \
@@ -529,7 +548,7 @@ wine "$work" "$setup_exe" trace status
 report "trace: status, exit 0: set for the user and in its own process, both logs appendable" \
   bash -c '[ "$1" -eq 0 ] && grep -qxE "  user +2" <<<"$2" && grep -qxE "  this process +2" <<<"$2" &&
     [ "$(grep -c "^Log .*: present, 0 bytes, this user can append to it$" <<<"$2")" -eq 2 ] &&
-    grep -q "^Programs this user starts from now on: trace level 2, with process and thread ids" <<<"$2"' \
+    grep -q "^Programs this user starts from now on: trace level 2, with process and thread ids, with the time" <<<"$2"' \
   _ "$status" "$out"
 if [ -f "$e2e/tolvan_e2e_host.exe" ]; then
   # The scenario's own comparisons expect options it was not given: only the trace counts here.
@@ -538,28 +557,327 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ]; then
   report "trace: a host started afterwards, without the variable in its Unix environment, traces into both logs" \
     bash -c 'for log; do grep -q "CDataDictionary::Open(char const \*) C:" "$log" || exit 1; done' _ "${logs_of_drive_c[@]}"
 fi
-wine "$work" "$setup_exe" trace on --machine
-report "trace: on --machine, exit 0: reg query reads 1 and no ids for every user" \
-  test "$status:$(variables)" == "0:2/1 1/"
+wine "$work" "$setup_exe" trace on --machine --plain
+report "trace: on --machine --plain, exit 0: reg query reads 1 and neither ids nor time for every user" \
+  test "$status:$(variables)" == "0:2/1/1 1//"
 wine "$work" "$setup_exe" trace off
 report "trace: off for the user, exit 0: its values gone, the machine's kept and named" \
-  bash -c '[ "$1" = "0:/ 1/" ] && grep -q "^NOTE: Tolvan32_Debug is still set for every user" <<<"$2"' \
+  bash -c '[ "$1" = "0:// 1//" ] && grep -q "^NOTE: Tolvan32_Debug is still set for every user" <<<"$2"' \
   _ "$status:$(variables)" "$out"
 wine "$work" "$setup_exe" trace status
-report "trace: status shows the machine's setting, level 1 without ids" \
-  bash -c 'grep -qxE "  machine +1" <<<"$1" && grep -q "trace level 1\.$" <<<"$1"' _ "$out"
+report "trace: status shows the machine's setting, level 1 without ids and time" \
+  bash -c 'grep -qxE "  machine +1" <<<"$1" && grep -q "trace level 1, without ids, without the time\.$" <<<"$1"' _ "$out"
 wine "$work" "$setup_exe" trace off --machine --delete-logs
 report "trace: off --machine --delete-logs, exit 0: no variable anywhere, no log" \
-  bash -c '[ "$1" = "0:/ /" ] && [ ! -e "$2" ] && [ ! -e "$3" ]' _ "$status:$(variables)" "${logs_of_drive_c[@]}"
+  bash -c '[ "$1" = "0:// //" ] && [ ! -e "$2" ] && [ ! -e "$3" ]' _ "$status:$(variables)" "${logs_of_drive_c[@]}"
 wine "$work" "$setup_exe" trace status
 report "trace: status afterwards: no trace, both logs missing, exit 0" \
   bash -c '[ "$1" -eq 0 ] && grep -q "from now on: no trace" <<<"$2" && [ "$(grep -c ": missing$" <<<"$2")" -eq 2 ]' \
   _ "$status" "$out"
 
-# Whatever failed above, the scenarios that follow run without a trace set.
-for key in "$user_key" "$machine_key"; do
-  for name in Tolvan32_Debug Tolvan32_TraceIds; do "$runner" --wine64 reg delete "$key" /v "$name" /f >/dev/null 2>&1; done
+# Ids and time by default: plain "trace on" marks every line, --plain takes
+# the marks away again, status shows each option.
+wine "$work" "$setup_exe" trace on
+on_default="$status:$(variables)"
+wine "$work" "$setup_exe" trace status
+status_out=$out
+wine "$work" "$setup_exe" trace on --plain
+report "trace on marks lines with ids and time by default, --plain removes both, status shows each option" \
+  bash -c '[ "$1" = "0:1/1/1 //" ] && [ "$2" = "0:1// //" ] &&
+    for name in Tolvan32_Debug Tolvan32_TraceIds Tolvan32_TraceTime; do grep -qx "$name" <<<"$3" || exit 1; done &&
+    grep -q "trace level 1, with process and thread ids, with the time\.$" <<<"$3" &&
+    grep -qx "  Tolvan32_TraceIds, Tolvan32_TraceTime: not set (--plain: lines without ids and time)" <<<"$4"' \
+  _ "$on_default" "$status:$(variables)" "$status_out" "$out"
+
+# Old logs: named with their size when tracing goes on, renamed aside with
+# --archive; after off, status advises collect, then delete.
+old_run=$(head -c 92160 /dev/zero | tr '\0' 'x')
+printf '%s' "$old_run" >"${logs_of_drive_c[0]}"
+printf '%s' "$old_run" >"${logs_of_drive_c[1]}"
+wine "$work" "$setup_exe" trace on
+appended=$out appended_status=$status
+wine "$work" "$setup_exe" trace on --archive
+archived=$out archived_status=$status
+aside=("$drive_c"/Tolvan32_a-[0-9]*-[0-9]*.log "$drive_c"/Tolvan32_b-[0-9]*-[0-9]*.log)
+report "trace on names the logs of earlier runs and their size; --archive renames them aside, dated" \
+  bash -c '[ "$1:$3" = "0:0" ] && [ "$(grep -c "^Log C:.Tolvan32_[ab].log: holds 92160 bytes of earlier runs: new runs are appended to them" <<<"$2")" -eq 2 ] &&
+    [ "$(grep -cE "^Log C:.Tolvan32_[ab].log: holds 92160 bytes of earlier runs: renamed to C:.Tolvan32_[ab]-[0-9]{8}-[0-9]{6}.log$" <<<"$4")" -eq 2 ] &&
+    [ "$(stat -c %s "$5")" -eq 92160 ] && [ "$(stat -c %s "$6")" -eq 92160 ] && [ ! -s "$7" ] && [ ! -s "$8" ]' \
+  _ "$appended_status" "$appended" "$archived_status" "$archived" "${aside[@]}" "${logs_of_drive_c[@]}"
+rm -f "$drive_c"/Tolvan32_[ab]-*.log
+printf '%s' "$old_run" >>"${logs_of_drive_c[0]}"
+wine "$work" "$setup_exe" trace off
+wine "$work" "$setup_exe" trace status
+report "trace status after off: the logs' bytes named, collect advised, then delete" \
+  bash -c 'grep -qx "Next: the logs hold 92160 bytes of traced runs: collect them for support with: tolvan32-setup trace collect" <<<"$1" &&
+    grep -qx "      then delete them (they hold the host.s data) with: tolvan32-setup trace off --delete-logs" <<<"$1"' _ "$out"
+
+# Logs that cannot be appended to or deleted. Wine gives a file without
+# write permission the read-only attribute; an immutable file (chattr +i)
+# can be neither opened for writing nor deleted, even by root.
+chmod a-w "${logs_of_drive_c[@]}"
+wine "$work" "$setup_exe" trace on
+readonly_on=$out readonly_status=$status
+chmod a-w "${logs_of_drive_c[@]}"
+wine "$work" "$setup_exe" trace off --delete-logs
+readonly_off=$out readonly_off_status=$status
+printf 'x' >"${logs_of_drive_c[0]}"
+: >"${logs_of_drive_c[1]}"
+if chattr +i "${logs_of_drive_c[0]}"; then
+  wine "$work" "$setup_exe" trace on
+  stuck_on=$out stuck_status=$status
+  wine "$work" "$setup_exe" trace off --delete-logs
+  chattr -i "${logs_of_drive_c[0]}"
+  report "trace: logs that cannot be appended to or deleted say so with the fix; read-only ones are mended" \
+    bash -c '[ "$1" -eq 0 ] && [ "$(grep -c "^Log C:.Tolvan32_[ab].log: was read-only; the attribute is cleared$" <<<"$2")" -eq 2 ] &&
+      [ "$3" -eq 0 ] && [ "$(grep -c "^Log C:.Tolvan32_[ab].log: deleted$" <<<"$4")" -eq 2 ] &&
+      [ "$5" -eq 1 ] && grep -qx "  C:.Tolvan32_a.log exists but cannot be appended to: the host writes no trace into it." <<<"$6" &&
+      grep -q "^  Fix: from a command prompt opened with \"Run as administrator\": tolvan32-setup trace collect" <<<"$6" &&
+      [ "$7" -eq 1 ] && grep -q "^Log C:.Tolvan32_a.log: NOT deleted: " <<<"$8" &&
+      ! grep -q "Tolvan32_a.log: deleted" <<<"$8" && [ -f "$9" ]' \
+    _ "$readonly_status" "$readonly_on" "$readonly_off_status" "$readonly_off" "$stuck_status" "$stuck_on" \
+    "$status" "$out" "${logs_of_drive_c[0]}"
+else
+  report "trace: a log that cannot be appended to (chattr +i not possible here)" false
+fi
+clear_logs
+clear_variables
+
+# Typos: the word not understood, the nearest verb or option, that verb's
+# usage alone, exit status 2; in both tools.
+typo() {  # EXPECTED-FIRST-LINE TOOL ARGS...: exit 2, that first line, a short usage
+  local expected=$1
+  shift
+  wine "$work" "$@"
+  [ "$status" -eq 2 ] && [ "$(head -n 1 <<<"$out")" = "$expected" ] && grep -q "lists every" <<<"$out" &&
+    [ "$(wc -l <<<"$out")" -le 10 ] || { echo "for: ${*:2}"; return 1; }
+}
+typos() {
+  typo "tolvan32-setup: unknown verb instal; did you mean install?" "$setup_exe" instal &&
+    typo "tolvan32-setup: unknown trace action of; did you mean off?" "$setup_exe" trace of &&
+    typo "tolvan32-setup: unknown trace on option --id; did you mean --ids?" "$setup_exe" trace on --id &&
+    typo "tolvan32-setup: --level takes 1 or 2, not 3" "$setup_exe" trace on --level 3 &&
+    typo "tolvan32-setup: unknown install option --dryrun; did you mean --dry-run?" "$setup_exe" install --dryrun &&
+    typo "tolvan32-setup: one folder only, and a and b were both given" "$setup_exe" check a b &&
+    typo "tolvan32-trace: unknown command sumary; did you mean summary?" "$trace_exe" sumary x.log &&
+    typo "tolvan32-trace: unknown option --eror; did you mean --errors?" "$trace_exe" show --eror x.log &&
+    typo "tolvan32-trace: one log only, and a.log and b.log were both given" "$trace_exe" a.log b.log
+}
+report "typos in both tools: the word named, the nearest verb or option suggested, a short usage, exit 2" typos
+
+# --- tolvan32-setup trace collect ---------------------------------------------------
+# bundle_checks ZIP ENTRY...: Python's zipfile reads every entry back whole
+# (testzip: each CRC), the entries are those and in that order, and the
+# manifest gives each one's size, CRC-32 and the hash install compares by.
+bundle_checks() {
+  python3 - "$@" <<'PYTHON'
+import sys, zipfile, zlib
+path, *names = sys.argv[1:]
+problems = []
+with zipfile.ZipFile(path) as z:
+    bad = z.testzip()
+    if bad is not None: problems.append("damaged entry " + bad)
+    got = [i.filename for i in z.infolist()]
+    if got != names: problems.append("entries %s, expected %s" % (got, names))
+    manifest = z.read("manifest.txt").decode()
+    for name in got[:-1]:
+        data = z.read(name)
+        h = 0xcbf29ce484222325
+        for b in data: h = ((h ^ b) * 0x100000001b3) & 0xffffffffffffffff
+        line = "%-20s %12d  %08x  %016x" % (name, len(data), zlib.crc32(data), h)
+        if line not in manifest: problems.append("the manifest lacks: " + line)
+print("\n".join(problems) if problems else "bundle as expected")
+sys.exit(1 if problems else 0)
+PYTHON
+}
+export -f bundle_checks
+collect_work=$work/collect
+mkdir -p "$collect_work"
+clear_logs
+printf ' CDataDictionary::Open(char const *) C:\\Data\\Customer.dat\r\n' >"${logs_of_drive_c[0]}"
+printf ' CDataDictionary::Open(char const *) ........\r\n' >"${logs_of_drive_c[1]}"
+complete_path=$(windows_path "$work/complete")
+wine "$collect_work" "$setup_exe" trace collect --out ticket.zip "$complete_path"
+collected=$out collected_status=$status
+collect_entries=(Tolvan32_a.log Tolvan32_b.log check.txt trace-status.txt computer.txt manifest.txt)
+out=$collected$'\n'$(bundle_checks "$collect_work/ticket.zip" "${collect_entries[@]}" 2>&1; unzip -t "$collect_work/ticket.zip" 2>&1)
+report "trace collect: one zip, testzip and unzip -t pass, the six entries, the manifest's sizes and hashes right" \
+  bash -c '[ "$1" -eq 0 ] && bundle_checks "$2" "${@:5}" >/dev/null && unzip -tq "$2" >/dev/null &&
+    grep -qx "Written: $3.ticket.zip (.* bytes)" <<<"$4"' _ "$collected_status" "$collect_work/ticket.zip" \
+  "$(windows_path "$collect_work" | sed 's/\\/./g')" "$collected" "${collect_entries[@]}"
+report "trace collect: the logs byte for byte, check of the folder, status, the computer and its Windows" \
+  bash -c 'cd "$1" && rm -rf x && mkdir x && cd x && unzip -q ../ticket.zip && cmp Tolvan32_a.log "$2" && cmp Tolvan32_b.log "$3" &&
+    grep -qx "State: installed, complete" check.txt && grep -qx "(exit status 0)" check.txt &&
+    grep -qx "Tolvan32_TraceTime" trace-status.txt && grep -qE "^Computer: .+" computer.txt &&
+    grep -qE "^Windows:  [0-9]+\.[0-9]+\.[0-9]+" computer.txt' _ "$collect_work" "${logs_of_drive_c[@]}"
+wine "$collect_work" "$setup_exe" trace collect "$complete_path"
+named=$(sed -nE 's/^Written: .*\\(Tolvan32-[A-Za-z0-9_-]+-[0-9]{8}-[0-9]{6}\.zip) \([0-9]+ bytes\)$/\1/p' <<<"$out")
+report "trace collect: named after the computer and the time, in the current folder, where it is said" \
+  bash -c '[ "$1" -eq 0 ] && [ -n "$2" ] && [ -f "$3/$2" ]' _ "$status" "$named" "$collect_work"
+wine "$collect_work" "$setup_exe" trace collect --out ticket.zip "$complete_path"
+report "trace collect: an existing file is never overwritten (exit 1, named)" \
+  bash -c '[ "$1" -eq 1 ] && grep -q "^FAILED: the bundle .*ticket.zip cannot be created: .*--out" <<<"$2" &&
+    bundle_checks "$3" "${@:4}" >/dev/null' _ "$status" "$out" "$collect_work/ticket.zip" "${collect_entries[@]}"
+# The reader beside the tool writes the redacted report.
+cp "$setup_exe" "$trace_exe" "$collect_work/"
+wine "$collect_work" "$collect_work/tolvan32-setup.exe" trace collect --redact --out redacted.zip "$complete_path"
+redacted_status=$status
+report "trace collect --redact: the reader's redacted report instead of the logs, no value of the log in it" \
+  bash -c '[ "$1" -eq 0 ] && bundle_checks "$2/redacted.zip" Tolvan32_a-report.html check.txt trace-status.txt computer.txt manifest.txt >/dev/null &&
+    unzip -p "$2/redacted.zip" Tolvan32_a-report.html | grep -q "<html" &&
+    ! unzip -p "$2/redacted.zip" Tolvan32_a-report.html | grep -q "Customer.dat"' _ "$redacted_status" "$collect_work"
+# A log this user cannot read (a folder under its name: opening it for
+# reading is refused as a file without read access is).
+rm -f "${logs_of_drive_c[1]}" && mkdir "${logs_of_drive_c[1]}"
+wine "$collect_work" "$setup_exe" trace collect --out unreadable.zip "$complete_path"
+report "trace collect: a log it cannot read is named with the command that reads it, elevated; exit 1, the rest bundled" \
+  bash -c '[ "$1" -eq 1 ] && grep -q "^  Tolvan32_b.log    NOT INCLUDED: C:.Tolvan32_b.log cannot be read by this user: .*(error 5)" <<<"$2" &&
+    grep -q "^From a command prompt opened with \"Run as administrator\", run:" <<<"$2" &&
+    grep -q "tolvan32-setup.exe\" trace collect --out unreadable.zip" <<<"$2" &&
+    bundle_checks "$3" Tolvan32_a.log check.txt trace-status.txt computer.txt manifest.txt >/dev/null &&
+    unzip -p "$3" manifest.txt | grep -q "^Tolvan32_b.log  NOT INCLUDED"' _ "$status" "$out" "$collect_work/unreadable.zip"
+clear_logs
+
+# --- tolvan32-setup check: what a folder is, in full ----------------------------------
+wine "$work" "$setup_exe" check 'C:\'
+root_status=$status root_out=$out check_seen+=" $status"
+mkdir -p "$setup_work/relative"
+cp "$engine" "$setup_work/relative/Tolvan32.dll"
+cp "$ravix" "$setup_work/relative/Ravix32.dll"
+setup check relative
+fresh_status=$status fresh_out=$out check_seen+=" $status"
+setup install --module "$module_path" --dry-run relative
+report "check: C:\\ is not a host folder (exit 7, not BROKEN); paths in full; not installed said once; install names the full path" \
+  bash -c '[ "$1" -eq 7 ] && grep -q "^State: not a host folder: C:.Tolvan32.dll: it is missing, and so is Tolvan33.dll" <<<"$2" &&
+    ! grep -q BROKEN <<<"$2" && [ "$3" -eq 4 ] && [ "$(grep -o "not installed" <<<"$4" | wc -l)" -eq 1 ] &&
+    grep -qx "State: not installed: Z:.*.relative.Tolvan32.dll: Tolvan32.dll is still the engine (version [0-9.]*)" <<<"$4" &&
+    grep -qx "Installing the module in Z:.*.relative" <<<"$5"' _ "$root_status" "$root_out" "$fresh_status" "$fresh_out" "$out"
+
+# --- the support loop, as the guide and README.txt give it -------------------------
+# install, trace on, two hosts at once, trace off, trace collect, the reader
+# on what the bundle holds, the logs deleted, uninstall: each command of the
+# tools counted, their output kept for the guide's examples (below).
+loop_commands=0
+loop() {  # FOLDER PROGRAM ARGS...: one command of the loop
+  loop_commands=$((loop_commands + 1))
+  wine "$@"
+}
+declare -A example
+if [ -f "$e2e/tolvan_e2e_host.exe" ]; then
+  host Host Tolvan32.dll="$engine" Ravix32.dll="$ravix" tolvan_e2e_host.exe="$e2e/tolvan_e2e_host.exe"
+  loop_before=$before
+  host_w=$(windows_path "$dir") dist_w=$(windows_path "$dist")
+  clear_logs
+  clear_variables
+  rm -f "$dist"/Tolvan32-*.zip
+  loop_status=""
+  loop "$dist" "$dist/tolvan32-setup.exe" install "$host_w"
+  example[install]=$out loop_status+=" $status"
+  wine "$dist" "$dist/tolvan32-setup.exe" check "$host_w"
+  example[check]=$out
+  loop "$dist" "$dist/tolvan32-setup.exe" trace on
+  example[trace-on]=$out loop_status+=" $status"
+  # Two hosts at once, started afterwards: Wine gives them the registry's environment.
+  for run in 1 2; do
+    (cd "$dir" && env -u Tolvan32_Debug -u Tolvan32_TraceIds -u Tolvan32_TraceTime \
+      "$runner" ./tolvan_e2e_host.exe typical-road >/dev/null 2>&1 </dev/null) &
+  done
+  wait
+  wine "$dist" "$dist/tolvan32-setup.exe" trace status
+  example[trace-status]=$out
+  loop "$dist" "$dist/tolvan32-setup.exe" trace off
+  loop_status+=" $status"
+  wine "$dist" "$dist/tolvan32-setup.exe" trace status
+  example[trace-status-off]=$out
+  loop "$dist" "$dist/tolvan32-setup.exe" trace collect "$host_w"
+  example[trace-collect]=$out loop_status+=" $status"
+  bundle=$(ls "$dist"/Tolvan32-*.zip 2>/dev/null | head -n 1)
+  unpacked=$work/loop-bundle
+  rm -rf "$unpacked" && mkdir -p "$unpacked"
+  [ -n "$bundle" ] && python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$bundle" "$unpacked"
+  # TODO: once tolvan32-trace reads a bundle itself, give it "$bundle" here instead of the extracted log.
+  loop "$unpacked" "$trace_exe" summary Tolvan32_a.log
+  loop_summary=$out loop_status+=" $status"
+  processes=$(grep -aoE '^ \[[0-9]+:' "$unpacked/Tolvan32_a.log" 2>/dev/null | sort -u | wc -l)
+  loop "$dist" "$dist/tolvan32-setup.exe" uninstall "$host_w"
+  example[uninstall]=$out loop_status+=" $status"
+  loop "$dist" "$dist/tolvan32-setup.exe" trace off --delete-logs
+  loop_status+=" $status"
+  before=$loop_before
+  out="statuses:$loop_status; processes in the log: $processes"$'\n'$loop_summary
+  echo "== the support loop: $loop_commands commands of the tools, and two runs of the host"
+  report "loop of the guide: $loop_commands commands, each exit 0; the reader reads the bundle's log whole, two hosts in it; uninstall names the logs left, then deleted" \
+    bash -c '[ "$1" = " 0 0 0 0 0 0 0" ] && [ "$2" -le 8 ] && grep -qE "^ +0  lines that could not be read$" <<<"$3" &&
+      [ "$4" -ge 2 ] && [ ! -e "$5" ] && [ ! -e "$6" ] &&
+      grep -qE "^The trace logs remain, and hold the host.s data: C:.Tolvan32_a.log \([0-9]+ bytes\), C:.Tolvan32_b.log" <<<"$7" &&
+      grep -q "^Delete them with: tolvan32-setup trace off --delete-logs" <<<"$7"' \
+    _ "$loop_status" "$loop_commands" "$loop_summary" "$processes" "${logs_of_drive_c[@]}" "${example[uninstall]}"
+  report "loop of the guide: ... the host's folder byte for byte as before" as_it_was
+else
+  report "loop of the guide (no end-to-end host built)" false
+fi
+clear_logs
+clear_variables
+
+# The guide's examples of the tools' output are this output: each block
+# marked "<!-- tools stage: NAME -->" matches it line by line, the folders
+# given as C:\Host and C:\Dist, "…" standing for any text within a line and
+# a line "..." for any lines.
+guide_example() {  # NAME OUTPUT
+  python3 - "$TOLVAN_ROOT/docs/support.md" "$1" "$host_w" "$dist_w" "$2" <<'PYTHON'
+import re, sys
+guide, name, host, dist, output = sys.argv[1:]
+lines = open(guide, encoding="utf-8").read().split("\n")
+marker = "<!-- tools stage: %s -->" % name
+if marker not in lines: sys.exit("no block marked " + marker)
+at = lines.index(marker) + 2
+block = []
+while not lines[at].startswith("```"):
+    block.append(lines[at]); at += 1
+if block and re.match(r"^[A-Z]:\\[^>]*> ", block[0]): block = block[1:]
+got = output.replace(host, "C:\\Host").replace(dist, "C:\\Dist").split("\n")
+def match(i, j):
+    if i == len(block): return j == len(got)
+    if block[i].strip() == "...":
+        return any(match(i + 1, k) for k in range(j, len(got) + 1))
+    pattern = ".*".join(re.escape(part) for part in block[i].split("…"))
+    return j < len(got) and re.fullmatch(pattern, got[j]) is not None and match(i + 1, j + 1)
+if not match(0, 0):
+    print("the guide's block %s:\n%s\nthe tool's output:\n%s" % (name, "\n".join(block), "\n".join(got)))
+    sys.exit(1)
+PYTHON
+}
+for name in install check trace-on trace-status trace-status-off trace-collect uninstall; do
+  out=$(guide_example "$name" "${example[$name]:-}" 2>&1)
+  report "guide: the example of $name is the tool's output" test -z "$out"
 done
+
+# The exit statuses README.txt, --help and the guide list are those the tools return.
+wine "$work" "$setup_exe" --help
+help=$out
+documented_statuses() {
+  python3 - "$TOLVAN_ROOT/docs/install.txt" "$TOLVAN_ROOT/docs/support.md" "$1" "$2" <<'PYTHON'
+import re, sys
+readme, guide, help_text, seen = open(sys.argv[1]).read(), open(sys.argv[2]).read(), sys.argv[3], sys.argv[4]
+flat = lambda text: " ".join(text.split())
+problems = []
+paragraphs = re.findall(r"Exit status of [^:]+:.*?\.(?:\n|\Z)", help_text, re.S)
+if len(paragraphs) < 3: problems.append("--help lists %d exit status paragraphs" % len(paragraphs))
+for paragraph in paragraphs:
+    if flat(paragraph) not in flat(readme): problems.append("README.txt lacks: " + flat(paragraph))
+check = next((flat(p) for p in paragraphs if p.startswith("Exit status of check")), "")
+listed = sorted(set(re.findall(r"(?:: |; )(\d) ", check)))
+table = sorted(set(re.findall(r"^\| (\d) \| `State:", guide, re.M)) | {"2"})
+seen = sorted(set(seen.split()))
+if not (listed == table == seen):
+    problems.append("check's statuses: --help %s, guide %s, returned %s" % (listed, table, seen))
+print("\n".join(problems))
+sys.exit(1 if problems else 0)
+PYTHON
+}
+out=$(documented_statuses "$help" "$check_seen" 2>&1)
+report "docs: README.txt holds --help's exit statuses; check's in --help and the guide are those returned ($check_seen )" \
+  test -z "$out"
 
 # --- tolvan32-trace -------------------------------------------------------------
 logs=$work/logs

@@ -38,12 +38,15 @@ class LoadedLibrary {
 
   LibraryProbe Probe(std::string title) const {
     HMODULE const handle = handle_;
+    FileVersion version = {};
+    VersionIdentity const identity = handle ? IdentifyLibrary(handle, &version) : kVersionUnknown;
     return {std::move(title),
             requested_,
             loaded_,
             error_,
-            handle ? IdentifyLibrary(handle, nullptr) : kVersionUnknown,
-            [handle](std::string const& name) { return GetProcAddress(handle, name.c_str()) != nullptr; }};
+            identity,
+            [handle](std::string const& name) { return GetProcAddress(handle, name.c_str()) != nullptr; },
+            version};
   }
 
  private:

@@ -118,8 +118,9 @@ ImageFacts ReadImageFacts(std::string_view bytes) {
   return facts;
 }
 
-uint64_t ContentHash(std::string_view bytes) {
-  uint64_t hash = 0xcbf29ce484222325ull;
+uint64_t ContentHash(std::string_view bytes) { return ContinueContentHash(kContentHashStart, bytes); }
+
+uint64_t ContinueContentHash(uint64_t hash, std::string_view bytes) {
   for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
   return hash;
 }
@@ -176,9 +177,19 @@ bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entr
     Put(out, kModuleProductName);
     Put(out, "\"): is the original engine still in its place?\n");
     good = false;
-  } else if (probe.identity == kVersionProxyModule) {
-    PutLine(out, "version", kModuleProductName);
   }
+  PutLabel(out, "version");
+  if (probe.version.high || probe.version.low) {
+    PutFileVersion(out, probe.version);
+  } else {
+    Put(out, "none (no file version in its version resource)");
+  }
+  if (probe.identity == kVersionProxyModule) {
+    Put(out, " (");
+    Put(out, kModuleProductName);
+    Put(out, ")");
+  }
+  Put(out, "\n");
 
   size_t present = 0;
   for (Entry const& entry : entries) {

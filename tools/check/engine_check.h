@@ -31,6 +31,12 @@ enum IdentityRule {
   kMustBeProxy,     // Tolvan32.dll: the module itself, not the engine left in place
 };
 
+// The fixed file version of a version resource: 8.0.0.7 is {0x00080000, 7}.
+struct FileVersion {
+  uint32_t high;
+  uint32_t low;
+};
+
 struct LibraryProbe {
   std::string title;          // "Engine library"
   std::string requestedPath;  // what was asked for
@@ -38,6 +44,7 @@ struct LibraryProbe {
   unsigned long loadError;    // the system's error number when the load failed
   VersionIdentity identity;
   std::function<bool(std::string const& name)> hasEntry;
+  FileVersion version = {};  // from its version resource; zero when it has none
 };
 
 // An exported entry, looked up exactly as spelled; `readable` is shown
@@ -59,11 +66,6 @@ EntryList ValueTypesEntries();
 bool ReportLibrary(Output& out, LibraryProbe const& probe, EntryList const& entries, IdentityRule rule,
                    bool listAll);
 
-// The fixed file version of a version resource: 8.0.0.7 is {0x00080000, 7}.
-struct FileVersion {
-  uint32_t high;
-  uint32_t low;
-};
 // Reads it from the resource's bytes; false when they hold none.
 bool ReadFileVersion(void const* versionResource, size_t size, FileVersion* version);
 // Negative, zero or positive as `a` is older than, the same as or newer than `b`.
@@ -84,6 +86,10 @@ ImageFacts ReadImageFacts(std::string_view bytes);
 // A 64-bit FNV-1a hash of a file's bytes: enough to tell two versions of a
 // file apart, which is all it is used for.
 uint64_t ContentHash(std::string_view bytes);
+// The same hash of bytes that come in pieces: each piece continues the hash
+// of those before it, the first one kContentHashStart.
+uint64_t const kContentHashStart = 0xcbf29ce484222325ull;
+uint64_t ContinueContentHash(uint64_t hash, std::string_view bytes);
 // Sixteen hexadecimal digits.
 void PutHash(Output& out, uint64_t hash);
 

@@ -120,10 +120,6 @@ Diagnosis BrokenCombination(Files const& files) {
   FileKind const module = KindOf(*files.facts[kRoleModule]);
   FileKind const engine = KindOf(*files.facts[kRoleEngine]);
   std::string const& enginePath = files.paths[kRoleEngine];
-  if (module == kAbsent && engine == kAbsent) {
-    return Broken(files.paths[kRoleModule], "it is missing: there is no engine here",
-                  "is this the host's folder? Name the folder that holds the host's Tolvan32.dll");
-  }
   if (engine == kModuleFile) {
     return Broken(enginePath, "it is a copy of the module, not the engine, and the module would call itself",
                   "put the host's original engine back as Tolvan33.dll, by hand");
@@ -165,7 +161,7 @@ Diagnosis Diagnose(FolderFacts const& facts) {
                              KindOf(facts.backup)};
   if (kinds[kRoleIncoming] == kAbsent && kinds[kRoleBackup] == kAbsent) {
     if (kinds[kRoleModule] == kEngineFile && kinds[kRoleEngine] == kAbsent) {
-      return {kStateNotInstalled, paths.module, "not installed: Tolvan32.dll is still the engine", 0, {}, {}};
+      return {kStateNotInstalled, paths.module, "Tolvan32.dll is still the engine", 0, {}, {}};
     }
     if (kinds[kRoleModule] == kModuleFile && kinds[kRoleEngine] == kEngineFile) {
       return {kStateInstalled, paths.module, "installed: Tolvan32.dll is the module, Tolvan33.dll the engine", 0,
@@ -173,6 +169,12 @@ Diagnosis Diagnose(FolderFacts const& facts) {
     }
   }
   if (std::optional<Diagnosis> strange = StrangeFile(files)) return *strange;
+  // Nothing of the engine's or the module's: some other folder, not one this program ever changed.
+  if (kinds[kRoleModule] == kAbsent && kinds[kRoleEngine] == kAbsent) {
+    return {kStateNotAHostFolder, paths.module,
+            "it is missing, and so is Tolvan33.dll: this is not a host application's folder", 0,
+            "name the host application's folder, the one that holds its Tolvan32.dll", {}};
+  }
   for (InterruptedRun const& run : InterruptedRuns()) {
     if (run.module != kinds[kRoleModule] || run.engine != kinds[kRoleEngine] ||
         run.incoming != kinds[kRoleIncoming] || run.backup != kinds[kRoleBackup]) {
@@ -233,15 +235,17 @@ int CheckFolderState(Output& out, FolderFacts const& facts, PutSystemError const
       Put(out, facts.folder);
       Put(out, " (with --dry-run first to see its steps)\n");
       return kCheckInterrupted;
+    case kStateNotAHostFolder:
     case kStateBroken:
       break;
   }
-  Put(out, "State: BROKEN: ");
+  bool const foreign = diagnosis.state == kStateNotAHostFolder;
+  Put(out, foreign ? "State: not a host folder: " : "State: BROKEN: ");
   PutFinding(out, diagnosis, putError);
   Put(out, "\nWhat to do: ");
   Put(out, diagnosis.remedy);
   Put(out, "\n");
-  return kCheckBroken;
+  return foreign ? kCheckNotAHostFolder : kCheckBroken;
 }
 
 Snapshot SnapshotOf(FolderFacts const& facts) {

@@ -24,14 +24,14 @@ struct FolderPaths {
   std::string valueTypes;
 };
 
-enum FolderState { kStateNotInstalled, kStateInstalled, kStateInterrupted, kStateBroken };
+enum FolderState { kStateNotInstalled, kStateInstalled, kStateInterrupted, kStateBroken, kStateNotAHostFolder };
 
 struct Diagnosis {
   FolderState state;
   std::string file;        // the file that shows it (named in refusals)
   std::string finding;     // what was found
   unsigned long error;     // the system's reason the file cannot be read, else 0
-  std::string remedy;      // broken: what to do by hand
+  std::string remedy;      // broken, not a host folder: what to do by hand
   SetupPlan repair;        // interrupted: the steps that put it right
 };
 

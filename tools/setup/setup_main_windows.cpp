@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tools/check/check_windows.h"
+#include "tools/common/nearest_word.h"
 #include "tools/common/tool_platform.h"
 #include "tools/common/wide_text.h"
 #include "tools/setup/folder_state.h"
@@ -227,40 +228,46 @@ std::optional<std::string> DefaultSource() {
   return JoinPath(separator == std::string::npos ? "." : program.substr(0, separator + 1), kModuleFileName);
 }
 
+enum Verb { kVerbCheck, kVerbInstall, kVerbUninstall, kVerbRepair, kVerbUnknown };
+
+CommandSyntax const& SyntaxOf(Verb verb) {
+  static CommandSyntax const kVerbs[] = {
+      {"check", {"--all"}, "  check [--all] [FOLDER | ENGINE]\n"
+       "      Says which state FOLDER is in; installed, it loads Tolvan33.dll (or the library ENGINE),\n"
+       "      Ravix32.dll and Tolvan32.dll as the host finds them and lists the entries each lacks;\n"
+       "      --all lists every entry.\n"},
+      {"install", {"--module", "--dry-run", "--allow-missing"},
+       "  install [--module PATH] [--dry-run] [--allow-missing] [FOLDER]\n"
+       "      Renames the engine Tolvan32.dll to Tolvan33.dll, copies the module (PATH, default\n"
+       "      Tolvan32.dll beside this program) in as Tolvan32.dll and checks; replaces an older module.\n"},
+      {"uninstall", {"--dry-run", "--allow-missing"}, "  uninstall [--dry-run] [--allow-missing] [FOLDER]\n"
+       "      Removes the module and renames Tolvan33.dll back to Tolvan32.dll.\n"},
+      {"repair", {"--dry-run", "--allow-missing"}, "  repair [--dry-run] [--allow-missing] [FOLDER]\n"
+       "      Finishes what an interrupted install, upgrade or uninstall left (or rolls back an\n"
+       "      incomplete copy).\n"},
+  };
+  return kVerbs[verb];
+}
+
 void Usage(Output& out) {
   Put(out,
       "usage: tolvan32-setup VERB [OPTIONS] [FOLDER]\n"
-      "  FOLDER is the host application's folder (default: the current one).\n"
-      "  check [--all] [FOLDER | ENGINE]\n"
-      "      Says which state FOLDER is in; installed, it loads Tolvan33.dll (or the library ENGINE),\n"
-      "      Ravix32.dll and Tolvan32.dll as the host finds them and lists the entries each lacks;\n"
-      "      --all lists every entry.\n"
-      "  install [--module PATH] [--dry-run] [--allow-missing] [FOLDER]\n"
-      "      Renames the engine Tolvan32.dll to Tolvan33.dll, copies the module (PATH, default\n"
-      "      Tolvan32.dll beside this program) in as Tolvan32.dll and checks; replaces an older module.\n"
-      "  uninstall [--dry-run] [--allow-missing] [FOLDER]\n"
-      "      Removes the module and renames Tolvan33.dll back to Tolvan32.dll.\n"
-      "  repair [--dry-run] [--allow-missing] [FOLDER]\n"
-      "      Finishes what an interrupted install, upgrade or uninstall left (or rolls back an\n"
-      "      incomplete copy).\n"
+      "  FOLDER is the host application's folder (default: the current one).\n");
+  for (Verb verb : {kVerbCheck, kVerbInstall, kVerbUninstall, kVerbRepair}) Put(out, SyntaxOf(verb).usage);
+  Put(out,
       "  --dry-run makes every check and lists the steps without taking them. A step that fails is undone\n"
       "  with those before it. --allow-missing takes an engine that lacks some entries.\n"
       "Exit status of install, uninstall, repair: 0 done; 1 refused, or failed and undone (the folder\n"
       "compared: as it was); 2 usage error; 3 the folder is not as it should be (what differs and what\n"
       "to do is listed).\n"
       "Exit status of check: 0 installed, complete; 1 installed, the engine lacks entries; 2 usage\n"
-      "error; 4 not installed; 5 interrupted (run repair); 6 broken (what to do is listed).\n");
+      "error; 4 not installed; 5 interrupted (run repair); 6 broken (what to do is listed); 7 not a\n"
+      "host folder (neither Tolvan32.dll nor Tolvan33.dll in it).\n");
   PutTraceUsage(out);
 }
 
-enum Verb { kVerbCheck, kVerbInstall, kVerbUninstall, kVerbRepair, kVerbUnknown };
-
 Verb ParseVerb(std::string_view text) {
-  if (text == "check") return kVerbCheck;
-  if (text == "install") return kVerbInstall;
-  if (text == "uninstall") return kVerbUninstall;
-  if (text == "repair") return kVerbRepair;
-  return kVerbUnknown;
+  return static_cast<Verb>(FindCommand(text, &SyntaxOf(kVerbCheck), kVerbUnknown));
 }
 
 bool IsHelp(std::string_view argument) { return argument == "--help" || argument == "/?"; }
@@ -304,14 +311,28 @@ int ToolMain(int argc, char** argv) {
     PutVersionLine(out, "tolvan32-setup");
     return 0;
   }
-  if (argc >= 2 && std::string_view(argv[1]) == "trace") return RunTraceVerb(out, argc, argv);
-  Verb const verb = argc >= 2 ? ParseVerb(argv[1]) : kVerbUnknown;
+  if (argc >= 2 && std::string_view(argv[1]) == "trace") {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    return RunTraceVerb(out, argc, argv, [](Output& report, std::string const& folder) {
+      return Check(report, folder, false);
+    });
+  }
+  if (argc < 2) {
+    Usage(StandardError());
+    return kSetupUsage;
+  }
+  Verb const verb = ParseVerb(argv[1]);
+  if (verb == kVerbUnknown) {
+    return PutUsageError(UnknownWordMessage("tolvan32-setup", "verb", argv[1],
+                                            {"check", "install", "uninstall", "repair", "trace"}),
+                         "  tolvan32-setup check|install|uninstall|repair|trace [OPTIONS] [FOLDER]\n");
+  }
   bool listAll = false;
   bool dryRun = false;
   bool allowMissing = false;
   char const* module = nullptr;
   char const* target = nullptr;
-  for (int i = 2; i < argc && verb != kVerbUnknown; ++i) {
+  for (int i = 2; i < argc; ++i) {
     std::string_view const argument = argv[i];
     if (IsHelp(argument)) {
       Usage(out);
@@ -324,20 +345,16 @@ int ToolMain(int argc, char** argv) {
       allowMissing = true;
     } else if (verb == kVerbInstall && argument == "--module" && i + 1 < argc && !module) {
       module = argv[++i];
-    } else if ((!argument.empty() && argument[0] == '-') || target) {
-      Usage(StandardError());
-      return kSetupUsage;
+    } else if ((argument.size() > 1 && argument[0] == '-') || target) {
+      return PutCommandUsageError(std::string(SyntaxOf(verb).name) + " ", SyntaxOf(verb), argument, target);
     } else {
       target = argv[i];
     }
   }
-  if (verb == kVerbUnknown) {
-    Usage(StandardError());
-    return kSetupUsage;
-  }
   // A missing library is reported here, not in a system dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  std::string const folder = target ? target : ".";
+  // In full, as the host and whoever reads the output sees it.
+  std::string const folder = target && !*target ? std::string() : FullPath(target ? target : ".");
   if (verb == kVerbCheck) return Check(out, folder, listAll);
 
   std::optional<std::string> source;
@@ -360,6 +377,7 @@ int ToolMain(int argc, char** argv) {
                               : verb == kVerbRepair ? PlanRepair(out, facts, &PutSystemErrorText, plan)
                                                     : PlanUninstall(out, facts, &PutSystemErrorText, plan, allowMissing);
   if (outcome == kPlanRefused) Put(out, "Nothing was changed.\n");
+  if (outcome == kPlanNothingToDo && verb == kVerbUninstall) PutRemainingLogs(out);
   if (outcome != kPlanRun) return outcome == kPlanRefused ? kSetupNotDone : kSetupDone;
 
   Obstructions obstructions(out);
@@ -379,7 +397,9 @@ int ToolMain(int argc, char** argv) {
   actions.putError = &PutSystemErrorText;
   actions.beforeStep = [&obstructions](int number, SetupStep const& step) { obstructions.Before(number, step); };
   actions.afterStep = [&obstructions](int, SetupStep const&) { obstructions.After(); };
-  return RunPlan(out, facts, plan, actions, dryRun);
+  int const status = RunPlan(out, facts, plan, actions, dryRun);
+  if (verb == kVerbUninstall && status == kSetupDone && !dryRun) PutRemainingLogs(out);
+  return status;
 }
 
 }  // namespace tools

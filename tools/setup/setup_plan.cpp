@@ -81,7 +81,10 @@ bool RefuseWithoutValueTypes(Output& out, FolderFacts const& facts, std::string 
 // A folder that is not as install and uninstall begin: an interrupted
 // run is for repair, anything else for the person who knows the host.
 bool RefuseState(Output& out, FolderFacts const& facts, Diagnosis const& diagnosis, PutSystemError const& putError) {
-  if (diagnosis.state != kStateInterrupted && diagnosis.state != kStateBroken) return false;
+  if (diagnosis.state != kStateInterrupted && diagnosis.state != kStateBroken &&
+      diagnosis.state != kStateNotAHostFolder) {
+    return false;
+  }
   Put(out, "REFUSED: ");
   PutFinding(out, diagnosis, putError);
   if (diagnosis.state == kStateInterrupted) {
@@ -340,7 +343,7 @@ PlanOutcome PlanRepair(Output& out, FolderFacts const& facts, PutSystemError con
     Put(out, ".\n");
     return kPlanNothingToDo;
   }
-  if (diagnosis.state == kStateBroken) {
+  if (diagnosis.state == kStateBroken || diagnosis.state == kStateNotAHostFolder) {
     RefuseState(out, facts, diagnosis, putError);
     return kPlanRefused;
   }

@@ -41,6 +41,7 @@ enum CheckStatus {
   kCheckNotInstalled = 4,    // the engine still under the module's name
   kCheckInterrupted = 5,     // an install, upgrade or uninstall stopped half-way: repair finishes it
   kCheckBroken = 6,          // neither: what is wrong and what to do is listed
+  kCheckNotAHostFolder = 7,  // neither Tolvan32.dll nor Tolvan33.dll: some other folder
 };
 
 // The names of the module on its way in and on its way out. The module to

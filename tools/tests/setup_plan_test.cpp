@@ -5,10 +5,13 @@
 #include "tools/setup/setup_plan.h"
 
 #include "tools/setup/folder_state.h"
+#include "tools/setup/zip_writer.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace tolvan {
@@ -97,7 +100,7 @@ TEST(SetupPlanTest, RefusalsNameTheFileAndTheReason) {
       {"no module to install", Install, [](FolderFacts& f) { f.sourceFacts = FileFacts(); },
        kSource + ": the module to install was not found"},
       {"no Tolvan32.dll", Install, [](FolderFacts& f) { f.module = FileFacts(); },
-       kModule + ": it is missing: there is no engine here"},
+       kModule + ": it is missing, and so is Tolvan33.dll: this is not a host application's folder"},
       {"Tolvan32.dll unreadable", Install, [](FolderFacts& f) { f.module.readError = 193; },
        kModule + ": it cannot be read as a library: error 193"},
       {"leftover incoming copy", Install, [](FolderFacts& f) { f.incoming = Library(kVersionProxyModule); },
@@ -183,6 +186,98 @@ TEST(SetupPlanTest, FileVersionsAreReadFromTheFixedPartOfTheResource) {
   resource[40] = 0;
   EXPECT_FALSE(ReadFileVersion(resource, sizeof resource, &version)) << "no signature, no version";
   EXPECT_FALSE(ReadFileVersion(resource, 60, &version)) << "cut short";
+}
+
+TEST(SetupPlanTest, CheckTellsAFolderOfNeitherLibraryFromABrokenOneAndSaysEachThingOnce) {
+  FolderFacts facts = Fresh();
+  facts.module = FileFacts();
+  Printed printed;
+  auto const unused = [](Output&) { return kCheckBroken; };
+  EXPECT_EQ(CheckFolderState(printed.out, facts, &PutErrorNumber, unused), kCheckNotAHostFolder);
+  EXPECT_EQ(printed.Text(), "State: not a host folder: " + kModule +
+                                ": it is missing, and so is Tolvan33.dll: this is not a host application's folder\n"
+                                "What to do: name the host application's folder, the one that holds its "
+                                "Tolvan32.dll\n");
+  Printed fresh;
+  facts = Fresh();
+  facts.module.version = kCurrent;
+  EXPECT_EQ(CheckFolderState(fresh.out, facts, &PutErrorNumber, unused), kCheckNotInstalled);
+  EXPECT_EQ(fresh.Text(), "State: not installed: " + kModule + ": Tolvan32.dll is still the engine (version 8.0.0.7)\n");
+}
+
+// The archive read back as an unzip program reads it: from the end of the
+// central directory to each entry's local header, its bytes inflated and
+// their CRC compared.
+std::map<std::string, std::string> Unzipped(std::string const& zip) {
+  auto const word = [&](size_t at, int size) {
+    uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(zip.at(at + i));
+    return value;
+  };
+  std::map<std::string, std::string> entries;
+  size_t const end = zip.rfind(std::string("PK\5\6", 4));
+  if (end == std::string::npos || end + 22 != zip.size()) return entries;
+  size_t at = word(end + 16, 4);
+  for (uint32_t n = word(end + 10, 2); n--;) {
+    EXPECT_EQ(word(at, 4), 0x02014b50u);
+    uint32_t const crc = word(at + 16, 4), packed = word(at + 20, 4), size = word(at + 24, 4);
+    size_t const nameLength = word(at + 28, 2), local = word(at + 42, 4);
+    std::string const name = zip.substr(at + 46, nameLength);
+    EXPECT_EQ(word(local, 4), 0x04034b50u);
+    EXPECT_EQ(zip.substr(local + 30, word(local + 26, 2)), name);
+    size_t const data = local + 30 + word(local + 26, 2) + word(local + 28, 2);
+    EXPECT_EQ(word(data + packed, 4), 0x08074b50u) << "the data descriptor follows the data";
+    EXPECT_EQ(word(data + packed + 4, 4), crc);
+    std::string bytes(size, '\0');
+    z_stream stream = {};
+    inflateInit2(&stream, -MAX_WBITS);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zip.data() + data));
+    stream.avail_in = packed;
+    stream.next_out = reinterpret_cast<Bytef*>(&bytes[0]);
+    stream.avail_out = size;
+    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END) << name;
+    inflateEnd(&stream);
+    EXPECT_EQ(crc32(0, reinterpret_cast<Bytef const*>(bytes.data()), size), crc) << name;
+    entries[name] = bytes;
+    at += 46 + nameLength;
+  }
+  return entries;
+}
+
+TEST(ZipWriterTest, EntriesWrittenInPiecesReadBackWhole) {
+  std::string zip;
+  ZipWriter writer([&](char const* data, size_t size) { return zip.append(data, size), true; }, 0, 0x5989);
+  std::string log;
+  for (int i = 0; i < 40000; ++i) log += "CTable::GetField(char const *) #" + std::to_string(i * 7919 % 1000) + "\n";
+  ASSERT_TRUE(writer.Begin("Tolvan32_a.log"));
+  for (size_t at = 0; at < log.size(); at += 100000) ASSERT_TRUE(writer.Write(std::string_view(log).substr(at, 100000)));
+  ASSERT_TRUE(writer.End());
+  ASSERT_TRUE(writer.AddEntry("empty.txt", ""));
+  ASSERT_TRUE(writer.Finish()) << writer.Error();
+  EXPECT_LT(zip.size(), log.size() / 4) << "compressed";
+  EXPECT_EQ(writer.BytesWritten(), zip.size());
+  ASSERT_EQ(writer.Entries().size(), 2u);
+  EXPECT_EQ(writer.Entries()[0].hash, ContentHash(log)) << "the hash install compares files by, in pieces";
+  std::map<std::string, std::string> const back = Unzipped(zip);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_TRUE(back.at("Tolvan32_a.log") == log);
+  EXPECT_EQ(back.at("empty.txt"), "");
+}
+
+TEST(ZipWriterTest, AnArchiveThatWouldPassItsLimitFailsInsteadOfWrapping) {
+  std::string zip;
+  ZipWriter writer([&](char const* data, size_t size) { return zip.append(data, size), true; }, 0, 0, 4096);
+  std::string noise;
+  for (uint32_t i = 0, x = 1; i < 20000; ++i) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  EXPECT_TRUE(writer.Begin("noise"));
+  EXPECT_FALSE(writer.Write(noise) && writer.End());
+  EXPECT_NE(writer.Error().find("4 GiB"), std::string::npos) << writer.Error();
+  EXPECT_FALSE(writer.Finish()) << "no central directory for a failed archive";
+  EXPECT_LT(zip.size(), 4096u);
+  std::string refused;
+  ZipWriter failing([](char const*, size_t) { return false; }, 0, 0);
+  EXPECT_FALSE(failing.AddEntry("a", "b"));
+  EXPECT_EQ(failing.Error(), "it could not be written");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The pieces the two tools share: number formatting without 64-bit division,
-// the Windows command line, and the engine check's report.
+// the Windows command line, the engine check's report, and what both tools
+// say of a word they do not know.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,6 +11,7 @@
 #include "core/version_info.h"
 #include "tools/check/engine_check.h"
 #include "tools/common/command_line.h"
+#include "tools/common/nearest_word.h"
 #include "tools/common/tool_output.h"
 
 namespace tolvan {
@@ -137,6 +139,45 @@ TEST(ProxyVersionTest, TheProductNameIsFoundAsUtf16Only) {
   std::string const other = utf16("Tolvan32 Shar");
   EXPECT_FALSE(VersionNamesModule(other.data(), other.size()));
   EXPECT_FALSE(VersionNamesModule(nullptr, 0));
+}
+
+TEST(NearestWordTest, TheTyposOfTheSupportLoopFindTheirWord) {
+  std::vector<std::string_view> const verbs = {"check", "install", "uninstall", "repair", "trace"};
+  EXPECT_EQ(NearestWord("instal", verbs), "install");
+  EXPECT_EQ(NearestWord("INSTALL", verbs), "install") << "verbs are lower case";
+  EXPECT_EQ(NearestWord("uninstal", verbs), "uninstall");
+  EXPECT_EQ(NearestWord("chekc", verbs), "check") << "two letters swapped are one edit";
+  EXPECT_EQ(NearestWord("frobnicate", verbs), "");
+  EXPECT_EQ(NearestWord("of", {"on", "off", "status", "collect"}), "off") << "of is a beginning of off";
+  EXPECT_EQ(NearestWord("x", {"on", "off"}), "") << "one letter is too short to guess from";
+  EXPECT_EQ(NearestWord("--id", {"--level", "--plain", "--ids", "--machine"}), "--ids");
+  EXPECT_EQ(NearestWord("--dryrun", {"--module", "--dry-run", "--allow-missing"}), "--dry-run");
+  EXPECT_EQ(NearestWord("--eror", {"--json", "--errors", "--op", "--object"}), "--errors");
+  EXPECT_EQ(NearestWord("sumary", {"summary", "show", "report"}), "summary");
+  EXPECT_EQ(EditDistance("kitten", "sitting"), 3u);
+  EXPECT_EQ(EditDistance("", "abc"), 3u);
+}
+
+TEST(NearestWordTest, TheMessageNamesTheWordAndWhatWasMeant) {
+  ArgumentWords const words = {"tool", "show ", {"--json", "--op"}, "log", {"summary", "show"}};
+  EXPECT_EQ(UnexpectedArgumentMessage(words, "--jsn", ""), "tool: unknown show option --jsn; did you mean --json?\n");
+  EXPECT_EQ(UnexpectedArgumentMessage(words, "--zzzzz", ""), "tool: unknown show option --zzzzz\n");
+  EXPECT_EQ(UnexpectedArgumentMessage(words, "--op", ""), "tool: --op needs a value after it\n");
+  EXPECT_EQ(UnexpectedArgumentMessage(words, "b.log", "a.log"),
+            "tool: one log only, and a.log and b.log were both given\n");
+  EXPECT_EQ(UnexpectedArgumentMessage(words, "a.log", "sumary"), "tool: unknown command sumary; did you mean summary?\n");
+}
+
+TEST_F(EngineReportTest, TheVersionIsShownAsNumbers) {
+  LibraryProbe probe = {"Module", ".\\Tolvan32.dll", "Z:\\x\\Tolvan32.dll", 0, kVersionProxyModule,
+                        [](std::string const&) { return true; }, {0x00080000, 7}};
+  ReportLibrary(out, probe, OperationEntries(), kMustBeProxy, false);
+  probe.identity = kVersionOther;
+  probe.version = {};
+  ReportLibrary(out, probe, OperationEntries(), kAnyIdentity, false);
+  Flush(out);
+  EXPECT_NE(text.find("  version    8.0.0.7 (Tolvan32 Share)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  version    none (no file version in its version resource)\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -612,6 +612,28 @@ TEST_F(TraceProgramTest, ATimedLogGivesTheFiguresOfTheSameLogWithoutTime) {
   EXPECT_EQ(text.find("Ann Lee"), std::string::npos);
 }
 
+TEST_F(TraceProgramTest, AMistakeOnTheCommandLineIsNamedWithTheNearestWord) {
+  std::string const good = Write("good.txt", ScenarioLog());
+  struct Case {
+    std::string arguments;
+    std::string message;
+  } const cases[] = {
+      {"show --eror " + good, "tolvan32-trace: unknown option --eror; did you mean --errors?\n"},
+      {"sumary " + good, "tolvan32-trace: unknown command sumary; did you mean summary?\n"},
+      {"summary " + good + " " + good, "tolvan32-trace: one log only, and " + good + " and " + good +
+                                           " were both given\n"},
+      {"show " + good + " --op", "tolvan32-trace: --op needs a value after it\n"},
+  };
+  for (Case const& c : cases) {
+    std::string output;
+    EXPECT_EQ(Run(c.arguments, output), 2) << c.arguments;
+    EXPECT_EQ(output.find(c.message), 0u) << c.arguments << "\n" << output;
+    EXPECT_NE(output.find("\nusage: tolvan32-trace [summary|show|report] [options] LOG\n"), std::string::npos);
+    EXPECT_NE(output.find("tolvan32-trace --help lists every option.\n"), std::string::npos);
+    EXPECT_EQ(output.find("--object ADDRESS"), std::string::npos) << "the short usage, not the whole";
+  }
+}
+
 TEST_F(TraceProgramTest, ShowPrintsTheSelectedRecords) {
   std::string const good = Write("good.txt", ScenarioLog());
   std::string output;

@@ -3,10 +3,12 @@
 // tools, or writes one HTML page of both ("report"). The log is read once from start to end; memory is bounded by what
 // the figures must remember, not by the length of the log.
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "tools/common/nearest_word.h"
 #include "tools/common/tool_output.h"
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_print.h"
@@ -121,7 +123,10 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
       }
       filtered = true;
     } else if ((argument.size() > 1 && argument[0] == '-') || havePath) {
-      WriteError(kUsage);
+      ArgumentWords const words = {"tolvan32-trace", "", {"--json", "--redact", "--html", "--errors", "--op",
+                                   "--table", "--object", "--pid", "--tid", "--help", "--version"}, "log", {"summary", "show", "report"}};
+      WriteError(UnexpectedArgumentMessage(words, argument, havePath ? options.path : "") +
+                 std::string(kUsage, std::strchr(kUsage, '\n') + 1 - kUsage) + "tolvan32-trace --help lists every option.\n");
       return false;
     } else {
       options.path = std::string(argument);
