@@ -428,6 +428,7 @@ TEST_F(TraceProgramTest, ExitStatusTellsWhetherTheWholeLogWasRead) {
   EXPECT_EQ(Run("summary " + cut, output), 1) << output;
   EXPECT_NE(output.find("cut off: the log ends inside this line"), std::string::npos);
   EXPECT_EQ(Run("show " + logDirectory_ + "absent.log", output), 2);
+  EXPECT_NE(output.find("cannot open " + logDirectory_ + "absent.log: No such file or directory"), std::string::npos) << output;
   EXPECT_EQ(Run("show --op NoSuchOperation " + good, output), 2);
   EXPECT_EQ(Run("summary --errors " + good, output), 2) << "filters belong to show";
   EXPECT_EQ(Run("", output), 2);

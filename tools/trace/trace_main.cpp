@@ -2,6 +2,7 @@
 // ("summary") or its records ("show"), for people or, with --json, for other
 // tools, or writes one HTML page of both ("report"). The log is read once from start to end; memory is bounded by what
 // the figures must remember, not by the length of the log.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -183,8 +184,9 @@ bool WriteReport(HtmlReport const& report, Summary const& summary, Options const
   // stdio rather than a file stream: iostreams would triple the tool's size.
   std::FILE* const file = std::fopen(options.html.c_str(), "wb");
   bool const written = file && std::fwrite(page.data(), 1, page.size(), file) == page.size();
+  int const reason = errno;
   if (!(file && std::fclose(file) == 0 && written)) {
-    WriteError("tolvan32-trace: cannot write " + options.html + "\n");
+    WriteError("tolvan32-trace: cannot write " + options.html + ": " + std::strerror(file ? errno : reason) + "\n");
     return false;
   }
   WriteError("report written to " + options.html + "\n");
@@ -218,7 +220,7 @@ int ReadTrace(int argc, char** argv) {
 
   int const handle = OpenInput(options.path.c_str());
   if (handle < 0) {
-    WriteError("tolvan32-trace: cannot open " + options.path + "\n");
+    WriteError("tolvan32-trace: cannot open " + options.path + ": " + std::strerror(errno) + "\n");
     return 2;
   }
   Summary summary;
