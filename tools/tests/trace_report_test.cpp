@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <regex>
 
 #include "tests/support/engine_objects.h"
 #include "tests/support/test_fixture.h"
@@ -522,7 +523,7 @@ TEST_F(TraceProgramTest, TheReportNamesRunsWritersAndCallsWithoutResult) {
   EXPECT_NE(page.find("KUNDEN (00a41230), run 2, process 20</td>"), std::string::npos);
   size_t const missing = page.find("<table id=\"without-result\">");
   ASSERT_NE(missing, std::string::npos);
-  EXPECT_NE(page.find("<tr><td>15</td><td>CTable::IsOpen(void)</td><td>00a41230</td><td>run 2, process 20 thread 1</td>",
+  EXPECT_NE(page.find("data-key=\"without_result/0/line\">15</span></td><td></td><td>CTable::IsOpen(void)</td><td>00a41230</td><td>run 2, process 20 thread 1</td><td>still running",
                       missing),
             std::string::npos)
       << page.substr(missing, 600);
@@ -576,13 +577,21 @@ TEST_F(TraceProgramTest, ATimedLogGivesTheFiguresOfTheSameLogWithoutTime) {
   Write("timed.txt", timed);
   ASSERT_EQ(Run("report --html - " + path, timedPage), 0);
   ASSERT_EQ(Run("summary --json " + path, timedJson), 0) << timedJson;
-  // The same but for the size in bytes.
+  // The same but for the size in bytes and what only times can tell.
   auto withoutBytes = [&](std::string text, char const* before, char const* after) {
     size_t const at = text.find(before) + strlen(before);
     return text.erase(at, text.find(after, at) - at);
   };
-  EXPECT_EQ(withoutBytes(timedJson, "\"bytes\":", ","), withoutBytes(plainJson, "\"bytes\":", ","));
-  EXPECT_EQ(withoutBytes(timedPage, "data-key=\"bytes\">", "<"), withoutBytes(plainPage, "data-key=\"bytes\">", "<"));
+  auto withoutTime = [](std::string const& text) {
+    std::string untimed = std::regex_replace(text, std::regex("\"latency_us\":\\{[^}]*\\}"), "\"latency_us\":null");
+    untimed = std::regex_replace(untimed, std::regex("\"start\":\"[^\"]*\",\"end\":(\"[^\"]*\"|null)"),
+                                 "\"start\":null,\"end\":null");
+    untimed = std::regex_replace(untimed, std::regex("<section id=\"(time|holds)\">.*?</section>"), "");
+    return std::regex_replace(untimed, std::regex("\"timed\":.*,\"runs\":"), "\"runs\":");
+  };
+  EXPECT_EQ(withoutTime(withoutBytes(timedJson, "\"bytes\":", ",")), withoutTime(withoutBytes(plainJson, "\"bytes\":", ",")));
+  EXPECT_EQ(withoutTime(withoutBytes(timedPage, "data-key=\"bytes\">", "<")),
+            withoutTime(withoutBytes(plainPage, "data-key=\"bytes\">", "<")));
   std::string text;
   ASSERT_EQ(Run("show " + path, text), 0);
   EXPECT_NE(text.find("       3  10:22:31.123458  " + testing::Hex(table) +
@@ -698,6 +707,144 @@ TEST_F(TraceProgramTest, TheReportIsOnePageOfTheSummarysFigures) {
   }
   EXPECT_NE(page.find("*** Error *** #002 (Entry in library not found)"), std::string::npos);
   EXPECT_EQ(Run("summary --redact " + good, page), 2) << "--redact belongs to report";
+}
+
+// A line of a timed log with ids: `micros` of the day, a duration on result lines.
+std::string Timed(char const* ids, int64_t micros, std::string const& body, int64_t duration = -1) {
+  std::string line = std::string(" [") + ids + "] @";
+  AppendTimeOfDay(line, micros);
+  if (duration >= 0) line += " +" + std::to_string(duration) + "us";
+  return line + body + "\r\n";
+}
+std::string const kResult(16, ' ');
+std::string const kOpen = " 00a41230 CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) ";
+std::string const kRunLine =
+    " *** Run *** 2026-12-09 10:22:30 Tolvan32 1.0.0.0 Tolvan32_TraceIds=1 Tolvan32_TraceTime=1 Clock=precise "
+    "Computer WS7 User D\\A Host C:\\h.exe ";
+
+TEST(TraceTimeTest, LatencyPerOperationComesFromABoundedHistogramWithin1Percent) {
+  LatencyHistogram histogram;
+  uint64_t total = 0;
+  for (uint64_t d = 1; d <= 100000; ++d) {
+    uint64_t const value = d * 37 % 1000003;  // spread over six decades
+    histogram.Add(value);
+    total += value;
+  }
+  EXPECT_EQ(histogram.count, 100000u);
+  EXPECT_EQ(histogram.total, total);
+  std::vector<uint64_t> all;
+  for (uint64_t d = 1; d <= 100000; ++d) all.push_back(d * 37 % 1000003);
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(histogram.max, all.back());
+  for (unsigned percent : {50u, 95u, 99u}) {
+    double const exact = static_cast<double>(all[(all.size() * percent + 99) / 100 - 1]);
+    EXPECT_NEAR(static_cast<double>(histogram.Percentile(percent)), exact, exact / 100) << percent;
+  }
+  LatencyHistogram small;
+  for (uint64_t value : {3u, 3u, 5u, 90u}) small.Add(value);
+  EXPECT_EQ(small.Percentile(50), 3u);
+  EXPECT_EQ(small.Percentile(95), 90u);
+
+  // Only the host's calls with a duration: a Pack's nested calls are the module's.
+  std::string log = Timed("7:8", 1000, kRunLine);
+  for (int i = 0; i < 3; ++i) {
+    log += Timed("7:8", 2000 + i * 10, " 00a41230 CTable::IsOpen(void) ");
+    log += Timed("7:8", 2005 + i * 10, kResult + "1 ( 5 ) ", 100 * (i + 1));
+  }
+  log += Timed("7:8", 3000, " 00a41230 CTable::Pack(void) ");
+  log += Timed("7:8", 3001, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 2 ");
+  log += Timed("7:8", 3002, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 3003, kOpen + "2 1 ");
+  log += Timed("7:8", 3004, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 3005, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 1 ");
+  log += Timed("7:8", 3006, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 3007, kOpen + "1 1 ");
+  log += Timed("7:8", 3008, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 900000, kResult + "1 ( 5 ) ", 897000);
+  std::unique_ptr<Summary> s = Summarise(log);
+  ASSERT_TRUE(s->timing.timed);
+  LatencyHistogram const& isOpen = *s->timing.latency[kTable_IsOpen];
+  EXPECT_EQ(isOpen.count, 3u);
+  EXPECT_EQ(isOpen.total, 600u);
+  EXPECT_NEAR(static_cast<double>(isOpen.Percentile(50)), 200, 2);
+  EXPECT_EQ(isOpen.max, 300u);
+  EXPECT_EQ(s->timing.latency[kTable_Pack]->max, 897000u);
+  EXPECT_FALSE(s->timing.latency[kTable_OpenAccess]) << "the module's opens inside Pack are not the host's";
+  std::unique_ptr<Summary> untimed = Summarise(" 00a41230 CTable::IsOpen(void) \r\n" + kResult + "1 ( 5 ) \r\n");
+  EXPECT_FALSE(untimed->timing.timed);
+  EXPECT_TRUE(untimed->timing.latency.empty());
+}
+
+TEST(TraceTimeTest, TheTwentySlowestCallsWithTheCallsBeforeThem) {
+  std::string log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 1001, " 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ") +
+                    Timed("7:8", 1002, kResult + "00a41230 ", 1);
+  for (int i = 0; i < 30; ++i) {
+    int64_t const at = 2000 + i * 1000;
+    log += Timed(i % 2 ? "7:9" : "7:8", at, " 00a41230 CTable::IsOpen(void) ");
+    log += Timed(i % 2 ? "7:9" : "7:8", at + 500, kResult + "1 ( 5 ) ", i == 17 ? 200000 : 10 + i);
+  }
+  std::unique_ptr<Summary> s = Summarise(log);
+  std::vector<SlowCall> const& slowest = s->timing.slowest;
+  ASSERT_EQ(slowest.size(), kSlowestKept);
+  EXPECT_EQ(slowest[0].call.duration, 200000);
+  EXPECT_EQ(slowest[0].call.line, 4u + 2 * 17);
+  EXPECT_EQ(slowest[0].call.ids.thread, 9u);
+  EXPECT_EQ(slowest[0].table.text, "CUSTOMERS");
+  ASSERT_EQ(slowest[0].before.size(), kContextCalls);
+  EXPECT_EQ(slowest[0].before[0].line, 4u + 2 * 14);
+  EXPECT_EQ(slowest[0].before[2].line, 4u + 2 * 16);
+  for (size_t i = 1; i < slowest.size(); ++i) EXPECT_EQ(slowest[i].call.duration, 40 - static_cast<int64_t>(i) - (i >= 13));
+  EXPECT_EQ(slowest.back().call.duration, 10 + 10);  // the ten fastest left out
+}
+
+TEST(TraceTimeTest, CallsWithoutResultSayWhenAndWhy) {
+  std::string const log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 2000, " 00a41230 CTable::Pack(void) ") +
+                          Timed("7:8", 3000, " 00a41230 CTable::IsOpen(void) ") +
+                          Timed("7:8", 3001, kResult + "1 ( 5 ) ", 1) +
+                          Timed("7:9", 4000, " 00a41230 CTable::IsOpen(void) ");
+  std::unique_ptr<Summary> s = Summarise(log);
+  std::vector<OpenCall> const& calls = s->paired.openCalls;
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].line, 2u);
+  EXPECT_EQ(calls[0].time, 2000);
+  EXPECT_FALSE(calls[0].endedWithLog) << "its thread went on: left by an exception";
+  EXPECT_EQ(calls[1].line, 5u);
+  EXPECT_EQ(calls[1].ids.thread, 9u);
+  EXPECT_TRUE(calls[1].endedWithLog) << "no later line of its thread";
+  std::string text;
+  PrintSummary(text, *s, Forms(), "log");
+  EXPECT_NE(text.find("line 2 2026-12-09 00:00:00.002000  CTable::Pack(void)  process 7 thread 8  left by an exception"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("line 5 2026-12-09 00:00:00.004000  CTable::IsOpen(void)  process 7 thread 9  still running"),
+            std::string::npos);
+}
+
+TEST_F(TraceProgramTest, TimeFiguresHaveTheirJsonNamesAndThePageShowsThem) {
+  std::string log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 1001, " 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ") +
+                    Timed("7:8", 1002, kResult + "00a41230 ", 4);
+  log += Timed("7:8", 5000, " 00a41230 CTable::IsOpen(void) ") + Timed("7:8", 250000, kResult + "1 ( 5 ) ", 245000);
+  log += Timed("7:8", 260000, " 00a41230 CTable::IsOpen(void) ");
+  std::string const path = Write("timed.txt", log);
+  std::string json;
+  ASSERT_EQ(Run("summary --json " + path, json), 0) << json;
+  EXPECT_TRUE(JsonChecker(json).Valid()) << json;
+  for (char const* expected :
+       {"\"operation\":\"CTable::IsOpen(void)\",\"calls\":2,\"by_module\":0,\"latency_us\":{\"count\":1,\"total\":245000,"
+        "\"p50\":245000,\"p95\":245000,\"max\":245000}",
+        "\"slowest\":[{\"line\":4,\"time\":\"2026-12-09 00:00:00.005000\",\"pid\":7,\"tid\":8,\"operation\":"
+        "\"CTable::IsOpen(void)\",\"object\":\"00a41230\",\"table\":\"CUSTOMERS\",\"duration_us\":245000,",
+        "\"without_result\":[{\"line\":6,\"time\":\"2026-12-09 00:00:00.260000\",\"pid\":7,\"tid\":8,\"operation\":"
+        "\"CTable::IsOpen(void)\",\"reason\":\"still running\"}]",
+        "\"holds\":[],\"holds_more\":0", "\"contention\":[]"}) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+  }
+  std::string page;
+  ASSERT_EQ(Run("report --html - " + path, page), 0);
+  EXPECT_NE(page.find("data-key=\"slowest/0/duration_us\">245000<"), std::string::npos);
+  EXPECT_NE(page.find("data-key=\"operations/operation=CTable::IsOpen(void)/latency_us/p95\">245000<"),
+            std::string::npos);
+  EXPECT_NE(page.find("still running when the log ends"), std::string::npos);
 }
 
 }  // namespace

@@ -492,11 +492,15 @@ void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) co
   if (!paired.withoutResult) return;
   out += "<h3>Calls without their result line: ";
   Figure(out, "calls_without_result", paired.withoutResult);
-  out += "</h3><table id=\"without-result\"><thead><tr><th>Line</th><th>Operation</th><th>Object</th>"
-         "<th>Writer</th></tr></thead><tbody>";
+  out += "</h3><table id=\"without-result\"><thead><tr><th>Line</th><th>Time</th><th>Operation</th><th>Object</th>"
+         "<th>Writer</th><th>Why without result</th></tr></thead><tbody>";
   for (size_t i = 0; i < paired.openCalls.size() && i < kListedOpenCalls; ++i) {
     OpenCall const& call = paired.openCalls[i];
-    out += "<tr><td>" + Number(call.line) + "</td><td>";
+    out += "<tr><td>";
+    Figure(out, Key("without_result", Number(i), "line"), call.line);
+    out += "</td><td>";
+    if (call.time >= 0) AppendHtml(out, TimeText(call.time, {}));
+    out += "</td><td>";
     AppendHtml(out, forms_.forms[call.op].signature);
     out += "</td><td>";
     AppendHtml(out, redact_ && !IsMaskedPointer(call.object) ? std::string_view("[object]") : call.object);
@@ -506,7 +510,8 @@ void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) co
       out += (call.run >= 0 ? ", process " : "process ") + Number(call.ids.process) + " thread " +
              Number(call.ids.thread);
     }
-    out += "</td></tr>";
+    out += call.endedWithLog ? "</td><td>still running when the log ends (no later line of its thread)</td></tr>"
+                             : "</td><td>left by an exception (its thread went on)</td></tr>";
   }
   out += "</tbody></table>";
   if (paired.withoutResult > kListedOpenCalls) {
@@ -660,6 +665,164 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
   out += "</dl></section>";
 }
 
+// The host's calls by how long the engine took, and the slowest of them
+// with the calls just before them.
+void HtmlReport::WriteTiming(std::string& out, Summary const& summary) const {
+  TimingFigures const& timing = summary.timing;
+  out += "<section id=\"time\"><h2>Time</h2>";
+  if (!timing.timed) {
+    out += "<p class=\"note\">The log has no times (Tolvan32_TraceTime=1 writes them): no latency, no slowest "
+           "calls, and no contention between processes.</p></section>";
+    return;
+  }
+  out += "<h3>Latency per operation (the host's calls, microseconds; percentiles within 1%)</h3>"
+         "<table id=\"latency\"><thead><tr><th>Operation</th><th>Calls</th><th>Total</th><th>Median</th>"
+         "<th>95th percentile</th><th>Maximum</th></tr></thead><tbody>";
+  for (size_t const op : OperationsByCalls(summary)) {
+    if (timing.latency.empty() || !timing.latency[op]) continue;
+    LatencyHistogram const& latency = *timing.latency[op];
+    std::string const row = Key("operations", "operation=" + std::string(forms_.forms[op].signature), "latency_us");
+    out += "<tr><td>";
+    AppendHtml(out, forms_.forms[op].signature);
+    out += "</td>";
+    struct Cell {
+      char const* key;
+      uint64_t value;
+    } const cells[] = {{"count", latency.count},
+                       {"total", latency.total},
+                       {"p50", latency.Percentile(50)},
+                       {"p95", latency.Percentile(95)},
+                       {"max", latency.max}};
+    for (Cell const& cell : cells) {
+      out += "<td>";
+      Figure(out, Key(row, cell.key), cell.value);
+      out += "</td>";
+    }
+    out += "</tr>";
+  }
+  out += "</tbody></table><h3>The slowest calls</h3><table id=\"slowest\"><thead><tr><th>Line</th><th>Time</th>"
+         "<th>Writer</th><th>Operation</th><th>Table</th><th>Duration (us)</th><th>Just before it</th></tr>"
+         "</thead><tbody>";
+  for (size_t i = 0; i < timing.slowest.size(); ++i) {
+    SlowCall const& call = timing.slowest[i];
+    std::string const row = Key("slowest", Number(i));
+    out += "<tr><td>";
+    Figure(out, Key(row, "line"), call.call.line);
+    out += "</td><td>";
+    AppendHtml(out, TimeText(call.call.time, {}));
+    out += "</td><td>" + WriterText(call.run, call.call.ids) + "</td><td>";
+    AppendHtml(out, forms_.forms[call.call.op].signature);
+    out += "</td><td>";
+    if (!redact_) AppendHtml(out, call.table);
+    out += "</td><td>";
+    Figure(out, Key(row, "duration_us"), static_cast<uint64_t>(call.call.duration));
+    out += "</td><td class=\"note\">";
+    for (CallBrief const& before : call.before) {
+      out += "line " + Number(before.line) + " ";
+      AppendHtml(out, forms_.forms[before.op].method);
+      if (before.duration >= 0) out += " (" + Number(static_cast<uint64_t>(before.duration)) + " us)";
+      out += "<br>";
+    }
+    out += "</td></tr>";
+  }
+  out += "</tbody></table></section>";
+}
+
+// Who held each table exclusively, and the other processes' opens that met
+// such a hold.
+void HtmlReport::WriteHolds(std::string& out, Summary const& summary) const {
+  TimingFigures const& timing = summary.timing;
+  out += "<section id=\"holds\"><h2>Who held each table</h2>";
+  std::vector<size_t> const tables = TablesByCalls(summary);
+  bool any = false;
+  for (size_t i = 0; i < tables.size() && i < kPolicyTables; ++i) {
+    TableTally const& t = summary.tables[tables[i]];
+    if (!t.holds.count) continue;
+    if (!any) {
+      out += "<table id=\"holds-table\"><thead><tr><th>Table</th><th>Held by</th><th>How</th><th>From</th>"
+             "<th>To</th><th>Lines</th></tr></thead><tbody>";
+    }
+    any = true;
+    for (size_t j = 0; j < t.holds.kept.size(); ++j) {
+      Hold const& hold = t.holds.kept[j];
+      std::string const row = Key("tables", Number(i), "holds/" + Number(j));
+      out += "<tr class=\"hold\"><td>";
+      if (redact_) {
+        out += "table " + Number(i + 1);
+      } else {
+        AppendHtml(out, t.name.empty() ? KeptText(t.address) : t.name);
+      }
+      LineIds ids;
+      ids.present = true;
+      ids.process = hold.pid;
+      std::string writer = WriterText(hold.run, ids);
+      writer.erase(std::min(writer.size(), writer.find(" thread")));
+      out += "</td><td>" + writer + "</td><td>" + hold.kind + "</td><td>";
+      if (hold.start >= 0) AppendHtml(out, TimeText(hold.start, {}));
+      out += "</td><td>";
+      if (hold.endLine && hold.end >= 0) AppendHtml(out, TimeText(hold.end, {}));
+      if (!hold.endLine) out += "still held when the log ends";
+      out += "</td><td>";
+      Figure(out, Key(row, "start_line"), hold.startLine);
+      if (hold.endLine) {
+        out += "&ndash;";
+        Figure(out, Key(row, "end_line"), hold.endLine);
+      }
+      out += "</td></tr>";
+    }
+    if (t.holds.count > t.holds.kept.size()) {
+      out += "<tr><td colspan=\"6\" class=\"note\">... and " + Number(t.holds.count - t.holds.kept.size()) +
+             " more holds</td></tr>";
+    }
+  }
+  out += any ? "</tbody></table>" : "<p class=\"ok\">No table was held exclusively in this log.</p>";
+  out += "<h3>Contention</h3>";
+  if (!timing.timed) {
+    out += "<p class=\"note\">Left out: the log has no times, and lines of different processes cannot be ordered in "
+           "time without them.</p></section>";
+    return;
+  }
+  out += "<p class=\"note\">Every open or escalation of another process that failed, was refused, or took longer than " +
+         Number(timing.slowMicros / 1000) +
+         " ms (--slow) while a table of the same name was held on the same computer. The clocks of different "
+         "computers are not compared.</p>";
+  if (!timing.contentionCount) {
+    out += "<p class=\"ok\">None.</p></section>";
+    return;
+  }
+  out += "<table id=\"contention\"><thead><tr><th>Table</th><th>Holder</th><th>held from line</th><th>Other process"
+         "</th><th>its line</th><th>At</th><th>Outcome</th></tr></thead><tbody>";
+  for (size_t i = 0; i < timing.contention.size(); ++i) {
+    Contention const& c = timing.contention[i];
+    std::string const row = Key("contention", Number(i));
+    out += "<tr class=\"contention\"><td>";
+    if (!redact_) AppendHtml(out, c.table);
+    out += "</td><td>" + (redact_ ? std::string("a process") : "process " + Number(c.holderPid)) + "</td><td>";
+    Figure(out, Key(row, "holder_line"), c.holderLine);
+    out += "</td><td>" + (redact_ ? std::string("another") : "process " + Number(c.waiterPid)) + "</td><td>";
+    Figure(out, Key(row, "waiter_line"), c.waiterLine);
+    out += "</td><td>";
+    AppendHtml(out, TimeText(c.time, {}));
+    out += "</td><td class=\"bad\">";
+    out += ContentionOutcomeName(c.outcome);
+    out += "</td></tr>";
+  }
+  out += "</tbody></table>";
+  if (timing.contentionCount > timing.contention.size()) {
+    out += "<p class=\"note\">... and " + Number(timing.contentionCount - timing.contention.size()) + " more.</p>";
+  }
+  out += "</section>";
+}
+
+// "run N", and unredacted the process and thread.
+std::string HtmlReport::WriterText(int run, LineIds const& ids) const {
+  std::string text = run >= 0 ? "run " + Number(static_cast<uint64_t>(run) + 1) : std::string();
+  if (ids.present && !redact_) {
+    text += (text.empty() ? "process " : ", process ") + Number(ids.process) + " thread " + Number(ids.thread);
+  }
+  return text;
+}
+
 void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "<section id=\"charts\"><h2>Calls</h2>";
   std::vector<size_t> const ops = OperationsByCalls(summary);
@@ -797,7 +960,9 @@ void HtmlReport::Write(std::string& out, Summary const& summary, std::string_vie
   out += "</style></head><body>";
   WriteHeader(out, summary, source);
   WriteErrors(out, summary);
+  WriteTiming(out, summary);
   WritePolicy(out, summary);
+  WriteHolds(out, summary);
   WriteCharts(out, summary);
   WriteTimeline(out, summary);
   out += "<footer class=\"note\"><p>Made by tolvan32-trace report. Every figure is the same as "

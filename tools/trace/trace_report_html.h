@@ -58,6 +58,9 @@ class HtmlReport : public CountedEvents {
   void WriteErrors(std::string& out, Summary const& summary) const;
   void WriteWithoutResult(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
+  void WriteTiming(std::string& out, Summary const& summary) const;
+  void WriteHolds(std::string& out, Summary const& summary) const;
+  std::string WriterText(int run, LineIds const& ids) const;
   void WriteCharts(std::string& out, Summary const& summary) const;
   void WriteTimeline(std::string& out, Summary const& summary) const;
 
