@@ -820,6 +820,91 @@ TEST(TraceTimeTest, CallsWithoutResultSayWhenAndWhy) {
             std::string::npos);
 }
 
+TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
+  auto run = [](char const* ids, char const* computer) {
+    std::string line = kRunLine;
+    return Timed(ids, 1000, line.replace(line.find("WS7"), 3, computer));
+  };
+  auto getTable = [](char const* ids, char const* table) {
+    return Timed(ids, 2000, std::string(" 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ")) +
+           Timed(ids, 2001, kResult + table + " ", 1);
+  };
+  std::string const open = " 00a41230 CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) ";
+  // Process 9 packs CUSTOMERS from 1 s to 2 s; process 7's open fails inside it, and its next one waits;
+  // process 11 on another computer fails too, but its clock is not this one's.
+  std::string log = run("9:1", "WS7") + run("7:1", "WS7") + run("11:1", "WS8") + getTable("9:1", "00a41230") +
+                    getTable("7:1", "00b41230") + getTable("11:1", "00c41230");
+  log += Timed("9:1", 1000000, " 00a41230 CTable::Pack(void) ");
+  log += Timed("9:1", 1000001, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 2 ") + Timed("9:1", 1000002, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 1000003, open + "2 1 ") + Timed("9:1", 1000004, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:1", 1500000, " 00b41230" + open.substr(9) + "1 1 ") + Timed("7:1", 1500100, kResult + "0 ( 5 ) ", 100);
+  log += Timed("11:1", 1500000, " 00c41230" + open.substr(9) + "1 1 ") + Timed("11:1", 1500100, kResult + "0 ( 5 ) ", 100);
+  log += Timed("7:1", 1600000, " 00b41230" + open.substr(9) + "1 1 ");
+  log += Timed("9:1", 1999998, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 1 ") + Timed("9:1", 1999999, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 2000000, open + "1 1 ") + Timed("9:1", 2000001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 2000002, kResult + "1 ( 5 ) ", 1000002);
+  log += Timed("7:1", 2000100, kResult + "1 ( 5 ) ", 400100);
+  // Then process 7 holds it by an exclusive open left as asked, until its close; its own Pack is no contention.
+  log += Timed("7:1", 3000000, " 00b41230" + open.substr(9) + "0 1 ") + Timed("7:1", 3000001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:1", 3100000, " 00b41230 CTable::IsOpen(void) ") + Timed("7:1", 3100001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 3200000, open + "1 1 ") + Timed("9:1", 3200001, kResult + "0 ( 5 ) ", 1);
+  log += Timed("7:1", 4000000, " 00b41230 CTable::CloseAccess(enum SafetyCtl) 1 ") + Timed("7:1", 4000001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 4500000, open + "1 1 ") + Timed("9:1", 4500001, kResult + "0 ( 5 ) ", 1);
+  std::unique_ptr<Summary> s = Summarise(log);
+  ASSERT_EQ(s->badLines, 0u);
+  TableTally const* const packed = FindTable(*s, "00a41230", 0);
+  ASSERT_NE(packed, nullptr);
+  ASSERT_EQ(packed->holds.kept.size(), 1u);
+  Hold const& pack = packed->holds.kept[0];
+  EXPECT_STREQ(pack.kind, "Pack");
+  EXPECT_EQ(pack.pid, 9u);
+  EXPECT_EQ(pack.start, 1000000);
+  EXPECT_EQ(pack.end, 2000002);
+  EXPECT_EQ(pack.startLine, 10u);
+  EXPECT_EQ(pack.endLine, 24u);
+  TableTally const* const opened = FindTable(*s, "00b41230", 1);
+  ASSERT_EQ(opened->holds.kept.size(), 1u);
+  EXPECT_STREQ(opened->holds.kept[0].kind, "open");
+  EXPECT_EQ(opened->holds.kept[0].startLine, 26u);
+  EXPECT_EQ(opened->holds.kept[0].endLine, 32u);
+  EXPECT_EQ(opened->holds.kept[0].end, 4000001);
+
+  std::vector<Contention> const& contention = s->timing.contention;
+  ASSERT_EQ(contention.size(), 3u);
+  EXPECT_EQ(contention[0].outcome, kContentionFailed);
+  EXPECT_EQ(contention[0].waiterPid, 7u);
+  EXPECT_EQ(contention[0].waiterLine, 15u);
+  EXPECT_EQ(contention[0].holderPid, 9u);
+  EXPECT_EQ(contention[0].holderLine, 10u);
+  EXPECT_EQ(contention[0].table.text, "CUSTOMERS");
+  EXPECT_EQ(contention[1].outcome, kContentionWaited);
+  EXPECT_EQ(contention[1].waiterLine, 19u);
+  EXPECT_EQ(contention[2].outcome, kContentionFailed);
+  EXPECT_EQ(contention[2].waiterPid, 9u);
+  EXPECT_EQ(contention[2].holderLine, 26u);
+  Summary slower;
+  slower.timing.slowMicros = 500000;
+  TraceReader reader(Forms(), slower, [&](Record const& record) { CountRecord(slower, Forms(), record); });
+  reader.ReadText(log);
+  EXPECT_EQ(slower.timing.contentionCount, 2u) << "400 ms is no wait with --slow 500";
+
+  // Without times: the holds in line numbers, contention left out and said so.
+  std::string untimed;
+  for (std::string const& line : LinesOf(log)) {
+    std::string_view rest = line;
+    TakeLineIds(rest);
+    TakeLineTime(rest);
+    untimed += line.substr(0, line.find(']') + 1) + std::string(rest) + "\r\n";
+  }
+  s = Summarise(untimed);
+  EXPECT_EQ(FindTable(*s, "00a41230", 0)->holds.kept[0].endLine, 24u);
+  EXPECT_EQ(FindTable(*s, "00a41230", 0)->holds.kept[0].start, -1);
+  EXPECT_EQ(s->timing.contentionCount, 0u);
+  std::string text;
+  PrintSummary(text, *s, Forms(), "log");
+  EXPECT_NE(text.find("contention across processes is left out"), std::string::npos);
+}
+
 TEST_F(TraceProgramTest, TimeFiguresHaveTheirJsonNamesAndThePageShowsThem) {
   std::string log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 1001, " 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ") +
                     Timed("7:8", 1002, kResult + "00a41230 ", 4);
