@@ -16,6 +16,7 @@
 #include "tools/tests/trace_test_support.h"
 #include "tools/trace/trace_print.h"
 #include "tools/trace/trace_reader.h"
+#include "tools/trace/trace_report_html.h"
 
 namespace tolvan {
 namespace tools {
@@ -586,7 +587,7 @@ TEST_F(TraceProgramTest, ATimedLogGivesTheFiguresOfTheSameLogWithoutTime) {
     std::string untimed = std::regex_replace(text, std::regex("\"latency_us\":\\{[^}]*\\}"), "\"latency_us\":null");
     untimed = std::regex_replace(untimed, std::regex("\"start\":\"[^\"]*\",\"end\":(\"[^\"]*\"|null)"),
                                  "\"start\":null,\"end\":null");
-    untimed = std::regex_replace(untimed, std::regex("<section id=\"(time|holds)\">.*?</section>"), "");
+    untimed = std::regex_replace(untimed, std::regex("<section id=\"(time|holds|timeline)\">.*?</section>"), "");
     return std::regex_replace(untimed, std::regex("\"timed\":.*,\"runs\":"), "\"runs\":");
   };
   EXPECT_EQ(withoutTime(withoutBytes(timedJson, "\"bytes\":", ",")), withoutTime(withoutBytes(plainJson, "\"bytes\":", ",")));
@@ -820,7 +821,8 @@ TEST(TraceTimeTest, CallsWithoutResultSayWhenAndWhy) {
             std::string::npos);
 }
 
-TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
+// Two processes of one computer and one of another, contending for CUSTOMERS.
+std::string ContendedLog() {
   auto run = [](char const* ids, char const* computer) {
     std::string line = kRunLine;
     return Timed(ids, 1000, line.replace(line.find("WS7"), 3, computer));
@@ -850,6 +852,11 @@ TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
   log += Timed("9:1", 3200000, open + "1 1 ") + Timed("9:1", 3200001, kResult + "0 ( 5 ) ", 1);
   log += Timed("7:1", 4000000, " 00b41230 CTable::CloseAccess(enum SafetyCtl) 1 ") + Timed("7:1", 4000001, kResult + "1 ( 5 ) ", 1);
   log += Timed("9:1", 4500000, open + "1 1 ") + Timed("9:1", 4500001, kResult + "0 ( 5 ) ", 1);
+  return log;
+}
+
+TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
+  std::string const log = ContendedLog();
   std::unique_ptr<Summary> s = Summarise(log);
   ASSERT_EQ(s->badLines, 0u);
   TableTally const* const packed = FindTable(*s, "00a41230", 0);
@@ -903,6 +910,36 @@ TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
   std::string text;
   PrintSummary(text, *s, Forms(), "log");
   EXPECT_NE(text.find("contention across processes is left out"), std::string::npos);
+}
+
+TEST(TraceTimeTest, TheTimelineRunsAlongTimeWithTheHoldsDrawnOnIt) {
+  auto page = [](std::string const& log) {
+    Summary summary;
+    HtmlReport report(Forms(), false);
+    TraceReader reader(Forms(), summary, [&](Record const& record) {
+      CountRecord(summary, Forms(), record, true, &report);
+      report.AddRecord(record);
+    });
+    reader.ReadText(log);
+    std::string out;
+    report.Write(out, summary, "log");
+    return out.substr(out.find("<section id=\"timeline\">"));
+  };
+  std::string const timed = page(ContendedLog());
+  EXPECT_NE(timed.find(">WS7 9:1</text>"), std::string::npos) << "a lane per computer, process and thread";
+  EXPECT_NE(timed.find(">WS8 11:1</text>"), std::string::npos);
+  EXPECT_NE(timed.find("text-anchor=\"start\">00:00:00.002000</text>"), std::string::npos) << timed;
+  // The Pack from 1 s to 2 s over a span of about 4.5 s, in process 9's lane (the first).
+  size_t const band = timed.find("<rect class=\"hold\" x=\"");
+  ASSERT_NE(band, std::string::npos);
+  int const left = std::stoi(timed.substr(band + 22));
+  EXPECT_NEAR(left, 150 + 800 * 1.0 / 4.5, 12);
+  EXPECT_NE(timed.find("CUSTOMERS held (Pack) from 00:00:01.000000 to 00:00:02.000002"), std::string::npos);
+  EXPECT_NE(timed.find("<rect class=\"contended\""), std::string::npos);
+  EXPECT_EQ(timed.find("text-anchor=\"end\">line "), std::string::npos);
+  std::string const untimed = page(" 00a41230 CTable::IsOpen(void) \r\n" + kResult + "1 ( 5 ) \r\n");
+  EXPECT_NE(untimed.find(">line 1</text>"), std::string::npos);
+  EXPECT_EQ(untimed.find("class=\"hold\""), std::string::npos);
 }
 
 TEST_F(TraceProgramTest, TimeFiguresHaveTheirJsonNamesAndThePageShowsThem) {

@@ -17,6 +17,7 @@ size_t const kListedBadLines = 20;
 size_t const kListedRuns = 10;
 uint64_t const kListedOpenCalls = 50;
 size_t const kPolicyTables = 40;        // rows of the policy table
+size_t const kMaxHoldMarks = 2000;      // bands and ticks on the timeline
 size_t const kChartBars = 20;           // then one bar for the rest
 int const kChartWidth = 960;
 int const kBarHeight = 18;
@@ -240,6 +241,7 @@ char const kStyle[] =
     ".e-esc{fill:#1f77b4;background:#1f77b4}.e-ref{fill:#9400d3;background:#9400d3}"
     ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.unrel{color:#b06000;font-size:12px}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
     "width:10px;height:10px;margin-right:4px}.note{color:#555;font-size:12px}"
+    ".hold{fill:#888;background:#888;opacity:.35}.contended{fill:#d00000;background:#d00000}"
     "@media print{body{margin:0;max-width:none;font-size:11px}h2{break-after:avoid}"
     "svg{max-width:100%;height:auto}*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}";
 
@@ -272,12 +274,21 @@ HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
   }
   lanes_.emplace_back();
   lanes_.back().writer = std::string(writer);
+  lanes_.back().run = record.stream.run;
+  lanes_.back().process = ids.process;
   return lanes_.back();
 }
 
-// Along the timeline: the line number; the log holds times only on its run
-// lines, which the timeline marks.
-void HtmlReport::Place(uint64_t position, Record const& record, size_t slot) {
+// Along the timeline: the time in a timed log, from its first record's (a
+// record without one stays where the last was); the line number otherwise.
+void HtmlReport::Place(uint64_t line, Record const& record, size_t slot) {
+  int64_t const time = record.nodes.empty() ? -1 : record.nodes[0].time;
+  if (!decided_) {
+    decided_ = true;
+    timed_ = time >= 0;
+    origin_ = std::max<int64_t>(time, 0);
+  }
+  uint64_t const position = !timed_ ? line : time < 0 ? lastPosition_ : static_cast<uint64_t>(std::max<int64_t>(time - origin_, 0));
   lastPosition_ = std::max(lastPosition_, position);
   while (position >= binWidth_ * kBins) {
     for (Lane& lane : lanes_) {
@@ -746,7 +757,7 @@ void HtmlReport::WriteHolds(std::string& out, Summary const& summary) const {
     for (size_t j = 0; j < t.holds.kept.size(); ++j) {
       Hold const& hold = t.holds.kept[j];
       std::string const row = Key("tables", Number(i), "holds/" + Number(j));
-      out += "<tr class=\"hold\"><td>";
+      out += "<tr><td>";
       if (redact_) {
         out += "table " + Number(i + 1);
       } else {
@@ -868,12 +879,65 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "</svg></section>";
 }
 
+std::string HtmlReport::AxisText(uint64_t position) const {
+  if (!timed_) return "line " + Number(position);
+  return TimeText(origin_ + static_cast<int64_t>(position), {});
+}
+
+// The holds of a timed log as bands in the lanes of their process, and the
+// other processes' opens that met them as ticks in their own lanes.
+void HtmlReport::WriteHoldMarks(std::string& out, Summary const& summary, size_t used) const {
+  if (!timed_) return;
+  int const plot = kChartWidth - kLaneLabel - 10;
+  uint64_t const span = used * binWidth_;
+  auto const x = [&](int64_t time) {
+    uint64_t const at = static_cast<uint64_t>(std::max<int64_t>(time - origin_, 0));
+    return kLaneLabel + static_cast<int>(static_cast<uint64_t>(plot) * std::min(at, span) / span);
+  };
+  auto const laneOf = [&](uint32_t process) {
+    for (size_t l = 0; l < lanes_.size(); ++l) {
+      if (lanes_[l].process == process && !lanes_[l].writer.empty()) return static_cast<int>(l);
+    }
+    return -1;
+  };
+  int64_t const last = origin_ + static_cast<int64_t>(lastPosition_);
+  size_t drawn = 0;
+  std::vector<size_t> const tables = TablesByCalls(summary);
+  for (size_t i = 0; i < tables.size() && i < kPolicyTables; ++i) {
+    TableTally const& t = summary.tables[tables[i]];
+    for (Hold const& hold : t.holds.kept) {
+      int const lane = laneOf(hold.pid);
+      if (lane < 0 || hold.start < 0 || drawn++ == kMaxHoldMarks) continue;
+      int const left = x(hold.start);
+      int const right = std::max(left + 2, x(hold.endLine ? hold.end : last));
+      out += "<rect class=\"hold\" x=\"" + Number(left) + "\" y=\"" + Number(lane * kLaneHeight + 2) + "\" width=\"" +
+             Number(right - left) + "\" height=\"" + Number(kLaneHeight - 4) + "\"><title>";
+      if (redact_) {
+        out += "table " + Number(i + 1);
+      } else {
+        AppendHtml(out, t.name.empty() ? KeptText(t.address) : t.name);
+      }
+      out += " held (" + std::string(hold.kind) + ") from " + TimeText(hold.start, {}) + " to " +
+             (hold.endLine ? TimeText(hold.end, {}) : std::string("the log's end")) + "</title></rect>";
+    }
+  }
+  for (Contention const& c : summary.timing.contention) {
+    int const lane = laneOf(c.waiterPid);
+    if (lane < 0 || drawn++ == kMaxHoldMarks) continue;
+    out += "<rect class=\"contended\" x=\"" + Number(x(c.time)) + "\" y=\"" + Number(lane * kLaneHeight + 2) +
+           "\" width=\"3\" height=\"" + Number(kLaneHeight - 4) + "\"><title>line " + Number(c.waiterLine) + ": open " +
+           ContentionOutcomeName(c.outcome) + " while line " + Number(c.holderLine) + " held it</title></rect>";
+  }
+}
+
 void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
   out += "<section id=\"timeline\"><h2>Timeline</h2><p class=\"legend\">";
   for (int k = 0; k < kCountedEventKinds; ++k) {
     out += "<span><i class=\"" + std::string(kEventClasses[k]) + "\"></i>" + kEventNames[k] + "</span>";
   }
-  out += "<span><i class=\"act\"></i>calls (darker: more)</span></p>";
+  out += "<span><i class=\"act\"></i>calls (darker: more)</span>";
+  if (timed_) out += "<span><i class=\"hold\"></i>table held exclusively</span><span><i class=\"contended\"></i>open that met a hold</span>";
+  out += "</p>";
   int const plot = kChartWidth - kLaneLabel - 10;
   size_t const used = std::min<uint64_t>(kBins, lastPosition_ / binWidth_ + 1);
   int const height = static_cast<int>(lanes_.size()) * kLaneHeight + 24;
@@ -889,7 +953,12 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     if (lane.shared) {
       out += "writers " + Number(l + 1) + " and on";
     } else {
-      out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+      std::string computer;
+      if (!redact_ && lane.run >= 0 && static_cast<size_t>(lane.run) < summary.runs.size()) {
+        AppendHtml(computer, summary.runs[lane.run].computer.text, 24);
+        if (!computer.empty()) computer += ' ';
+      }
+      out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : computer + lane.writer;
     }
     out += "</text><rect x=\"" + Number(kLaneLabel) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(plot) +
            "\" height=\"" + Number(kLaneHeight - 4) + "\" fill=\"#f4f5fa\"/>";
@@ -897,7 +966,8 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     for (Bin const& bin : lane.bins) busiest = std::max(busiest, bin[kCountedEventKinds]);
     for (size_t b = 0; b < used; ++b) {
       Bin const& bin = lane.bins[b];
-      std::string const range = "lines " + Number(b * binWidth_ + (b ? 0 : 1)) + "-" + Number((b + 1) * binWidth_ - 1);
+      std::string const range = timed_ ? AxisText(b * binWidth_) + "-" + AxisText((b + 1) * binWidth_ - 1)
+                                       : "lines " + Number(b * binWidth_ + (b ? 0 : 1)) + "-" + Number((b + 1) * binWidth_ - 1);
       if (bin[kCountedEventKinds]) {
         out += "<rect class=\"act\" x=\"" + x(b) + "\" y=\"" + Number(top + 12) + "\" width=\"" + width +
                "\" height=\"10\" opacity=\"" +
@@ -918,7 +988,8 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
   int const axis = static_cast<int>(lanes_.size()) * kLaneHeight + 14;
   // Each run's start, with the time its run line gives; one mark per bin, so
   // that a log of many thousand runs still gives a page of bounded size.
-  for (size_t i = 0; i < summary.runs.size();) {
+  WriteHoldMarks(out, summary, used);
+  for (size_t i = 0; i < summary.runs.size() && !timed_;) {
     if (!summary.runs[i].line) {  // a run line before the log's first line has no place on it
       ++i;
       continue;
@@ -943,14 +1014,19 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     out += "</title></line>";
   }
   for (int tick = 0; tick <= 4; ++tick) {
-    uint64_t const line = std::max<uint64_t>(1, used * binWidth_ * tick / 4);
+    uint64_t const line = std::max<uint64_t>(timed_ ? 0 : 1, used * binWidth_ * tick / 4);
     out += "<text x=\"" + Number(static_cast<uint64_t>(kLaneLabel + plot * tick / 4)) + "\" y=\"" + Number(axis) +
-           "\" text-anchor=\"" + (tick == 0 ? "start" : tick == 4 ? "end" : "middle") + "\">line " + Number(line) +
+           "\" text-anchor=\"" + (tick == 0 ? "start" : tick == 4 ? "end" : "middle") + "\">" + AxisText(line) +
            "</text>";
   }
-  out += "</svg><p class=\"note\">Along the lane: the line number in the log; a dashed line marks where a run "
-         "began (its time in the tooltip), the only times a log holds. One lane per process and thread when the "
-         "log has ids (Tolvan32_TraceIds=1).</p></section>";
+  out += timed_ ? "</svg><p class=\"note\">Along the lane: the time of day of each record's call; one lane per "
+                  "computer, process and thread. A grey band is a table held exclusively, a red tick inside another "
+                  "process's lane an open that failed, was refused or waited while it was held. The clocks of "
+                  "different computers are not compared.</p></section>"
+                : "</svg><p class=\"note\">Along the lane: the line number in the log (the log has no times: "
+                  "Tolvan32_TraceTime=1 writes them); a dashed line marks where a run "
+                  "began (its time in the tooltip). One lane per process and thread when the "
+                  "log has ids (Tolvan32_TraceIds=1).</p></section>";
 }
 
 void HtmlReport::Write(std::string& out, Summary const& summary, std::string_view source) const {
