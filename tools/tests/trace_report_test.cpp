@@ -9,12 +9,14 @@
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <regex>
 
 #include "tests/support/engine_objects.h"
 #include "tests/support/test_fixture.h"
 #include "tools/tests/trace_test_support.h"
 #include "tools/trace/trace_print.h"
 #include "tools/trace/trace_reader.h"
+#include "tools/trace/trace_report_html.h"
 
 namespace tolvan {
 namespace tools {
@@ -523,7 +525,7 @@ TEST_F(TraceProgramTest, TheReportNamesRunsWritersAndCallsWithoutResult) {
   EXPECT_NE(page.find("KUNDEN (00a41230), run 2, process 20</td>"), std::string::npos);
   size_t const missing = page.find("<table id=\"without-result\">");
   ASSERT_NE(missing, std::string::npos);
-  EXPECT_NE(page.find("<tr><td>15</td><td>CTable::IsOpen(void)</td><td>00a41230</td><td>run 2, process 20 thread 1</td>",
+  EXPECT_NE(page.find("data-key=\"without_result/0/line\">15</span></td><td></td><td>CTable::IsOpen(void)</td><td>00a41230</td><td>run 2, process 20 thread 1</td><td>still running",
                       missing),
             std::string::npos)
       << page.substr(missing, 600);
@@ -577,13 +579,21 @@ TEST_F(TraceProgramTest, ATimedLogGivesTheFiguresOfTheSameLogWithoutTime) {
   Write("timed.txt", timed);
   ASSERT_EQ(Run("report --html - " + path, timedPage), 0);
   ASSERT_EQ(Run("summary --json " + path, timedJson), 0) << timedJson;
-  // The same but for the size in bytes.
+  // The same but for the size in bytes and what only times can tell.
   auto withoutBytes = [&](std::string text, char const* before, char const* after) {
     size_t const at = text.find(before) + strlen(before);
     return text.erase(at, text.find(after, at) - at);
   };
-  EXPECT_EQ(withoutBytes(timedJson, "\"bytes\":", ","), withoutBytes(plainJson, "\"bytes\":", ","));
-  EXPECT_EQ(withoutBytes(timedPage, "data-key=\"bytes\">", "<"), withoutBytes(plainPage, "data-key=\"bytes\">", "<"));
+  auto withoutTime = [](std::string const& text) {
+    std::string untimed = std::regex_replace(text, std::regex("\"latency_us\":\\{[^}]*\\}"), "\"latency_us\":null");
+    untimed = std::regex_replace(untimed, std::regex("\"start\":\"[^\"]*\",\"end\":(\"[^\"]*\"|null)"),
+                                 "\"start\":null,\"end\":null");
+    untimed = std::regex_replace(untimed, std::regex("<section id=\"(time|holds|timeline)\">.*?</section>"), "");
+    return std::regex_replace(untimed, std::regex("\"timed\":.*,\"runs\":"), "\"runs\":");
+  };
+  EXPECT_EQ(withoutTime(withoutBytes(timedJson, "\"bytes\":", ",")), withoutTime(withoutBytes(plainJson, "\"bytes\":", ",")));
+  EXPECT_EQ(withoutTime(withoutBytes(timedPage, "data-key=\"bytes\">", "<")),
+            withoutTime(withoutBytes(plainPage, "data-key=\"bytes\">", "<")));
   std::string text;
   ASSERT_EQ(Run("show " + path, text), 0);
   EXPECT_NE(text.find("       3  10:22:31.123458  " + testing::Hex(table) +
@@ -721,6 +731,265 @@ TEST_F(TraceProgramTest, TheReportIsOnePageOfTheSummarysFigures) {
   }
   EXPECT_NE(page.find("*** Error *** #002 (Entry in library not found)"), std::string::npos);
   EXPECT_EQ(Run("summary --redact " + good, page), 2) << "--redact belongs to report";
+}
+
+// A line of a timed log with ids: `micros` of the day, a duration on result lines.
+std::string Timed(char const* ids, int64_t micros, std::string const& body, int64_t duration = -1) {
+  std::string line = std::string(" [") + ids + "] @";
+  AppendTimeOfDay(line, micros);
+  if (duration >= 0) line += " +" + std::to_string(duration) + "us";
+  return line + body + "\r\n";
+}
+std::string const kResult(16, ' ');
+std::string const kOpen = " 00a41230 CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) ";
+std::string const kRunLine =
+    " *** Run *** 2026-12-09 10:22:30 Tolvan32 1.0.0.0 Tolvan32_TraceIds=1 Tolvan32_TraceTime=1 Clock=precise "
+    "Computer WS7 User D\\A Host C:\\h.exe ";
+
+TEST(TraceTimeTest, LatencyPerOperationComesFromABoundedHistogramWithin1Percent) {
+  LatencyHistogram histogram;
+  uint64_t total = 0;
+  for (uint64_t d = 1; d <= 100000; ++d) {
+    uint64_t const value = d * 37 % 1000003;  // spread over six decades
+    histogram.Add(value);
+    total += value;
+  }
+  EXPECT_EQ(histogram.count, 100000u);
+  EXPECT_EQ(histogram.total, total);
+  std::vector<uint64_t> all;
+  for (uint64_t d = 1; d <= 100000; ++d) all.push_back(d * 37 % 1000003);
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(histogram.max, all.back());
+  for (unsigned percent : {50u, 95u, 99u}) {
+    double const exact = static_cast<double>(all[(all.size() * percent + 99) / 100 - 1]);
+    EXPECT_NEAR(static_cast<double>(histogram.Percentile(percent)), exact, exact / 100) << percent;
+  }
+  LatencyHistogram small;
+  for (uint64_t value : {3u, 3u, 5u, 90u}) small.Add(value);
+  EXPECT_EQ(small.Percentile(50), 3u);
+  EXPECT_EQ(small.Percentile(95), 90u);
+
+  // Only the host's calls with a duration: a Pack's nested calls are the module's.
+  std::string log = Timed("7:8", 1000, kRunLine);
+  for (int i = 0; i < 3; ++i) {
+    log += Timed("7:8", 2000 + i * 10, " 00a41230 CTable::IsOpen(void) ");
+    log += Timed("7:8", 2005 + i * 10, kResult + "1 ( 5 ) ", 100 * (i + 1));
+  }
+  log += Timed("7:8", 3000, " 00a41230 CTable::Pack(void) ");
+  log += Timed("7:8", 3001, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 2 ");
+  log += Timed("7:8", 3002, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 3003, kOpen + "2 1 ");
+  log += Timed("7:8", 3004, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 3005, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 1 ");
+  log += Timed("7:8", 3006, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 3007, kOpen + "1 1 ");
+  log += Timed("7:8", 3008, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:8", 900000, kResult + "1 ( 5 ) ", 897000);
+  std::unique_ptr<Summary> s = Summarise(log);
+  ASSERT_TRUE(s->timing.timed);
+  LatencyHistogram const& isOpen = *s->timing.latency[kTable_IsOpen];
+  EXPECT_EQ(isOpen.count, 3u);
+  EXPECT_EQ(isOpen.total, 600u);
+  EXPECT_NEAR(static_cast<double>(isOpen.Percentile(50)), 200, 2);
+  EXPECT_EQ(isOpen.max, 300u);
+  EXPECT_EQ(s->timing.latency[kTable_Pack]->max, 897000u);
+  EXPECT_FALSE(s->timing.latency[kTable_OpenAccess]) << "the module's opens inside Pack are not the host's";
+  std::unique_ptr<Summary> untimed = Summarise(" 00a41230 CTable::IsOpen(void) \r\n" + kResult + "1 ( 5 ) \r\n");
+  EXPECT_FALSE(untimed->timing.timed);
+  EXPECT_TRUE(untimed->timing.latency.empty());
+}
+
+TEST(TraceTimeTest, TheTwentySlowestCallsWithTheCallsBeforeThem) {
+  std::string log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 1001, " 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ") +
+                    Timed("7:8", 1002, kResult + "00a41230 ", 1);
+  for (int i = 0; i < 30; ++i) {
+    int64_t const at = 2000 + i * 1000;
+    log += Timed(i % 2 ? "7:9" : "7:8", at, " 00a41230 CTable::IsOpen(void) ");
+    log += Timed(i % 2 ? "7:9" : "7:8", at + 500, kResult + "1 ( 5 ) ", i == 17 ? 200000 : 10 + i);
+  }
+  std::unique_ptr<Summary> s = Summarise(log);
+  std::vector<SlowCall> const& slowest = s->timing.slowest;
+  ASSERT_EQ(slowest.size(), kSlowestKept);
+  EXPECT_EQ(slowest[0].call.duration, 200000);
+  EXPECT_EQ(slowest[0].call.line, 4u + 2 * 17);
+  EXPECT_EQ(slowest[0].call.ids.thread, 9u);
+  EXPECT_EQ(slowest[0].table.text, "CUSTOMERS");
+  ASSERT_EQ(slowest[0].before.size(), kContextCalls);
+  EXPECT_EQ(slowest[0].before[0].line, 4u + 2 * 14);
+  EXPECT_EQ(slowest[0].before[2].line, 4u + 2 * 16);
+  for (size_t i = 1; i < slowest.size(); ++i) EXPECT_EQ(slowest[i].call.duration, 40 - static_cast<int64_t>(i) - (i >= 13));
+  EXPECT_EQ(slowest.back().call.duration, 10 + 10);  // the ten fastest left out
+}
+
+TEST(TraceTimeTest, CallsWithoutResultSayWhenAndWhy) {
+  std::string const log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 2000, " 00a41230 CTable::Pack(void) ") +
+                          Timed("7:8", 3000, " 00a41230 CTable::IsOpen(void) ") +
+                          Timed("7:8", 3001, kResult + "1 ( 5 ) ", 1) +
+                          Timed("7:9", 4000, " 00a41230 CTable::IsOpen(void) ");
+  std::unique_ptr<Summary> s = Summarise(log);
+  std::vector<OpenCall> const& calls = s->paired.openCalls;
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].line, 2u);
+  EXPECT_EQ(calls[0].time, 2000);
+  EXPECT_FALSE(calls[0].endedWithLog) << "its thread went on: left by an exception";
+  EXPECT_EQ(calls[1].line, 5u);
+  EXPECT_EQ(calls[1].ids.thread, 9u);
+  EXPECT_TRUE(calls[1].endedWithLog) << "no later line of its thread";
+  std::string text;
+  PrintSummary(text, *s, Forms(), "log");
+  EXPECT_NE(text.find("line 2 2026-12-09 00:00:00.002000  CTable::Pack(void)  process 7 thread 8  left by an exception"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("line 5 2026-12-09 00:00:00.004000  CTable::IsOpen(void)  process 7 thread 9  still running"),
+            std::string::npos);
+}
+
+// Two processes of one computer and one of another, contending for CUSTOMERS.
+std::string ContendedLog() {
+  auto run = [](char const* ids, char const* computer) {
+    std::string line = kRunLine;
+    return Timed(ids, 1000, line.replace(line.find("WS7"), 3, computer));
+  };
+  auto getTable = [](char const* ids, char const* table) {
+    return Timed(ids, 2000, std::string(" 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ")) +
+           Timed(ids, 2001, kResult + table + " ", 1);
+  };
+  std::string const open = " 00a41230 CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) ";
+  // Process 9 packs CUSTOMERS from 1 s to 2 s; process 7's open fails inside it, and its next one waits;
+  // process 11 on another computer fails too, but its clock is not this one's.
+  std::string log = run("9:1", "WS7") + run("7:1", "WS7") + run("11:1", "WS8") + getTable("9:1", "00a41230") +
+                    getTable("7:1", "00b41230") + getTable("11:1", "00c41230");
+  log += Timed("9:1", 1000000, " 00a41230 CTable::Pack(void) ");
+  log += Timed("9:1", 1000001, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 2 ") + Timed("9:1", 1000002, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 1000003, open + "2 1 ") + Timed("9:1", 1000004, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:1", 1500000, " 00b41230" + open.substr(9) + "1 1 ") + Timed("7:1", 1500100, kResult + "0 ( 5 ) ", 100);
+  log += Timed("11:1", 1500000, " 00c41230" + open.substr(9) + "1 1 ") + Timed("11:1", 1500100, kResult + "0 ( 5 ) ", 100);
+  log += Timed("7:1", 1600000, " 00b41230" + open.substr(9) + "1 1 ");
+  log += Timed("9:1", 1999998, " 00a41230 CTable::CloseAccess(enum SafetyCtl) 1 ") + Timed("9:1", 1999999, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 2000000, open + "1 1 ") + Timed("9:1", 2000001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 2000002, kResult + "1 ( 5 ) ", 1000002);
+  log += Timed("7:1", 2000100, kResult + "1 ( 5 ) ", 400100);
+  // Then process 7 holds it by an exclusive open left as asked, until its close; its own Pack is no contention.
+  log += Timed("7:1", 3000000, " 00b41230" + open.substr(9) + "0 1 ") + Timed("7:1", 3000001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("7:1", 3100000, " 00b41230 CTable::IsOpen(void) ") + Timed("7:1", 3100001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 3200000, open + "1 1 ") + Timed("9:1", 3200001, kResult + "0 ( 5 ) ", 1);
+  log += Timed("7:1", 4000000, " 00b41230 CTable::CloseAccess(enum SafetyCtl) 1 ") + Timed("7:1", 4000001, kResult + "1 ( 5 ) ", 1);
+  log += Timed("9:1", 4500000, open + "1 1 ") + Timed("9:1", 4500001, kResult + "0 ( 5 ) ", 1);
+  return log;
+}
+
+TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
+  std::string const log = ContendedLog();
+  std::unique_ptr<Summary> s = Summarise(log);
+  ASSERT_EQ(s->badLines, 0u);
+  TableTally const* const packed = FindTable(*s, "00a41230", 0);
+  ASSERT_NE(packed, nullptr);
+  ASSERT_EQ(packed->holds.kept.size(), 1u);
+  Hold const& pack = packed->holds.kept[0];
+  EXPECT_STREQ(pack.kind, "Pack");
+  EXPECT_EQ(pack.pid, 9u);
+  EXPECT_EQ(pack.start, 1000000);
+  EXPECT_EQ(pack.end, 2000002);
+  EXPECT_EQ(pack.startLine, 10u);
+  EXPECT_EQ(pack.endLine, 24u);
+  TableTally const* const opened = FindTable(*s, "00b41230", 1);
+  ASSERT_EQ(opened->holds.kept.size(), 1u);
+  EXPECT_STREQ(opened->holds.kept[0].kind, "open");
+  EXPECT_EQ(opened->holds.kept[0].startLine, 26u);
+  EXPECT_EQ(opened->holds.kept[0].endLine, 32u);
+  EXPECT_EQ(opened->holds.kept[0].end, 4000001);
+
+  std::vector<Contention> const& contention = s->timing.contention;
+  ASSERT_EQ(contention.size(), 3u);
+  EXPECT_EQ(contention[0].outcome, kContentionFailed);
+  EXPECT_EQ(contention[0].waiterPid, 7u);
+  EXPECT_EQ(contention[0].waiterLine, 15u);
+  EXPECT_EQ(contention[0].holderPid, 9u);
+  EXPECT_EQ(contention[0].holderLine, 10u);
+  EXPECT_EQ(contention[0].table.text, "CUSTOMERS");
+  EXPECT_EQ(contention[1].outcome, kContentionWaited);
+  EXPECT_EQ(contention[1].waiterLine, 19u);
+  EXPECT_EQ(contention[2].outcome, kContentionFailed);
+  EXPECT_EQ(contention[2].waiterPid, 9u);
+  EXPECT_EQ(contention[2].holderLine, 26u);
+  Summary slower;
+  slower.timing.slowMicros = 500000;
+  TraceReader reader(Forms(), slower, [&](Record const& record) { CountRecord(slower, Forms(), record); });
+  reader.ReadText(log);
+  EXPECT_EQ(slower.timing.contentionCount, 2u) << "400 ms is no wait with --slow 500";
+
+  // Without times: the holds in line numbers, contention left out and said so.
+  std::string untimed;
+  for (std::string const& line : LinesOf(log)) {
+    std::string_view rest = line;
+    TakeLineIds(rest);
+    TakeLineTime(rest);
+    untimed += line.substr(0, line.find(']') + 1) + std::string(rest) + "\r\n";
+  }
+  s = Summarise(untimed);
+  EXPECT_EQ(FindTable(*s, "00a41230", 0)->holds.kept[0].endLine, 24u);
+  EXPECT_EQ(FindTable(*s, "00a41230", 0)->holds.kept[0].start, -1);
+  EXPECT_EQ(s->timing.contentionCount, 0u);
+  std::string text;
+  PrintSummary(text, *s, Forms(), "log");
+  EXPECT_NE(text.find("contention across processes is left out"), std::string::npos);
+}
+
+TEST(TraceTimeTest, TheTimelineRunsAlongTimeWithTheHoldsDrawnOnIt) {
+  auto page = [](std::string const& log) {
+    Summary summary;
+    HtmlReport report(Forms(), false);
+    TraceReader reader(Forms(), summary, [&](Record const& record) {
+      CountRecord(summary, Forms(), record, true, &report);
+      report.AddRecord(record);
+    });
+    reader.ReadText(log);
+    std::string out;
+    report.Write(out, summary, "log");
+    return out.substr(out.find("<section id=\"timeline\">"));
+  };
+  std::string const timed = page(ContendedLog());
+  EXPECT_NE(timed.find(">WS7 9:1</text>"), std::string::npos) << "a lane per computer, process and thread";
+  EXPECT_NE(timed.find(">WS8 11:1</text>"), std::string::npos);
+  EXPECT_NE(timed.find("text-anchor=\"start\">00:00:00.002000</text>"), std::string::npos) << timed;
+  // The Pack from 1 s to 2 s over a span of about 4.5 s, in process 9's lane (the first).
+  size_t const band = timed.find("<rect class=\"hold\" x=\"");
+  ASSERT_NE(band, std::string::npos);
+  int const left = std::stoi(timed.substr(band + 22));
+  EXPECT_NEAR(left, 150 + 800 * 1.0 / 4.5, 12);
+  EXPECT_NE(timed.find("CUSTOMERS held (Pack) from 00:00:01.000000 to 00:00:02.000002"), std::string::npos);
+  EXPECT_NE(timed.find("<rect class=\"contended\""), std::string::npos);
+  EXPECT_EQ(timed.find("text-anchor=\"end\">line "), std::string::npos);
+  std::string const untimed = page(" 00a41230 CTable::IsOpen(void) \r\n" + kResult + "1 ( 5 ) \r\n");
+  EXPECT_NE(untimed.find(">line 1</text>"), std::string::npos);
+  EXPECT_EQ(untimed.find("class=\"hold\""), std::string::npos);
+}
+
+TEST_F(TraceProgramTest, TimeFiguresHaveTheirJsonNamesAndThePageShowsThem) {
+  std::string log = Timed("7:8", 1000, kRunLine) + Timed("7:8", 1001, " 00a41000 CDataDictionary::GetTable(char const *) CUSTOMERS ") +
+                    Timed("7:8", 1002, kResult + "00a41230 ", 4);
+  log += Timed("7:8", 5000, " 00a41230 CTable::IsOpen(void) ") + Timed("7:8", 250000, kResult + "1 ( 5 ) ", 245000);
+  log += Timed("7:8", 260000, " 00a41230 CTable::IsOpen(void) ");
+  std::string const path = Write("timed.txt", log);
+  std::string json;
+  ASSERT_EQ(Run("summary --json " + path, json), 0) << json;
+  EXPECT_TRUE(JsonChecker(json).Valid()) << json;
+  for (char const* expected :
+       {"\"operation\":\"CTable::IsOpen(void)\",\"calls\":2,\"by_module\":0,\"latency_us\":{\"count\":1,\"total\":245000,"
+        "\"p50\":245000,\"p95\":245000,\"max\":245000}",
+        "\"slowest\":[{\"line\":4,\"time\":\"2026-12-09 00:00:00.005000\",\"pid\":7,\"tid\":8,\"operation\":"
+        "\"CTable::IsOpen(void)\",\"object\":\"00a41230\",\"table\":\"CUSTOMERS\",\"duration_us\":245000,",
+        "\"without_result\":[{\"line\":6,\"time\":\"2026-12-09 00:00:00.260000\",\"pid\":7,\"tid\":8,\"operation\":"
+        "\"CTable::IsOpen(void)\",\"reason\":\"still running\"}]",
+        "\"holds\":[],\"holds_more\":0", "\"contention\":[]"}) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+  }
+  std::string page;
+  ASSERT_EQ(Run("report --html - " + path, page), 0);
+  EXPECT_NE(page.find("data-key=\"slowest/0/duration_us\">245000<"), std::string::npos);
+  EXPECT_NE(page.find("data-key=\"operations/operation=CTable::IsOpen(void)/latency_us/p95\">245000<"),
+            std::string::npos);
+  EXPECT_NE(page.find("still running when the log ends"), std::string::npos);
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ struct Options {
   std::string html;  // report: the page's file, "-" for standard output
   std::string path;
   RecordFilter filter;
+  uint32_t slowMs = kDefaultSlowMicros / 1000;
 };
 
 void Write(StandardHandle handle, std::string& text) {
@@ -60,6 +61,8 @@ char const kUsage[] =
     "  --html FILE       report: the page's file (default: the log's name and .html in the\n"
     "                    current folder; - for standard output)\n"
     "  --redact          report: mask addresses, field values, texts and paths\n"
+    "  --slow MS         summary and report: an open of another process taking longer than this\n"
+    "                    inside a hold waited for it (default 100)\n"
     "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
     "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error,\n"
     "3 out of memory.\n";
@@ -115,6 +118,11 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
         return false;
       }
       filtered = true;
+    } else if (argument == "--slow" && hasValue) {
+      if (!ReadId(argv[++i], options.slowMs) || options.slowMs > 86400000) {
+        WriteError(std::string("tolvan32-trace: not a number of milliseconds: ") + argv[i] + "\n");
+        return false;
+      }
     } else if (argument == "--table" && hasValue) {
       options.filter.table = argv[++i];
     } else if (argument == "--object" && hasValue) {
@@ -225,6 +233,7 @@ int ReadTrace(int argc, char** argv) {
   }
   Summary summary;
   summary.table = options.filter.table;
+  summary.timing.slowMicros = uint64_t{options.slowMs} * 1000;
   std::string out;
   bool warned = false;
   bool explained = false;

@@ -67,6 +67,41 @@ void AppendVisible(std::string& out, KeptText const& text);
 // " (N bytes)" after the ellipsis of a text cut short.
 void AppendCutSize(std::string& out, uint64_t size);
 
+// The members of one JSON object, with the commas between them.
+class JsonObject {
+ public:
+  explicit JsonObject(std::string& out) : out_(out) { out_ += '{'; }
+  ~JsonObject() { out_ += '}'; }
+  std::string& Key(char const* key) {
+    if (!first_) out_ += ',';
+    first_ = false;
+    out_ += '"';
+    out_ += key;
+    out_ += "\":";
+    return out_;
+  }
+  void Number(char const* key, uint64_t value) { AppendNumber(Key(key), value); }
+  void String(char const* key, std::string_view value) { AppendJsonString(Key(key), value); }
+  void String(char const* key, KeptText const& value) { AppendJsonString(Key(key), value); }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+// A JSON array: `put` writes each item.
+template <typename Items, typename Put>
+void PutJsonArray(std::string& out, Items const& items, Put put) {
+  out += '[';
+  bool first = true;
+  for (auto const& item : items) {
+    if (!first) out += ',';
+    first = false;
+    put(item);
+  }
+  out += ']';
+}
+
 }  // namespace tools
 }  // namespace tolvan
 

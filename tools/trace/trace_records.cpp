@@ -154,6 +154,7 @@ void RecordAssembler::Pop() {
   Node& node = record_.nodes[stack_.back()];
   stack_.pop_back();
   if (node.phase == kPhaseResult) node.status = node.entryMissing ? kNotPerformed : kWithoutResult;
+  node.endedWithLog = finishing_;
   node.phase = kPhaseDone;
   if (!stack_.empty()) {
     Node& parent = record_.nodes[stack_.back()];
@@ -382,7 +383,9 @@ void RecordAssembler::AddClassified(uint64_t number, std::string_view text, Line
 
 void RecordAssembler::Finish() {
   FlushPending();
+  finishing_ = true;
   CloseAll();
+  finishing_ = false;
   Emit();
   EndStart();
 }

@@ -94,6 +94,7 @@ struct Node {
   uint64_t line = 0;
   uint64_t resultLine = 0;
   uint32_t continuedLines = 0;  // lines after `line` that a text item with line feeds took
+  bool endedWithLog = false;  // without result: no later line of its thread came
   // A timed log's (Tolvan32_TraceTime=1): microseconds of the day; -1: none.
   int64_t time = -1;        // of the call line
   int64_t resultTime = -1;  // of the result line
@@ -200,6 +201,7 @@ class RecordAssembler {
   // explain, the module's own calls wait here for a result line that may
   // turn out to be their caller's.
   bool starting_ = true;
+  bool finishing_ = false;  // what is still open now ends with its thread's lines
   bool startDamaged_ = false;  // the first line: the rest of one begun before the log
   std::vector<Record> startRecords_;
   uint64_t signLine_ = 0;

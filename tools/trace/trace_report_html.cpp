@@ -17,6 +17,7 @@ size_t const kListedBadLines = 20;
 size_t const kListedRuns = 10;
 uint64_t const kListedOpenCalls = 50;
 size_t const kPolicyTables = 40;        // rows of the policy table
+size_t const kMaxHoldMarks = 2000;      // bands and ticks on the timeline
 size_t const kChartBars = 20;           // then one bar for the rest
 int const kChartWidth = 960;
 int const kBarHeight = 18;
@@ -240,6 +241,7 @@ char const kStyle[] =
     ".e-esc{fill:#1f77b4;background:#1f77b4}.e-ref{fill:#9400d3;background:#9400d3}"
     ".e-reo{fill:#ff7f0e;background:#ff7f0e}.e-fail{fill:#000;background:#000}.unrel{color:#b06000;font-size:12px}.legend span{display:inline-block;margin-right:14px}.legend i{display:inline-block;"
     "width:10px;height:10px;margin-right:4px}.note{color:#555;font-size:12px}"
+    ".hold{fill:#888;background:#888;opacity:.35}.contended{fill:#d00000;background:#d00000}"
     "@media print{body{margin:0;max-width:none;font-size:11px}h2{break-after:avoid}"
     "svg{max-width:100%;height:auto}*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}";
 
@@ -272,12 +274,21 @@ HtmlReport::Lane& HtmlReport::LaneOf(Record const& record) {
   }
   lanes_.emplace_back();
   lanes_.back().writer = std::string(writer);
+  lanes_.back().run = record.stream.run;
+  lanes_.back().process = ids.process;
   return lanes_.back();
 }
 
-// Along the timeline: the line number; the log holds times only on its run
-// lines, which the timeline marks.
-void HtmlReport::Place(uint64_t position, Record const& record, size_t slot) {
+// Along the timeline: the time in a timed log, from its first record's (a
+// record without one stays where the last was); the line number otherwise.
+void HtmlReport::Place(uint64_t line, Record const& record, size_t slot) {
+  int64_t const time = record.nodes.empty() ? -1 : record.nodes[0].time;
+  if (!decided_) {
+    decided_ = true;
+    timed_ = time >= 0;
+    origin_ = std::max<int64_t>(time, 0);
+  }
+  uint64_t const position = !timed_ ? line : time < 0 ? lastPosition_ : static_cast<uint64_t>(std::max<int64_t>(time - origin_, 0));
   lastPosition_ = std::max(lastPosition_, position);
   while (position >= binWidth_ * kBins) {
     for (Lane& lane : lanes_) {
@@ -492,11 +503,15 @@ void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) co
   if (!paired.withoutResult) return;
   out += "<h3>Calls without their result line: ";
   Figure(out, "calls_without_result", paired.withoutResult);
-  out += "</h3><table id=\"without-result\"><thead><tr><th>Line</th><th>Operation</th><th>Object</th>"
-         "<th>Writer</th></tr></thead><tbody>";
+  out += "</h3><table id=\"without-result\"><thead><tr><th>Line</th><th>Time</th><th>Operation</th><th>Object</th>"
+         "<th>Writer</th><th>Why without result</th></tr></thead><tbody>";
   for (size_t i = 0; i < paired.openCalls.size() && i < kListedOpenCalls; ++i) {
     OpenCall const& call = paired.openCalls[i];
-    out += "<tr><td>" + Number(call.line) + "</td><td>";
+    out += "<tr><td>";
+    Figure(out, Key("without_result", Number(i), "line"), call.line);
+    out += "</td><td>";
+    if (call.time >= 0) AppendHtml(out, TimeText(call.time, {}));
+    out += "</td><td>";
     AppendHtml(out, forms_.forms[call.op].signature);
     out += "</td><td>";
     AppendHtml(out, redact_ && !IsMaskedPointer(call.object) ? std::string_view("[object]") : call.object);
@@ -506,7 +521,8 @@ void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) co
       out += (call.run >= 0 ? ", process " : "process ") + Number(call.ids.process) + " thread " +
              Number(call.ids.thread);
     }
-    out += "</td></tr>";
+    out += call.endedWithLog ? "</td><td>still running when the log ends (no later line of its thread)</td></tr>"
+                             : "</td><td>left by an exception (its thread went on)</td></tr>";
   }
   out += "</tbody></table>";
   if (paired.withoutResult > kListedOpenCalls) {
@@ -660,6 +676,164 @@ void HtmlReport::WritePolicy(std::string& out, Summary const& summary) const {
   out += "</dl></section>";
 }
 
+// The host's calls by how long the engine took, and the slowest of them
+// with the calls just before them.
+void HtmlReport::WriteTiming(std::string& out, Summary const& summary) const {
+  TimingFigures const& timing = summary.timing;
+  out += "<section id=\"time\"><h2>Time</h2>";
+  if (!timing.timed) {
+    out += "<p class=\"note\">The log has no times (Tolvan32_TraceTime=1 writes them): no latency, no slowest "
+           "calls, and no contention between processes.</p></section>";
+    return;
+  }
+  out += "<h3>Latency per operation (the host's calls, microseconds; percentiles within 1%)</h3>"
+         "<table id=\"latency\"><thead><tr><th>Operation</th><th>Calls</th><th>Total</th><th>Median</th>"
+         "<th>95th percentile</th><th>Maximum</th></tr></thead><tbody>";
+  for (size_t const op : OperationsByCalls(summary)) {
+    if (timing.latency.empty() || !timing.latency[op]) continue;
+    LatencyHistogram const& latency = *timing.latency[op];
+    std::string const row = Key("operations", "operation=" + std::string(forms_.forms[op].signature), "latency_us");
+    out += "<tr><td>";
+    AppendHtml(out, forms_.forms[op].signature);
+    out += "</td>";
+    struct Cell {
+      char const* key;
+      uint64_t value;
+    } const cells[] = {{"count", latency.count},
+                       {"total", latency.total},
+                       {"p50", latency.Percentile(50)},
+                       {"p95", latency.Percentile(95)},
+                       {"max", latency.max}};
+    for (Cell const& cell : cells) {
+      out += "<td>";
+      Figure(out, Key(row, cell.key), cell.value);
+      out += "</td>";
+    }
+    out += "</tr>";
+  }
+  out += "</tbody></table><h3>The slowest calls</h3><table id=\"slowest\"><thead><tr><th>Line</th><th>Time</th>"
+         "<th>Writer</th><th>Operation</th><th>Table</th><th>Duration (us)</th><th>Just before it</th></tr>"
+         "</thead><tbody>";
+  for (size_t i = 0; i < timing.slowest.size(); ++i) {
+    SlowCall const& call = timing.slowest[i];
+    std::string const row = Key("slowest", Number(i));
+    out += "<tr><td>";
+    Figure(out, Key(row, "line"), call.call.line);
+    out += "</td><td>";
+    AppendHtml(out, TimeText(call.call.time, {}));
+    out += "</td><td>" + WriterText(call.run, call.call.ids) + "</td><td>";
+    AppendHtml(out, forms_.forms[call.call.op].signature);
+    out += "</td><td>";
+    if (!redact_) AppendHtml(out, call.table);
+    out += "</td><td>";
+    Figure(out, Key(row, "duration_us"), static_cast<uint64_t>(call.call.duration));
+    out += "</td><td class=\"note\">";
+    for (CallBrief const& before : call.before) {
+      out += "line " + Number(before.line) + " ";
+      AppendHtml(out, forms_.forms[before.op].method);
+      if (before.duration >= 0) out += " (" + Number(static_cast<uint64_t>(before.duration)) + " us)";
+      out += "<br>";
+    }
+    out += "</td></tr>";
+  }
+  out += "</tbody></table></section>";
+}
+
+// Who held each table exclusively, and the other processes' opens that met
+// such a hold.
+void HtmlReport::WriteHolds(std::string& out, Summary const& summary) const {
+  TimingFigures const& timing = summary.timing;
+  out += "<section id=\"holds\"><h2>Who held each table</h2>";
+  std::vector<size_t> const tables = TablesByCalls(summary);
+  bool any = false;
+  for (size_t i = 0; i < tables.size() && i < kPolicyTables; ++i) {
+    TableTally const& t = summary.tables[tables[i]];
+    if (!t.holds.count) continue;
+    if (!any) {
+      out += "<table id=\"holds-table\"><thead><tr><th>Table</th><th>Held by</th><th>How</th><th>From</th>"
+             "<th>To</th><th>Lines</th></tr></thead><tbody>";
+    }
+    any = true;
+    for (size_t j = 0; j < t.holds.kept.size(); ++j) {
+      Hold const& hold = t.holds.kept[j];
+      std::string const row = Key("tables", Number(i), "holds/" + Number(j));
+      out += "<tr><td>";
+      if (redact_) {
+        out += "table " + Number(i + 1);
+      } else {
+        AppendHtml(out, t.name.empty() ? KeptText(t.address) : t.name);
+      }
+      LineIds ids;
+      ids.present = true;
+      ids.process = hold.pid;
+      std::string writer = WriterText(hold.run, ids);
+      writer.erase(std::min(writer.size(), writer.find(" thread")));
+      out += "</td><td>" + writer + "</td><td>" + hold.kind + "</td><td>";
+      if (hold.start >= 0) AppendHtml(out, TimeText(hold.start, {}));
+      out += "</td><td>";
+      if (hold.endLine && hold.end >= 0) AppendHtml(out, TimeText(hold.end, {}));
+      if (!hold.endLine) out += "still held when the log ends";
+      out += "</td><td>";
+      Figure(out, Key(row, "start_line"), hold.startLine);
+      if (hold.endLine) {
+        out += "&ndash;";
+        Figure(out, Key(row, "end_line"), hold.endLine);
+      }
+      out += "</td></tr>";
+    }
+    if (t.holds.count > t.holds.kept.size()) {
+      out += "<tr><td colspan=\"6\" class=\"note\">... and " + Number(t.holds.count - t.holds.kept.size()) +
+             " more holds</td></tr>";
+    }
+  }
+  out += any ? "</tbody></table>" : "<p class=\"ok\">No table was held exclusively in this log.</p>";
+  out += "<h3>Contention</h3>";
+  if (!timing.timed) {
+    out += "<p class=\"note\">Left out: the log has no times, and lines of different processes cannot be ordered in "
+           "time without them.</p></section>";
+    return;
+  }
+  out += "<p class=\"note\">Every open or escalation of another process that failed, was refused, or took longer than " +
+         Number(timing.slowMicros / 1000) +
+         " ms (--slow) while a table of the same name was held on the same computer. The clocks of different "
+         "computers are not compared.</p>";
+  if (!timing.contentionCount) {
+    out += "<p class=\"ok\">None.</p></section>";
+    return;
+  }
+  out += "<table id=\"contention\"><thead><tr><th>Table</th><th>Holder</th><th>held from line</th><th>Other process"
+         "</th><th>its line</th><th>At</th><th>Outcome</th></tr></thead><tbody>";
+  for (size_t i = 0; i < timing.contention.size(); ++i) {
+    Contention const& c = timing.contention[i];
+    std::string const row = Key("contention", Number(i));
+    out += "<tr class=\"contention\"><td>";
+    if (!redact_) AppendHtml(out, c.table);
+    out += "</td><td>" + (redact_ ? std::string("a process") : "process " + Number(c.holderPid)) + "</td><td>";
+    Figure(out, Key(row, "holder_line"), c.holderLine);
+    out += "</td><td>" + (redact_ ? std::string("another") : "process " + Number(c.waiterPid)) + "</td><td>";
+    Figure(out, Key(row, "waiter_line"), c.waiterLine);
+    out += "</td><td>";
+    AppendHtml(out, TimeText(c.time, {}));
+    out += "</td><td class=\"bad\">";
+    out += ContentionOutcomeName(c.outcome);
+    out += "</td></tr>";
+  }
+  out += "</tbody></table>";
+  if (timing.contentionCount > timing.contention.size()) {
+    out += "<p class=\"note\">... and " + Number(timing.contentionCount - timing.contention.size()) + " more.</p>";
+  }
+  out += "</section>";
+}
+
+// "run N", and unredacted the process and thread.
+std::string HtmlReport::WriterText(int run, LineIds const& ids) const {
+  std::string text = run >= 0 ? "run " + Number(static_cast<uint64_t>(run) + 1) : std::string();
+  if (ids.present && !redact_) {
+    text += (text.empty() ? "process " : ", process ") + Number(ids.process) + " thread " + Number(ids.thread);
+  }
+  return text;
+}
+
 void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "<section id=\"charts\"><h2>Calls</h2>";
   std::vector<size_t> const ops = OperationsByCalls(summary);
@@ -705,12 +879,65 @@ void HtmlReport::WriteCharts(std::string& out, Summary const& summary) const {
   out += "</svg></section>";
 }
 
+std::string HtmlReport::AxisText(uint64_t position) const {
+  if (!timed_) return "line " + Number(position);
+  return TimeText(origin_ + static_cast<int64_t>(position), {});
+}
+
+// The holds of a timed log as bands in the lanes of their process, and the
+// other processes' opens that met them as ticks in their own lanes.
+void HtmlReport::WriteHoldMarks(std::string& out, Summary const& summary, size_t used) const {
+  if (!timed_) return;
+  int const plot = kChartWidth - kLaneLabel - 10;
+  uint64_t const span = used * binWidth_;
+  auto const x = [&](int64_t time) {
+    uint64_t const at = static_cast<uint64_t>(std::max<int64_t>(time - origin_, 0));
+    return kLaneLabel + static_cast<int>(static_cast<uint64_t>(plot) * std::min(at, span) / span);
+  };
+  auto const laneOf = [&](uint32_t process) {
+    for (size_t l = 0; l < lanes_.size(); ++l) {
+      if (lanes_[l].process == process && !lanes_[l].writer.empty()) return static_cast<int>(l);
+    }
+    return -1;
+  };
+  int64_t const last = origin_ + static_cast<int64_t>(lastPosition_);
+  size_t drawn = 0;
+  std::vector<size_t> const tables = TablesByCalls(summary);
+  for (size_t i = 0; i < tables.size() && i < kPolicyTables; ++i) {
+    TableTally const& t = summary.tables[tables[i]];
+    for (Hold const& hold : t.holds.kept) {
+      int const lane = laneOf(hold.pid);
+      if (lane < 0 || hold.start < 0 || drawn++ == kMaxHoldMarks) continue;
+      int const left = x(hold.start);
+      int const right = std::max(left + 2, x(hold.endLine ? hold.end : last));
+      out += "<rect class=\"hold\" x=\"" + Number(left) + "\" y=\"" + Number(lane * kLaneHeight + 2) + "\" width=\"" +
+             Number(right - left) + "\" height=\"" + Number(kLaneHeight - 4) + "\"><title>";
+      if (redact_) {
+        out += "table " + Number(i + 1);
+      } else {
+        AppendHtml(out, t.name.empty() ? KeptText(t.address) : t.name);
+      }
+      out += " held (" + std::string(hold.kind) + ") from " + TimeText(hold.start, {}) + " to " +
+             (hold.endLine ? TimeText(hold.end, {}) : std::string("the log's end")) + "</title></rect>";
+    }
+  }
+  for (Contention const& c : summary.timing.contention) {
+    int const lane = laneOf(c.waiterPid);
+    if (lane < 0 || drawn++ == kMaxHoldMarks) continue;
+    out += "<rect class=\"contended\" x=\"" + Number(x(c.time)) + "\" y=\"" + Number(lane * kLaneHeight + 2) +
+           "\" width=\"3\" height=\"" + Number(kLaneHeight - 4) + "\"><title>line " + Number(c.waiterLine) + ": open " +
+           ContentionOutcomeName(c.outcome) + " while line " + Number(c.holderLine) + " held it</title></rect>";
+  }
+}
+
 void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
   out += "<section id=\"timeline\"><h2>Timeline</h2><p class=\"legend\">";
   for (int k = 0; k < kCountedEventKinds; ++k) {
     out += "<span><i class=\"" + std::string(kEventClasses[k]) + "\"></i>" + kEventNames[k] + "</span>";
   }
-  out += "<span><i class=\"act\"></i>calls (darker: more)</span></p>";
+  out += "<span><i class=\"act\"></i>calls (darker: more)</span>";
+  if (timed_) out += "<span><i class=\"hold\"></i>table held exclusively</span><span><i class=\"contended\"></i>open that met a hold</span>";
+  out += "</p>";
   int const plot = kChartWidth - kLaneLabel - 10;
   size_t const used = std::min<uint64_t>(kBins, lastPosition_ / binWidth_ + 1);
   int const height = static_cast<int>(lanes_.size()) * kLaneHeight + 24;
@@ -726,7 +953,12 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     if (lane.shared) {
       out += "writers " + Number(l + 1) + " and on";
     } else {
-      out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : lane.writer;
+      std::string computer;
+      if (!redact_ && lane.run >= 0 && static_cast<size_t>(lane.run) < summary.runs.size()) {
+        AppendHtml(computer, summary.runs[lane.run].computer.text, 24);
+        if (!computer.empty()) computer += ' ';
+      }
+      out += lane.writer.empty() ? "all writers (no ids)" : redact_ ? "writer " + Number(l + 1) : computer + lane.writer;
     }
     out += "</text><rect x=\"" + Number(kLaneLabel) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(plot) +
            "\" height=\"" + Number(kLaneHeight - 4) + "\" fill=\"#f4f5fa\"/>";
@@ -734,7 +966,8 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     for (Bin const& bin : lane.bins) busiest = std::max(busiest, bin[kCountedEventKinds]);
     for (size_t b = 0; b < used; ++b) {
       Bin const& bin = lane.bins[b];
-      std::string const range = "lines " + Number(b * binWidth_ + (b ? 0 : 1)) + "-" + Number((b + 1) * binWidth_ - 1);
+      std::string const range = timed_ ? AxisText(b * binWidth_) + "-" + AxisText((b + 1) * binWidth_ - 1)
+                                       : "lines " + Number(b * binWidth_ + (b ? 0 : 1)) + "-" + Number((b + 1) * binWidth_ - 1);
       if (bin[kCountedEventKinds]) {
         out += "<rect class=\"act\" x=\"" + x(b) + "\" y=\"" + Number(top + 12) + "\" width=\"" + width +
                "\" height=\"10\" opacity=\"" +
@@ -755,7 +988,8 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
   int const axis = static_cast<int>(lanes_.size()) * kLaneHeight + 14;
   // Each run's start, with the time its run line gives; one mark per bin, so
   // that a log of many thousand runs still gives a page of bounded size.
-  for (size_t i = 0; i < summary.runs.size();) {
+  WriteHoldMarks(out, summary, used);
+  for (size_t i = 0; i < summary.runs.size() && !timed_;) {
     if (!summary.runs[i].line) {  // a run line before the log's first line has no place on it
       ++i;
       continue;
@@ -780,14 +1014,19 @@ void HtmlReport::WriteTimeline(std::string& out, Summary const& summary) const {
     out += "</title></line>";
   }
   for (int tick = 0; tick <= 4; ++tick) {
-    uint64_t const line = std::max<uint64_t>(1, used * binWidth_ * tick / 4);
+    uint64_t const line = std::max<uint64_t>(timed_ ? 0 : 1, used * binWidth_ * tick / 4);
     out += "<text x=\"" + Number(static_cast<uint64_t>(kLaneLabel + plot * tick / 4)) + "\" y=\"" + Number(axis) +
-           "\" text-anchor=\"" + (tick == 0 ? "start" : tick == 4 ? "end" : "middle") + "\">line " + Number(line) +
+           "\" text-anchor=\"" + (tick == 0 ? "start" : tick == 4 ? "end" : "middle") + "\">" + AxisText(line) +
            "</text>";
   }
-  out += "</svg><p class=\"note\">Along the lane: the line number in the log; a dashed line marks where a run "
-         "began (its time in the tooltip), the only times a log holds. One lane per process and thread when the "
-         "log has ids (Tolvan32_TraceIds=1).</p></section>";
+  out += timed_ ? "</svg><p class=\"note\">Along the lane: the time of day of each record's call; one lane per "
+                  "computer, process and thread. A grey band is a table held exclusively, a red tick inside another "
+                  "process's lane an open that failed, was refused or waited while it was held. The clocks of "
+                  "different computers are not compared.</p></section>"
+                : "</svg><p class=\"note\">Along the lane: the line number in the log (the log has no times: "
+                  "Tolvan32_TraceTime=1 writes them); a dashed line marks where a run "
+                  "began (its time in the tooltip). One lane per process and thread when the "
+                  "log has ids (Tolvan32_TraceIds=1).</p></section>";
 }
 
 void HtmlReport::Write(std::string& out, Summary const& summary, std::string_view source) const {
@@ -797,7 +1036,9 @@ void HtmlReport::Write(std::string& out, Summary const& summary, std::string_vie
   out += "</style></head><body>";
   WriteHeader(out, summary, source);
   WriteErrors(out, summary);
+  WriteTiming(out, summary);
   WritePolicy(out, summary);
+  WriteHolds(out, summary);
   WriteCharts(out, summary);
   WriteTimeline(out, summary);
   out += "<footer class=\"note\"><p>Made by tolvan32-trace report. Every figure is the same as "

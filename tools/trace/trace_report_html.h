@@ -38,6 +38,8 @@ class HtmlReport : public CountedEvents {
   using Bin = std::array<uint32_t, kCountedEventKinds + 1>;  // the events, then the records
   struct Lane {
     std::string writer;
+    int run = -1;
+    uint32_t process = 0;
     bool shared = false;  // the last lane, once more writers came than lanes
     std::vector<Bin> bins = std::vector<Bin>(kBins);
   };
@@ -49,7 +51,9 @@ class HtmlReport : public CountedEvents {
     std::string html;     // the records before the errors and their own
   };
 
-  void Place(uint64_t position, Record const& record, size_t slot);
+  void Place(uint64_t line, Record const& record, size_t slot);
+  std::string AxisText(uint64_t position) const;
+  void WriteHoldMarks(std::string& out, Summary const& summary, size_t used) const;
   Lane& LaneOf(Record const& record);
   void RenderRecord(std::string& out, Record const& record, bool withError) const;
   void WriteHeader(std::string& out, Summary const& summary, std::string_view source) const;
@@ -58,6 +62,9 @@ class HtmlReport : public CountedEvents {
   void WriteErrors(std::string& out, Summary const& summary) const;
   void WriteWithoutResult(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
+  void WriteTiming(std::string& out, Summary const& summary) const;
+  void WriteHolds(std::string& out, Summary const& summary) const;
+  std::string WriterText(int run, LineIds const& ids) const;
   void WriteCharts(std::string& out, Summary const& summary) const;
   void WriteTimeline(std::string& out, Summary const& summary) const;
 
@@ -69,7 +76,11 @@ class HtmlReport : public CountedEvents {
   std::vector<ErrorBlock> errorBlocks_;
   size_t shownErrors_ = 0;
   std::vector<Lane> lanes_;
-  uint64_t binWidth_ = 1;  // lines per bin, doubled as the log grows
+  uint64_t binWidth_ = 1;  // lines (microseconds in a timed log) per bin, doubled as the log grows
+  // A timed log's timeline runs along time from its first record's.
+  bool decided_ = false;
+  bool timed_ = false;
+  int64_t origin_ = 0;
   uint64_t lastPosition_ = 0;
 };
 

@@ -154,8 +154,8 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   if (node.status == kWithoutResult) {
     ++paired.withoutResult;
     if (paired.openCalls.size() < kKeptLines) {
-      paired.openCalls.push_back(
-          {node.line, node.op, std::string(record.TextOf(node.object)), record.stream.ids, record.stream.run});
+      paired.openCalls.push_back({node.line, node.op, std::string(record.TextOf(node.object)), record.stream.ids,
+                                  record.stream.run, node.time, node.endedWithLog});
     }
   } else if (node.status == kNotPerformed) {
     ++paired.notPerformed;
@@ -180,6 +180,7 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   }
 
   PolicyOutcome const outcome = OutcomeOf(forms, record, index);
+  if (!record.unreliable) CountTiming(summary, forms, record, index, outcome, table);
   bool const forced = outcome == kReopenedShared || outcome == kCloseFailed || outcome == kReopenFailed;
   if (node.op == kTable_OpenAccess && node.parent >= 0) {
     // The module's own open: never one of the host's figures.
@@ -261,41 +262,6 @@ void PutOpenCalls(std::string& out, OperationForms const& forms, std::vector<Ope
 }
 
 char const* const kEscalationNames[3] = {"Pack", "ReIndex", "Clear"};
-
-// The members of one JSON object, with the commas between them.
-class JsonObject {
- public:
-  explicit JsonObject(std::string& out) : out_(out) { out_ += '{'; }
-  ~JsonObject() { out_ += '}'; }
-  std::string& Key(char const* key) {
-    if (!first_) out_ += ',';
-    first_ = false;
-    out_ += '"';
-    out_ += key;
-    out_ += "\":";
-    return out_;
-  }
-  void Number(char const* key, uint64_t value) { AppendNumber(Key(key), value); }
-  void String(char const* key, std::string_view value) { AppendJsonString(Key(key), value); }
-  void String(char const* key, KeptText const& value) { AppendJsonString(Key(key), value); }
-
- private:
-  std::string& out_;
-  bool first_ = true;
-};
-
-// A JSON array: `put` writes each item.
-template <typename Items, typename Put>
-void PutJsonArray(std::string& out, Items const& items, Put put) {
-  out += '[';
-  bool first = true;
-  for (auto const& item : items) {
-    if (!first) out += ',';
-    first = false;
-    put(item);
-  }
-  out += ']';
-}
 
 // The notes kept, and how many more there were under "<key>_more".
 void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes, uint64_t count) {
@@ -639,6 +605,7 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   if (paired.notPerformed || (mixed && later.notPerformed)) {
     pairedLine(0, "calls not performed: the engine entry was missing (error #002)", &PairingFigures::notPerformed);
   }
+  PrintTiming(out, summary, forms);
 }
 
 namespace {
@@ -739,6 +706,7 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       operation.String("operation", forms.forms[op].signature);
       operation.Number("calls", summary.operationCalls[op]);
       operation.Number("by_module", paired.operationCallsByModule[op]);
+      PutLatencyJson(operation, summary, op);
     });
 
     PutJsonArray(json.Key("tables"), TablesByCalls(summary), [&](size_t index) {
@@ -749,6 +717,7 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       if (t.run >= 0) table.Number("run", static_cast<uint64_t>(t.run) + 1);
       table.Number("calls", t.calls);
       table.Key("policy");
+      {
       JsonObject policy(out);
       policy.Number("opens_asked", t.policy.opensAsked);
       policy.Number("opens_granted", t.policy.opensGranted);
@@ -759,6 +728,8 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       policy.Number("sequences_locked", t.policy.sequencesLocked);
       policy.Number("sequences_skipped_or_unlocked", t.policy.sequencesSkippedOrUnlocked);
       policy.Number("sequences_unlocked", t.policy.sequencesUnlocked);
+      }
+      PutHoldsJson(table, summary, t);
     });
     // Table objects beyond the first kKeptTables are counted together; every
     // error number is counted, and "other_errors" stays at 0 for the readers
@@ -778,6 +749,7 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
 
     PutJsonNotes(json, "bad_line_notes", summary.badNotes, summary.badLines);
     PutJsonOpenCalls(json, forms, paired.openCalls, paired.withoutResult);
+    PutTimingJson(json, summary, forms);
     PutRunsJson(json, summary.runs);
     json.Number("runs_more", summary.runCount - summary.runs.size());
 

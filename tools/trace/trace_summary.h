@@ -11,10 +11,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tools/trace/trace_outcome.h"
 #include "tools/trace/trace_records.h"
+#include "tools/trace/trace_timing.h"
 
 namespace tolvan {
 namespace tools {
+
+class JsonObject;
 
 // What the figures remember of a log whatever its length: everything is
 // counted, but line numbers, runs and table objects are kept only for the
@@ -35,6 +39,8 @@ struct OpenCall {
   std::string object;
   LineIds ids;
   int run = -1;
+  int64_t time = -1;
+  bool endedWithLog = false;  // no later line of its thread: still running; else left by an exception
 };
 
 // What the share-mode policy did on one table object, from the records
@@ -57,6 +63,7 @@ struct TableTally {
   KeptText name;  // learnt from GetTable or AddTable
   uint64_t calls = 0;
   TablePolicy policy;
+  TableHolds holds;
 };
 
 struct ErrorTally {
@@ -157,6 +164,7 @@ struct Summary {
   uint64_t firstResultBeforeStart = 0;  // its line
   std::vector<RunInfo> runs;       // the first kKeptRuns
   uint64_t runCount = 0;
+  TimingFigures timing;
 };
 
 // What a view that places events along the log (the report's timeline) is
@@ -180,6 +188,17 @@ class CountedEvents {
 // (a record that --table leaves out).
 void CountRecord(Summary& summary, OperationForms const& forms, Record const& record, bool calls = true,
                  CountedEvents* events = nullptr);
+
+// The time figures of a call (in trace_timing.cpp): `table` is its table
+// object's tally, null when it has none.
+void CountTiming(Summary& summary, OperationForms const& forms, Record const& record, int index,
+                 PolicyOutcome outcome, TableTally* table);
+void PrintTiming(std::string& out, Summary const& summary, OperationForms const& forms);
+void PutLatencyJson(JsonObject& operation, Summary const& summary, int op);
+void PutHoldsJson(JsonObject& table, Summary const& summary, TableTally const& tally);
+void PutTimingJson(JsonObject& json, Summary const& summary, OperationForms const& forms);
+// The date of a run's run line, empty when not known.
+std::string_view RunDate(Summary const& summary, int run);
 
 // Table objects, most calls first (the order of the JSON "tables").
 std::vector<size_t> TablesByCalls(Summary const& summary);

@@ -12,6 +12,7 @@
 //   tolvan_e2e_host --trace-writer TABLE  the second process of concurrent-tracing
 //   tolvan_e2e_host --hold-trace-lock     the second process of trace-lock-held-elsewhere
 //   tolvan_e2e_host --timed-writer        the second process of timed-trace-two-processes
+//   tolvan_e2e_host --contending-opener   the second process of timed-contention
 //   tolvan_e2e_host --hold FILE   a running host for tolvan32-setup: keeps
 //                                 the Tolvan32.dll it loaded until FILE exists
 #include "tests/e2e/host/scenarios.h"
@@ -74,6 +75,8 @@ Scenario const kScenarios[] = {
      {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1", "STANDIN_SLOW_OP=Pack", "STANDIN_SLOW_MS=200"}},
     {"timed-trace-two-processes", kEngine, TimedTraceTwoProcesses, {1, 0, 0, 0, 1},
      {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1"}},
+    {"timed-contention", kEngine, TimedContention, {1, 0, 0, 0, 1},
+     {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1", "STANDIN_SLOW_OP=Pack", "STANDIN_SLOW_MS=1000"}},
     {"concurrent-escalations", kEngine, ConcurrentEscalations, kNoOptions, {}},
     {"binary-mode-host", kEngine, BinaryModeHost, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
@@ -132,6 +135,7 @@ int Run(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "--trace-writer") == 0) return TraceWriterProcess(argv[2]);
   if (argc == 2 && strcmp(argv[1], "--hold-trace-lock") == 0) return HoldTraceLockProcess();
   if (argc == 2 && strcmp(argv[1], "--timed-writer") == 0) return TimedWriterProcess();
+  if (argc == 2 && strcmp(argv[1], "--contending-opener") == 0) return ContendingOpenerProcess();
   if (argc == 2 && strcmp(argv[1], "--operations") == 0) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;

@@ -50,11 +50,13 @@ void UnreadableHostText();
 void TraceLockHeldElsewhere();
 void TimedTrace();
 void TimedTraceTwoProcesses();
+void TimedContention();
 // The second processes of ConcurrentTracing and TraceLockHeldElsewhere;
 // each returns its exit status.
 int TraceWriterProcess(char const* tableName);
 int HoldTraceLockProcess();
 int TimedWriterProcess();
+int ContendingOpenerProcess();
 
 }  // namespace e2e
 

@@ -582,3 +582,60 @@ void TimedTraceTwoProcesses() {
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+namespace {
+
+char const kContentionReadyEvent[] = "TolvanE2E.ContentionReady";
+char const kContentionGoEvent[] = "TolvanE2E.ContentionGo";
+
+}  // namespace
+
+// The second process of TimedContention: opens the table shared while the
+// first packs it; its own engine makes the open take 300 ms, a wait.
+int ContendingOpenerProcess() {
+  void* const ready = CreateEventA(nullptr, 0, 0, kContentionReadyEvent);
+  void* const go = CreateEventA(nullptr, 0, 0, kContentionGoEvent);
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = ::new (storage.get()) CDataDictionary("S", "A", "U", "F");
+  CTable* const table = dictionary->GetTable("LANG");
+  SetEvent(ready);
+  if (WaitForSingleObject(go, kHalfMinute) != 0) return 2;
+  Sleep(300);
+  int const opened = table->OpenAccess(kShareModeShared, kSafetyNormal);
+  table->CloseAccess(kSafetyNormal);
+  return opened == 1 ? 0 : 3;
+}
+
+// Two host processes contend for one table: this one packs it for about a
+// second while the other opens it. The trace reader's figures of this log
+// are checked by the tools stage.
+void TimedContention() {
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = ::new (storage.get()) CDataDictionary("S", "A", "U", "F");
+  CTable* const table = dictionary->GetTable("LANG");
+  table->OpenAccess(kShareModeShared, kSafetyNormal);
+  void* const ready = CreateEventA(nullptr, 0, 0, kContentionReadyEvent);
+  void* const go = CreateEventA(nullptr, 0, 0, kContentionGoEvent);
+  // This process's engine read its slow operation at its first call; the
+  // other's reads its own.
+  SetEnvironmentVariableA("STANDIN_SLOW_OP", "OpenAccess");
+  SetEnvironmentVariableA("STANDIN_SLOW_MS", "300");
+  void* const opener = StartChild("--contending-opener");
+  SetEnvironmentVariableA("STANDIN_SLOW_OP", "Pack");
+  SetEnvironmentVariableA("STANDIN_SLOW_MS", "1000");
+  if (!Expect(ready && go && opener, "the second process is started")) return;
+  Expect(WaitForSingleObject(ready, kHalfMinute) == 0, "the second process is ready");
+  SetEvent(go);
+  unsigned long const start = GetTickCount();
+  Expect(table->Pack() == 1, "the engine packs");
+  Expect(GetTickCount() - start >= 900, "the Pack takes about a second");
+  unsigned long status = 1;
+  Expect(WaitForSingleObject(opener, kHalfMinute) == 0 && GetExitCodeProcess(opener, &status) && status == 0,
+         "the second process opens the table and ends well (status %lu)", status);
+  CloseHandle(opener);
+  table->CloseAccess(kSafetyNormal);
+}
+
+}  // namespace e2e
