@@ -11,6 +11,7 @@
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_print.h"
 #include "tools/trace/trace_reader.h"
+#include "tools/trace/trace_records_jsonl.h"
 #include "tools/trace/trace_report_html.h"
 #include "tools/trace/trace_summary.h"
 
@@ -21,7 +22,7 @@ namespace {
 
 size_t const kOutputPiece = 1 << 16;
 
-enum Command { kSummary, kShow, kReport };
+enum Command { kSummary, kShow, kReport, kRecords };
 
 struct Options {
   Command command = kSummary;
@@ -30,6 +31,7 @@ struct Options {
   std::string html;  // report: the page's file, "-" for standard output
   std::string path;
   RecordFilter filter;
+  RecordsRequest records;  // records: its further logs and its times
 };
 
 void Write(StandardHandle handle, std::string& text) {
@@ -41,6 +43,7 @@ void WriteError(std::string text) { Write(kStandardError, text); }
 
 char const kUsage[] =
     "usage: tolvan32-trace [summary|show|report] [options] LOG\n"
+    "       tolvan32-trace records [options] LOG...\n"
     "  summary           the figures of the whole log (the default)\n"
     "  show              the records as an indented tree: each call with its result,\n"
     "                    and the calls the module made for it beneath it\n"
@@ -56,7 +59,11 @@ char const kUsage[] =
     "                    them, the policy per table, charts and a timeline\n"
     "  --html FILE       report: the page's file (default: the log's name and .html in the\n"
     "                    current folder; - for standard output)\n"
-    "  --redact          report: mask addresses, field values, texts and paths\n"
+    "  records           every call, error line and damaged line of the logs as one JSON object\n"
+    "                    per line (JSON Lines), in log order; --op, --table, --object, --pid,\n"
+    "                    --tid and --errors select them\n"
+    "  --from TIME, --to TIME  records: only lines from, to this time of day (HH:MM[:SS[.ffffff]])\n"
+    "  --redact          report and records: mask addresses, field values, texts and paths\n"
     "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
     "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error,\n"
     "3 out of memory.\n";
@@ -80,6 +87,9 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
     ++first;
   } else if (first < argc && std::string_view(argv[first]) == "report") {
     options.command = kReport;
+    ++first;
+  } else if (first < argc && std::string_view(argv[first]) == "records") {
+    options.command = kRecords;
     ++first;
   }
   bool reportOption = false;
@@ -120,16 +130,29 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
         return false;
       }
       filtered = true;
-    } else if ((argument.size() > 1 && argument[0] == '-') || havePath) {
+    } else if ((argument == "--from" || argument == "--to") && hasValue && options.command == kRecords) {
+      bool const from = argument == "--from";
+      (from ? options.records.fromGiven : options.records.toGiven) = true;
+      if (!ReadTimeOfDay(argv[++i], from ? options.records.from : options.records.to)) {
+        WriteError(std::string("tolvan32-trace: not a time of day (HH:MM[:SS[.ffffff]]): ") + argv[i] + "\n");
+        return false;
+      }
+    } else if ((argument.size() > 1 && argument[0] == '-') || (havePath && options.command != kRecords)) {
       WriteError(kUsage);
       return false;
     } else {
       options.path = std::string(argument);
+      options.records.paths.push_back(options.path);
       havePath = true;
     }
   }
   if (!havePath) {
     WriteError(kUsage);
+    return false;
+  }
+  if (options.command == kRecords) {
+    if (options.html.empty()) return true;
+    WriteError("tolvan32-trace: --html is for 'report'\n");
     return false;
   }
   if (filtered && options.command != kShow) {
@@ -210,6 +233,11 @@ int ReadTrace(int argc, char** argv) {
   }
   Options options;
   if (!ParseOptions(argc, argv, forms, options)) return 2;
+  if (options.command == kRecords) {
+    options.records.filter = std::move(options.filter);
+    options.records.redact = options.redact;
+    return WriteRecords(forms, options.records);
+  }
 
   int const handle = OpenInput(options.path.c_str());
   if (handle < 0) {

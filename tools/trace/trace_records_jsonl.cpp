@@ -1,0 +1,481 @@
+#include "tools/trace/trace_records_jsonl.h"
+
+#include <algorithm>
+
+#include "tools/common/tool_platform.h"
+#include "tools/trace/trace_outcome.h"
+#include "tools/trace/trace_reader.h"
+
+namespace tolvan {
+namespace tools {
+
+namespace {
+
+size_t const kOutputPiece = 1 << 16;
+size_t const kKeptWriters = 4096;
+char const kHexDigits[] = "0123456789abcdef";
+
+// The policy's labels, by PolicyOutcome: what the report's marks call them.
+char const* const kPolicyLabels[] = {
+    "",
+    "forced shared reopen",
+    "failed reopen: the forced close failed, table left closed",
+    "failed reopen: the shared reopen failed, table left closed",
+    "left as asked: exempt from share forcing",
+    "refused by the engine",
+    "escalation: exclusive for the operation, then restored",
+    "refused escalation: ran without exclusive use",
+    "table already exclusive",
+    "read sequence: table locked first",
+    "read sequence skipped, or passed on unlocked under Tolvan32_NoSEQ",
+    "read sequence passed on unlocked (Tolvan32_NoSEQ)",
+};
+static_assert(sizeof kPolicyLabels / sizeof kPolicyLabels[0] == kSequenceUnlocked + 1, "a label per outcome");
+
+char const* StatusName(CallStatus status) {
+  switch (status) {
+    case kCompleted:
+      return "completed";
+    case kSingleLine:
+      return "single_line";
+    case kNotPerformed:
+      return "not_performed";
+    default:
+      return "without_result";
+  }
+}
+
+// The length of the valid UTF-8 sequence at the start of `text` (0: none):
+// no overlong forms, no surrogates, nothing above U+10FFFF.
+size_t Utf8Length(unsigned char const* text, size_t size) {
+  unsigned char const lead = text[0];
+  auto continues = [&](size_t i, unsigned char low = 0x80, unsigned char high = 0xbf) {
+    return i < size && text[i] >= low && text[i] <= high;
+  };
+  if (lead >= 0xc2 && lead <= 0xdf) return continues(1) ? 2 : 0;
+  if (lead >= 0xe0 && lead <= 0xef) {
+    unsigned char const low = lead == 0xe0 ? 0xa0 : 0x80;
+    unsigned char const high = lead == 0xed ? 0x9f : 0xbf;
+    return continues(1, low, high) && continues(2) ? 3 : 0;
+  }
+  if (lead >= 0xf0 && lead <= 0xf4) {
+    unsigned char const low = lead == 0xf0 ? 0x90 : 0x80;
+    unsigned char const high = lead == 0xf4 ? 0x8f : 0xbf;
+    return continues(1, low, high) && continues(2) && continues(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+void PutKey(std::string& out, std::string_view key) {
+  out += ",\"";
+  out += key;
+  out += "\":";
+}
+
+void PutNumber(std::string& out, std::string_view key, uint64_t value) {
+  PutKey(out, key);
+  AppendNumber(out, value);
+}
+
+void PutString(std::string& out, std::string_view key, std::string_view value) {
+  PutKey(out, key);
+  AppendJsonBytes(out, value);
+}
+
+void PutKept(std::string& out, std::string_view key, KeptText const& text) {
+  PutKey(out, key);
+  AppendJsonBytes(out, text.text);
+  if (!text.cut()) return;
+  out.pop_back();
+  out += "\\u2026";
+  AppendCutSize(out, text.size);
+  out += '"';
+}
+
+// A result a redacted record may show, as the redacted report does: a small
+// status number, never a value.
+bool IsStatusResult(OperationForm const& form, std::string_view result) {
+  if (form.result != kIntegerResult) return false;
+  if (result.size() == 2 && result[0] == '-') result.remove_prefix(1);
+  return result.size() == 1 && result[0] >= '0' && result[0] <= '9';
+}
+
+// The line of the log a node stands for: a call made before the log began
+// is known by its result line.
+uint64_t LineOf(Node const& node) { return node.kind == kBeforeStartNode ? node.resultLine : node.line; }
+
+std::string_view BaseName(std::string_view path) {
+  size_t const slash = path.find_last_of("\\/:");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool ReadTimeOfDay(std::string_view text, uint64_t& microseconds) {
+  auto number = [&](size_t start, size_t digits, uint64_t limit, uint64_t& value) {
+    value = 0;
+    if (text.size() < start + digits) return false;
+    for (size_t i = start; i < start + digits; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    return value < limit;
+  };
+  uint64_t hours = 0, minutes = 0, seconds = 0, fraction = 0;
+  if (!number(0, 2, 24, hours) || text.size() < 5 || text[2] != ':' || !number(3, 2, 60, minutes)) return false;
+  if (text.size() > 5 && (text[5] != ':' || !number(6, 2, 60, seconds))) return false;
+  if (text.size() > 8) {
+    size_t const digits = text.size() - 9;
+    if (text[8] != '.' || digits == 0 || digits > 6 || !number(9, digits, 1000000, fraction)) return false;
+    for (size_t i = digits; i < 6; ++i) fraction *= 10;
+  }
+  if (text.size() != 5 && text.size() != 8 && text.size() < 10) return false;
+  microseconds = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + fraction;
+  return true;
+}
+
+void AppendJsonBytes(std::string& out, std::string_view text) {
+  auto const* const bytes = reinterpret_cast<unsigned char const*>(text.data());
+  size_t const size = text.size();
+  out += '"';
+  size_t plain = 0;  // the start of the bytes not yet appended, which need no escape
+  for (size_t i = 0; i < size;) {
+    unsigned char const c = bytes[i];
+    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+      ++i;
+      continue;
+    }
+    size_t const sequence = c >= 0x80 ? Utf8Length(bytes + i, size - i) : 0;
+    if (sequence) {
+      i += sequence;
+      continue;
+    }
+    out.append(text.data() + plain, i - plain);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += "\\u00";
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 15];
+    }
+    plain = ++i;
+  }
+  out.append(text.data() + plain, size - plain);
+  out += '"';
+}
+
+JsonLinesWriter::JsonLinesWriter(OperationForms const& forms, Summary const& summary, RecordsRequest const& request,
+                                 std::string_view file)
+    : forms_(forms), summary_(summary), request_(request) {
+  file_ = "{\"file\":";
+  AppendJsonBytes(file_, request.redact ? BaseName(file) : file);
+}
+
+void JsonLinesWriter::PutItem(std::string& out, std::string_view item, bool integer) const {
+  if (request_.redact) {
+    out += "\"[value]\"";
+  } else if (integer && IsIntegerItem(item)) {
+    out += item;
+  } else {
+    AppendJsonBytes(out, item);
+  }
+}
+
+void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const& node) {
+  out += file_;
+  PutNumber(out, "line", LineOf(node));
+  if (node.continuedLines) PutNumber(out, "continued_lines", node.continuedLines);
+  LineIds const& ids = record.stream.ids;
+  if (ids.present && request_.redact) {
+    // As the redacted report's lanes: writer N, never the ids.
+    auto const key = std::make_pair(ids.process, ids.thread);
+    auto found = writers_.find(key);
+    if (found == writers_.end() && writers_.size() < kKeptWriters) {
+      found = writers_.emplace(key, writers_.size() + 1).first;
+    }
+    if (found != writers_.end()) PutNumber(out, "writer", found->second);
+  } else if (ids.present) {
+    PutNumber(out, "pid", ids.process);
+    PutNumber(out, "tid", ids.thread);
+  }
+  if (record.stream.run >= 0) PutNumber(out, "run", static_cast<uint64_t>(record.stream.run) + 1);
+}
+
+// The table a call is on, where the reader knows it: a table object's name
+// from GetTable or AddTable, the name a call gives, or the table a record
+// object was built over.
+JsonLinesWriter::TableRef JsonLinesWriter::TableOfCall(Record const& record, Node const& node,
+                                                       ArgumentItems const& arguments) const {
+  TableRef table;
+  OperationForm const& form = forms_.forms[node.op];
+  int const run = record.stream.run;
+  std::string_view const object = record.TextOf(node.object);
+  std::string_view const first = arguments.items.empty() ? std::string_view() : arguments.items[0];
+  auto find = [&](std::string_view address) -> TableTally const* {
+    if (IsMaskedPointer(address) || address.empty()) return nullptr;
+    TableTally const* const tally = FindTable(summary_, address, run);
+    return tally && !tally->name.empty() ? tally : nullptr;
+  };
+  switch (node.op) {
+    case kDataDictionary_GetTable_ByName:
+    case kDataDictionary_AddTable:
+      table.name = first;
+      table.tally = find(ResultItemOf(forms_, record, node));
+      if (table.tally && !SameIgnoringCase(table.tally->name.text, first)) table.tally = nullptr;
+      return table;
+    case kDataDictionary_DeleteTable_ByName:
+      table.name = first;
+      return table;
+    case kDataDictionary_DeleteTable_ByObject:
+    case kStoreObj_Construct:
+    case kStoreObj_SetSourceTable:
+      table.tally = find(first);
+      return table;
+    default:
+      break;
+  }
+  if (form.className == "CTable") {
+    table.tally = find(object);
+  } else if (form.className == "CStoreObj" && !storeTables_.empty() && !IsMaskedPointer(object)) {
+    auto const found = storeTables_.find(ObjectKey(run, object));
+    if (found != storeTables_.end()) table.tally = find(found->second);
+  }
+  return table;
+}
+
+void JsonLinesWriter::LearnStoreObject(Record const& record, Node const& node, ArgumentItems const& arguments) {
+  std::string_view const object = record.TextOf(node.object);
+  if (IsMaskedPointer(object)) return;
+  if (node.op == kStoreObj_Destroy) {
+    storeTables_.erase(ObjectKey(record.stream.run, object));
+  } else if ((node.op == kStoreObj_Construct || node.op == kStoreObj_SetSourceTable) && !arguments.items.empty() &&
+             (storeTables_.size() < kKeptTables || storeTables_.count(ObjectKey(record.stream.run, object)))) {
+    storeTables_[ObjectKey(record.stream.run, object)] = std::string(arguments.items[0]);
+  }
+}
+
+bool JsonLinesWriter::Wanted(Record const& record, Node const& node, TableRef const& table) const {
+  RecordFilter const& filter = request_.filter;
+  LineIds const& ids = record.stream.ids;
+  if (filter.byProcess && !(ids.present && ids.process == filter.process)) return false;
+  if (filter.byThread && !(ids.present && ids.thread == filter.thread)) return false;
+  // Logs without times: nothing lies between two times.
+  if (request_.fromGiven || request_.toGiven) return false;
+  if (node.kind != kCallNode) return !filter.anyOperation && filter.object.empty() && filter.table.empty();
+  if (filter.problemsOnly && (node.status == kCompleted || node.status == kSingleLine) && !node.entryMissing) {
+    return false;
+  }
+  if (filter.anyOperation && !filter.operations[node.op]) return false;
+  if (!filter.object.empty() && record.TextOf(node.object) != filter.object) return false;
+  if (!filter.table.empty()) {
+    std::string_view const name = table.tally ? std::string_view(table.tally->name.text) : table.name;
+    if (name.empty() || !SameIgnoringCase(name, filter.table)) return false;
+  }
+  return true;
+}
+
+void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index) {
+  Node const& node = record.nodes[index];
+  OperationForm const& form = forms_.forms[node.op];
+  std::string_view const argumentText = record.TextOf(node.arguments);
+  bool const split = SplitArguments(form, argumentText, arguments_) && arguments_.split;
+  if (!split) arguments_.items.clear();
+  LearnStoreObject(record, node, arguments_);
+  TableRef const table = TableOfCall(record, node, arguments_);
+  if (!Wanted(record, node, table)) return;
+
+  bool const redact = request_.redact;
+  PutHead(out, record, node);
+  std::string_view const object = record.TextOf(node.object);
+  PutString(out, "object", redact && !IsMaskedPointer(object) ? std::string_view("[object]") : object);
+  PutString(out, "operation", form.signature.substr(0, form.className.size() + 2 + form.method.size()));
+  PutString(out, "signature", form.signature);
+  if (split) {
+    PutKey(out, "args");
+    out += '[';
+    for (size_t i = 0; i < arguments_.items.size(); ++i) {
+      if (i) out += ',';
+      PutItem(out, arguments_.items[i], form.arguments[i] == kIntegerItem);
+    }
+    out += ']';
+    if (form.exchange && arguments_.items.size() >= 3) {
+      // selector, value (buffer forms: text and length), direction
+      std::vector<std::string_view> const& items = arguments_.items;
+      PutKey(out, "field");
+      PutItem(out, items[0], form.arguments[0] == kIntegerItem);
+      PutKey(out, "value");
+      PutItem(out, items[1], form.arguments[1] == kIntegerItem);
+      if (items.size() == 4) {
+        PutKey(out, "length");
+        PutItem(out, items[2], true);
+      }
+      PutKey(out, "direction");
+      PutItem(out, items.back(), true);
+    }
+  } else {
+    // Several text items with spaces in them: the items as one text.
+    PutString(out, "args_text", redact ? std::string_view("[values]") : argumentText);
+  }
+  PutKey(out, "status");
+  out += '"';
+  out += StatusName(node.status);
+  out += '"';
+  if (node.entryMissing || node.status == kNotPerformed) out += ",\"entry_missing\":true";
+  if (node.status == kCompleted) {
+    std::string_view const resultText = record.TextOf(node.result);
+    ResultItems items;
+    if (!SplitResult(form, resultText, items)) {
+      PutString(out, "result_text", redact ? std::string_view("[value]") : resultText);
+    } else if (form.result == kFieldResult) {
+      PutString(out, "result", redact ? std::string_view("[value]") : resultText);
+    } else if (form.result != kStateOnlyResult) {
+      PutKey(out, "result");
+      if (redact && IsStatusResult(form, items.result)) {
+        out += items.result;
+      } else {
+        PutItem(out, items.result, form.result == kIntegerResult);
+      }
+    }
+    if (items.stateCount && !redact) {
+      PutKey(out, "state");
+      out += '[';
+      for (int i = 0; i < items.stateCount; ++i) {
+        if (i) out += ',';
+        PutItem(out, items.state[i], true);
+      }
+      out += ']';
+    }
+    PutNumber(out, "result_line", node.resultLine);
+  }
+  if (table.tally && redact) {
+    // The redacted report's "table N", numbered here in the order first seen.
+    PutKey(out, "table");
+    out += "\"table ";
+    AppendNumber(out, static_cast<uint64_t>(table.tally - summary_.tables.data()) + 1);
+    out += '"';
+  } else if (table.tally) {
+    PutKept(out, "table", table.tally->name);
+  } else if (!table.name.empty() && !redact) {
+    PutString(out, "table", table.name);
+  }
+  int depth = 0;
+  for (int parent = node.parent; parent >= 0; parent = record.nodes[parent].parent) ++depth;
+  out += node.parent >= 0 ? ",\"by_module\":true" : ",\"by_module\":false";
+  PutNumber(out, "depth", static_cast<uint64_t>(depth));
+  PolicyOutcome const outcome = OutcomeOf(forms_, record, index);
+  if (outcome != kNoOutcome) {
+    PutString(out, "note", kPolicyLabels[outcome]);
+    PutString(out, "policy", OutcomeKey(outcome));
+  }
+  if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
+  out += "}\n";
+  ++written_;
+}
+
+void JsonLinesWriter::Write(std::string& out, Record const& record) {
+  // Nodes stand in the order of their first lines, but for a call made
+  // before the log began, which its children's lines precede.
+  std::vector<int> order(record.nodes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  if (record.nodes[0].kind == kBeforeStartNode) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int left, int right) { return LineOf(record.nodes[left]) < LineOf(record.nodes[right]); });
+  }
+  bool const redact = request_.redact;
+  for (int const index : order) {
+    Node const& node = record.nodes[index];
+    if (node.kind == kCallNode) {
+      PutCall(out, record, index);
+      continue;
+    }
+    if (!Wanted(record, node, TableRef())) continue;
+    PutHead(out, record, node);
+    std::string_view const text = record.TextOf(node.text);
+    switch (node.kind) {
+      case kErrorNode:
+        out += ",\"error\":{\"number\":";
+        AppendNumber(out, static_cast<uint64_t>(node.errorNumber));
+        PutKey(out, "text");
+        if (redact) {
+          // The module's own words are no secret; whatever else the line holds may be.
+          AppendJsonBytes(out, "*** Error *** #" + ErrorNumberText(node.errorNumber));
+        } else {
+          AppendJsonBytes(out, text);
+        }
+        out += '}';
+        break;
+      case kBadNode:
+        out += ",\"damaged\":{\"problem\":";
+        AppendJsonBytes(out, node.problem);
+        if (!redact) PutString(out, "text", text);
+        if (text.size() >= kMaxKeptText) PutString(out, "kept", "the first bytes of the line");
+        out += '}';
+        break;
+      case kBeforeStartNode:
+        out += ",\"before_start\":{\"result\":";
+        AppendJsonBytes(out, redact ? std::string_view("[value]") : record.TextOf(node.result));
+        out += '}';
+        if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
+        break;
+      case kCallNode:
+        break;
+    }
+    out += ",\"depth\":0}\n";
+    ++written_;
+  }
+}
+
+int WriteRecords(OperationForms const& forms, RecordsRequest const& request) {
+  int status = 0;
+  std::string out;
+  auto flush = [&]() {
+    if (!out.empty()) WriteStandard(kStandardOutput, out.data(), out.size());
+    out.clear();
+  };
+  auto complain = [&](std::string text) {
+    flush();
+    WriteStandard(kStandardError, text.data(), text.size());
+  };
+  for (std::string const& path : request.paths) {
+    int const handle = OpenInput(path.c_str());
+    if (handle < 0) {
+      complain("tolvan32-trace: cannot open " + path + "\n");
+      status = 2;
+      continue;
+    }
+    Summary summary;
+    JsonLinesWriter writer(forms, summary, request, path);
+    TraceReader reader(forms, summary, [&](Record const& record) {
+      CountRecord(summary, forms, record);
+      writer.Write(out, record);
+      if (out.size() >= kOutputPiece) flush();
+    });
+    reader.KeepLineOrder();
+    bool const read = reader.ReadAll(handle);
+    CloseInput(handle);
+    if (!read) {
+      std::string text = "tolvan32-trace: reading " + path + " failed after line ";
+      AppendNumber(text, summary.lines);
+      complain(text + "\n");
+      status = 2;
+    } else if (summary.badLines && status == 0) {
+      status = 1;
+    }
+  }
+  flush();
+  if (request.fromGiven || request.toGiven) {
+    complain("tolvan32-trace: these logs carry no times (Tolvan32_TraceTime=1 writes them): --from and --to "
+             "selected nothing\n");
+  }
+  return status;
+}
+
+}  // namespace tools
+}  // namespace tolvan
