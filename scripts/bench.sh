@@ -4,12 +4,101 @@
 # its baseline, and instruction counts under callgrind. Results:
 #   $TOLVAN_BUILD/bench/results.json   Google Benchmark's own record
 #   $TOLVAN_BUILD/bench/summary.txt    the ratios
+#   $TOLVAN_BUILD/bench/reader.txt     the trace reader beside grep
+# "bash scripts/bench.sh reader" measures the trace reader alone.
 source "$(dirname "$0")/lib.sh"
 set -e
-ensure_packages cmake make g++ libgtest-dev libbenchmark-dev valgrind python3
-build_host bench Release -DTOLVAN_BENCH=ON
 out="$TOLVAN_BUILD/bench"
 mkdir -p "$out"
+
+# The trace reader on a generated log of 1 GiB (TOLVAN_BENCH_LOG_MIB), every
+# kind of line the module writes, beside "grep -c ." on the same file: wall
+# time and peak memory of each, the file read once before from the page
+# cache. grep writes to a file: to /dev/null it would stop at the first line.
+bench_reader() {
+  ensure_packages cmake make g++ python3 time
+  build_trace_reader
+  local reader="$TOLVAN_BUILD/reader/tools/tolvan32-trace" log="$out/bench-trace.log" timed="$out/bench-trace-timed.log"
+  python3 - "$log" "$timed" "${TOLVAN_BENCH_LOG_MIB:-1024}" <<'PY'
+import sys
+plain, timed, mib = sys.argv[1], sys.argv[2], int(sys.argv[3])
+R = " " * 16
+T = " 00a41230 "
+block = [
+    " 00a40000 CDataDictionary::GetTable(char const *) KUNDEN ", R + "00a41230 ",
+    T + "CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) 2 1 ", T + "CTable::CloseAccess(enum SafetyCtl) 1 ",
+    R + "1 ( 5 ) ", R + "1 ( 5 ) ",
+    T + "CTable::Pack(void) ", T + "CTable::CloseAccess(enum SafetyCtl) 2 ", R + "1 ( 5 ) ",
+    T + "CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) 2 1 ", R + "1 ( 5 ) ",
+    T + "CTable::CloseAccess(enum SafetyCtl) 1 ", R + "1 ( 5 ) ",
+    T + "CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) 1 1 ", R + "1 ( 5 ) ", R + "1 ( 5 ) ",
+    T + "CTable::BeginReadSequence(void) ", T + "CTable::PutTLock(enum TLockModeCtl) 2 ", R + "1 ( 5 ) ", R + "1 ( 5 ) ",
+    " 00a41300 CStoreObj::GetRecAddr(void) ", R + "00a41400 ( 0 ) ",
+    " 00a41500 CRecAddr::CRecAddr(class CRecAddr const &) 00a41400 ", R + "00a41500 ",
+    " 00a41400 CRecAddr::~CRecAddr(void) ",
+    " 00a41300 CStoreObj::Goto(class CRecAddr const &,int) 00a41500 0 ", R + "1 ( 0 : 0 : 0 ) ",
+    " 00a41300 CStoreObj::FX_Double(char const *,double &,int) PRICE 0.5 1 ",
+    " 00a41300 CStoreObj::FX_Int(int,int &,int) 3 17 0 ",
+    " 00a41300 CStoreObj::GetRelPosition(void) ", R + "( 0 ) ",
+    T + "CTable::IsOpen(void) ", R + "1 ( 5 ) ",
+]
+def write(path, lines):
+    text = "".join(line + "\r\n" for line in lines).encode()
+    with open(path, "wb") as f:
+        for _ in range(mib * 1024 * 1024 // len(text)):
+            f.write(text)
+write(plain, block)
+# The same with ids and time, as Tolvan32_TraceTime=1 writes it.
+timed_block = []
+for line in block:
+    duration = line.startswith(R) or ("FX_" in line and line.endswith(" 0 "))
+    timed_block.append(" [1234:5678] @10:22:31.123456" + (" +1234us" if duration else "") + line)
+write(timed, timed_block)
+PY
+  cat "$log" >/dev/null
+  measure() {  # label, command...
+    local label=$1
+    shift
+    /usr/bin/time -f "%e %M" -o "$out/time.txt" "$@" >/dev/null 2>&1 || true
+    read -r seconds kib < <(tail -n 1 "$out/time.txt")
+    printf '%s %s %s\n' "$label" "$seconds" "$kib"
+  }
+  {
+    measure grep sh -c "grep -c . '$log' >'$out/grep.txt'"
+    measure summary "$reader" summary "$log"
+    measure summary-json "$reader" summary --json "$log"
+    measure report "$reader" report --html "$out/bench-report.html" "$log"
+    cat "$timed" >/dev/null
+    measure grep-timed sh -c "grep -c . '$timed' >'$out/grep.txt'"
+    measure summary-timed "$reader" summary "$timed"
+  } >"$out/reader-times.txt"
+  python3 - "$out/reader-times.txt" "$out/reader.txt" "$(stat -c %s "$log")" <<'PY'
+import sys
+rows = {}
+for line in open(sys.argv[1]):
+    label, seconds, kib = line.split()
+    rows[label] = (float(seconds), int(kib))
+size = int(sys.argv[3]) / (1 << 30)
+lines = []
+for label, base in (("summary", "grep"), ("summary-json", "grep"), ("report", "grep"), ("summary-timed", "grep-timed")):
+    s, k = rows[label]
+    g, gk = rows[base]
+    lines.append(f"{label} of {size:.2f} GiB: {s:.2f} s beside {base} -c . {g:.2f} s = {s / g:.2f}x (target <= 3x); "
+                 f"peak memory {k / 1024:.1f} MiB ({base} {gk / 1024:.1f} MiB)")
+text = "\n".join(lines) + "\n"
+open(sys.argv[2], "w").write(text)
+sys.stdout.write(text)
+PY
+  rm -f "$log" "$timed"
+}
+
+if [ "${1:-}" = reader ]; then
+  bench_reader
+  exit 0
+fi
+
+ensure_packages cmake make g++ libgtest-dev libbenchmark-dev valgrind python3
+build_host bench Release -DTOLVAN_BENCH=ON
 
 # Repetitions of the measurements are interleaved, so that a busy moment of
 # the machine falls on measurement and baseline alike.
@@ -81,4 +170,5 @@ text = "\n".join(lines) + "\n"
 open(summary_path, "w").write(text)
 sys.stdout.write(text)
 PY
-log "results in $out/results.json and $out/summary.txt"
+bench_reader
+log "results in $out/results.json, $out/summary.txt and $out/reader.txt"

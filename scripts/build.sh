@@ -7,7 +7,7 @@ set -e
 build_product
 log "built $TOLVAN_BUILD/product/Tolvan32.dll"
 build_trace_reader
-log "built $TOLVAN_BUILD/host/tools/tolvan32-trace"
+log "built $TOLVAN_BUILD/reader/tools/tolvan32-trace"
 assemble_dist "$TOLVAN_BUILD/product" "$TOLVAN_BUILD/dist"
 if [ -x "$TOLVAN_ROOT/scripts/demo.sh" ] && [ -z "${TOLVAN_NO_DEMO:-}" ]; then
   "$TOLVAN_ROOT/scripts/demo.sh"

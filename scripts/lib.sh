@@ -47,11 +47,12 @@ build_product() {
   cmake --build "$TOLVAN_BUILD/$folder" -j "$TOLVAN_JOBS" "${targets[@]}" >&2
 }
 
-# The Linux build of the trace reader, build/host/tools/tolvan32-trace.
+# The Linux build of the trace reader, optimised (it reads logs of many
+# GiB), build/reader/tools/tolvan32-trace; the test build's own stays Debug.
 build_trace_reader() {
   host_packages || return 1
-  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/host" -DCMAKE_BUILD_TYPE=Debug >&2 || return 1
-  cmake --build "$TOLVAN_BUILD/host" -j "$TOLVAN_JOBS" --target tolvan32-trace >&2
+  cmake -S "$TOLVAN_ROOT" -B "$TOLVAN_BUILD/reader" -DCMAKE_BUILD_TYPE=Release >&2 || return 1
+  cmake --build "$TOLVAN_BUILD/reader" -j "$TOLVAN_JOBS" --target tolvan32-trace >&2
 }
 
 # assemble_dist PRODUCT-FOLDER DIST-FOLDER: the folder to hand out (the

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -549,6 +550,66 @@ TEST_F(TraceProgramTest, TheReportNamesRunsWritersAndCallsWithoutResult) {
   size_t const box = page.find("<b>Several writers.</b>");
   ASSERT_NE(box, std::string::npos);
   EXPECT_EQ(page.substr(box, page.find("</div>", box) - box).find("\\x0a"), std::string::npos);
+}
+
+// A timed log (Tolvan32_TraceTime=1) gives the figures of the same log
+// without time, in every output; show gives each call's time and duration;
+// the run line names the clock, the computer and the user.
+TEST_F(TraceProgramTest, ATimedLogGivesTheFiguresOfTheSameLogWithoutTime) {
+  std::string const plain = ScenarioLog();
+  std::string timed;
+  int64_t micros = 123456;
+  for (std::string line : LinesOf(plain)) {
+    std::string items = " @10:22:31." + std::to_string(micros++);
+    bool const exchange = line.find("::FX_") != std::string::npos && line.size() > 3 && line.substr(line.size() - 3) == " 0 ";
+    if (line.rfind(std::string(16, ' '), 0) == 0 || exchange) items += " +" + std::to_string(micros % 1000) + "us";
+    timed += items + line + "\r\n";
+  }
+  std::string const path = logDirectory_ + "timed.txt";
+  std::string plainPage;
+  std::string timedPage;
+  std::string plainJson;
+  std::string timedJson;
+  Write("timed.txt", plain);
+  ASSERT_EQ(Run("report --html - " + path, plainPage), 0);
+  ASSERT_EQ(Run("summary --json " + path, plainJson), 0);
+  Write("timed.txt", timed);
+  ASSERT_EQ(Run("report --html - " + path, timedPage), 0);
+  ASSERT_EQ(Run("summary --json " + path, timedJson), 0) << timedJson;
+  // The same but for the size in bytes.
+  auto withoutBytes = [&](std::string text, char const* before, char const* after) {
+    size_t const at = text.find(before) + strlen(before);
+    return text.erase(at, text.find(after, at) - at);
+  };
+  EXPECT_EQ(withoutBytes(timedJson, "\"bytes\":", ","), withoutBytes(plainJson, "\"bytes\":", ","));
+  EXPECT_EQ(withoutBytes(timedPage, "data-key=\"bytes\">", "<"), withoutBytes(plainPage, "data-key=\"bytes\">", "<"));
+  std::string text;
+  ASSERT_EQ(Run("show " + path, text), 0);
+  EXPECT_NE(text.find("       3  10:22:31.123458  " + testing::Hex(table) +
+                      " CTable::OpenAccess(enum ShareModeCtl,enum SafetyCtl) 2 1  => 1 ( 5 )  (462 us)  [reopened shared]"),
+            std::string::npos)
+      << text;
+  ASSERT_EQ(Run("show --json " + path, text), 0);
+  EXPECT_NE(text.find("{\"line\":1,\"time\":\"10:22:31.123456\",\"result_time\":\"10:22:31.123457\",\"duration_us\":458,"),
+            std::string::npos)
+      << text;
+
+  std::string const run =
+      " [7:8] @10:22:31.000001 *** Run *** 2026-12-09 10:22:31 Tolvan32 1.0.0.0 Tolvan32_TraceIds=1 "
+      "Tolvan32_TraceTime=1 Clock=calibrated Computer WS7 User DOM\\Ann Lee Host C:\\Host App\\h.exe \r\n"
+      " [7:8] @10:22:31.000002 00a41230 CTable::IsOpen(void) \r\n"
+      " [7:8] @10:22:31.000009 +7us" + std::string(16, ' ') + "1 ( 5 ) \r\n";
+  std::unique_ptr<Summary> s = Summarise(run);
+  ASSERT_EQ(s->runs.size(), 1u);
+  EXPECT_EQ(s->badLines, 0u);
+  EXPECT_EQ(s->runs[0].computer.text, "WS7");
+  EXPECT_EQ(s->runs[0].user.text, "DOM\\Ann Lee");
+  EXPECT_EQ(s->runs[0].host.text, "C:\\Host App\\h.exe");
+  EXPECT_EQ(s->runs[0].optionCount, 3u);
+  Write("timed.txt", run);
+  ASSERT_EQ(Run("report --redact --html - " + path, text), 0);
+  EXPECT_EQ(text.find("WS7"), std::string::npos);
+  EXPECT_EQ(text.find("Ann Lee"), std::string::npos);
 }
 
 TEST_F(TraceProgramTest, ShowPrintsTheSelectedRecords) {

@@ -1,5 +1,9 @@
 #include "tools/trace/operation_forms.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 namespace tolvan {
 namespace tools {
 
@@ -98,7 +102,21 @@ bool ReadForm(OperationForm& form) {
   if (!ReadParameters(form) || !ReadResult(form)) return false;
   ReadState(form);
   form.exchange = form.className == "CStoreObj" && (StartsWith(form.method, "FX_") || form.method == "FieldExchange");
+  form.table = form.className == "CTable";
   return true;
+}
+
+// The keys differ in their lengths, their ends and their middles.
+// Every key is longer than 16 bytes ("CTable::IsOpen(void)"); a shorter
+// text matches none, whatever its slot.
+size_t SlotOf(std::string_view key) {
+  if (key.size() < 16) return 0;
+  uint64_t end;
+  uint64_t middle;
+  std::memcpy(&end, key.data() + key.size() - 8, 8);
+  std::memcpy(&middle, key.data() + key.size() / 2 - 4, 8);
+  uint64_t const mixed = (end * 0x9e3779b97f4a7c15ull) ^ (middle * 0xc2b2ae3d27d4eb4full) ^ key.size();
+  return static_cast<size_t>(mixed >> 40) & (OperationForms::kSlots - 1);
 }
 
 }  // namespace
@@ -106,14 +124,16 @@ bool ReadForm(OperationForm& form) {
 bool BuildOperationForms(OperationForms& forms) {
   bool allValid = true;
   forms.forms.assign(kOperationCount, OperationForm());
-  forms.byKey.clear();
+  forms.slots.assign(OperationForms::kSlots, -1);
   for (int op = 0; op < kOperationCount; ++op) {
     OperationForm& form = forms.forms[op];
     form.signature = SignatureText(static_cast<OperationId>(op));
     form.decorated = DecoratedName(static_cast<OperationId>(op));
     form.valid = ReadForm(form);
     if (form.valid) {
-      forms.byKey.emplace(form.key, op);
+      size_t slot = SlotOf(form.key);
+      while (forms.slots[slot] >= 0) slot = (slot + 1) & (OperationForms::kSlots - 1);
+      forms.slots[slot] = op;
     } else {
       allValid = false;
     }
@@ -124,12 +144,23 @@ bool BuildOperationForms(OperationForms& forms) {
 int FindSignature(OperationForms const& forms, std::string_view text) {
   size_t const close = text.find(')');
   if (close == std::string_view::npos) return -1;
-  auto const found = forms.byKey.find(text.substr(0, close + 1));
-  if (found == forms.byKey.end()) return -1;
-  std::string_view const signature = forms.forms[found->second].signature;
-  if (!StartsWith(text, signature)) return -1;
+  std::string_view const key = text.substr(0, close + 1);
+  int op = -1;
+  for (size_t slot = SlotOf(key); forms.slots[slot] >= 0; slot = (slot + 1) & (OperationForms::kSlots - 1)) {
+    if (forms.forms[forms.slots[slot]].key == key) {
+      op = forms.slots[slot];
+      break;
+    }
+  }
+  if (op < 0) return -1;
+  // The key matched: what follows it in the signature (" const", say) must too.
+  std::string_view const signature = forms.forms[op].signature;
+  if (text.size() < signature.size() ||
+      text.substr(key.size(), signature.size() - key.size()) != signature.substr(key.size())) {
+    return -1;
+  }
   if (signature.size() < text.size() && text[signature.size()] != ' ') return -1;
-  return found->second;
+  return op;
 }
 
 bool SameIgnoringCase(std::string_view left, std::string_view right) {

@@ -50,12 +50,16 @@ struct OperationForm {
   ResultForm result = kNoResultRecord;
   StateForm state = kNoState;
   bool exchange = false;  // a field-exchange line: one line, values after the selector
+  bool table = false;     // an operation of CTable
   bool valid = false;     // the texts could be read
 };
 
 struct OperationForms {
   std::vector<OperationForm> forms;  // indexed by OperationId
-  std::unordered_map<std::string_view, int> byKey;
+  // The operations by key, open addressing: every call line looks one up,
+  // so a few bytes of the key choose the slot (-1: empty).
+  static constexpr size_t kSlots = 1024;
+  std::vector<int> slots;
 };
 
 // Fills `forms` from the operation table. Returns false if an operation's

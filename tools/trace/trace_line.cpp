@@ -147,15 +147,64 @@ bool TakeMarked(std::string_view text, std::string_view marker, std::string_view
 
 }  // namespace
 
-LineIds TakeLineIds(std::string_view& text) {
+LineIds TakeLineIdsItem(std::string_view& text) {
   LineIds ids;
   std::string_view rest = text;
-  if (rest.substr(0, 2) != " [") return ids;
   rest.remove_prefix(2);
   if (!TakeNumber(rest, ':', ids.process) || !TakeNumber(rest, ']', ids.thread)) return LineIds();
   ids.present = true;
   text = rest;
   return ids;
+}
+
+namespace {
+
+bool TakeDigits(std::string_view text, size_t at, size_t count, int64_t limit, int64_t& value) {
+  value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (!IsDigit(text[i])) return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value < limit;
+}
+
+}  // namespace
+
+LineTime TakeLineTimeItems(std::string_view& text) {
+  // " @HH:MM:SS.ffffff", then a separator.
+  LineTime time;
+  int64_t hours, minutes, seconds, micros;
+  if (text[4] != ':' || text[7] != ':' || text[10] != '.' || (text.size() > 17 && text[17] != ' ') ||
+      !TakeDigits(text, 2, 2, 24, hours) || !TakeDigits(text, 5, 2, 60, minutes) ||
+      !TakeDigits(text, 8, 2, 61, seconds) || !TakeDigits(text, 11, 6, 1000000, micros)) {
+    return time;
+  }
+  time.present = true;
+  time.micros = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + micros;
+  text.remove_prefix(17);
+  // " +Nus"
+  if (text.size() > 4 && text[0] == ' ' && text[1] == '+' && IsDigit(text[2])) {
+    size_t end = 2;
+    int64_t duration = 0;
+    while (end < text.size() && end < 20 && IsDigit(text[end])) duration = duration * 10 + (text[end++] - '0');
+    if (text.substr(end, 2) == "us" && (end + 2 == text.size() || text[end + 2] == ' ')) {
+      time.duration = duration;
+      text.remove_prefix(end + 2);
+    }
+  }
+  return time;
+}
+
+void AppendTimeOfDay(std::string& out, int64_t micros) {
+  char digits[16];
+  int64_t const parts[] = {micros / 3600000000, micros / 60000000 % 60, micros / 1000000 % 60};
+  for (int i = 0; i < 3; ++i) {
+    digits[i * 3] = static_cast<char>('0' + parts[i] / 10 % 10);
+    digits[i * 3 + 1] = static_cast<char>('0' + parts[i] % 10);
+    digits[i * 3 + 2] = i < 2 ? ':' : '.';
+  }
+  for (int i = 5; i >= 0; --i, micros /= 10) digits[9 + i] = static_cast<char>('0' + micros % 10);
+  out.append(digits, 15);
 }
 
 bool ReadRunLine(std::string_view text, RunLine& run) {
@@ -166,10 +215,21 @@ bool ReadRunLine(std::string_view text, RunLine& run) {
   run.time = TakeItem(rest);
   if (TakeItem(rest) != "Tolvan32") return false;
   run.version = TakeItem(rest);
-  for (std::string_view item = TakeItem(rest); !item.empty() && item != "Host"; item = TakeItem(rest)) {
+  std::string_view item = TakeItem(rest);
+  for (; !item.empty() && item != "Host" && item != "Computer"; item = TakeItem(rest)) {
     if (item.find('=') == std::string_view::npos) return false;
     if (run.options.size() < kKeptOptions) run.options.push_back(item);
     ++run.optionCount;
+  }
+  if (item == "Computer") {
+    // "Computer NAME User DOMAIN\NAME": a user name may hold spaces, so it
+    // runs to the "Host" item.
+    run.computer = TakeItem(rest);
+    if (run.computer.empty() || TakeItem(rest) != "User") return false;
+    size_t const host = rest.find(" Host ");
+    if (host == std::string_view::npos || host == 0) return false;
+    run.user = rest.substr(1, host - 1);
+    rest.remove_prefix(host + 5);
   }
   if (rest.empty()) return false;
   run.host = rest.substr(1);
@@ -189,9 +249,9 @@ bool ReadEngineLine(std::string_view text, EngineLine& engine) {
 bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 
 bool IsPointerItem(std::string_view item) {
-  if (IsMaskedPointer(item)) return true;
   // Eight digits on the module's platform; more where pointers are wider.
   if (item.size() < 8 || item.size() > kMaxPointerDigits) return false;
+  if (item[0] == '.') return IsMaskedPointer(item);
   for (char const c : item) {
     if (!(IsDigit(c) || (c >= 'a' && c <= 'f'))) return false;
   }
@@ -235,8 +295,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
     return line;
   }
   if (text[0] != ' ') return BadLine("not a trace line");
-  size_t pointerEnd = 1;
-  while (pointerEnd < text.size() && text[pointerEnd] != ' ' && pointerEnd <= kMaxPointerDigits + 1) ++pointerEnd;
+  size_t const pointerEnd = std::min(text.find(' ', 1), std::min(text.size(), kMaxPointerDigits + 2));
   std::string_view const object = Sub(text, 1, pointerEnd);
   if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
   size_t const signatureStart = pointerEnd + 1;
@@ -256,7 +315,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
 bool SplitArguments(OperationForm const& form, std::string_view arguments, ArgumentItems& result) {
   std::vector<std::string_view>& items = result.items;
   int const count = static_cast<int>(form.arguments.size());
-  items.assign(form.arguments.size(), std::string_view());
+  items.resize(form.arguments.size());  // every item is set below when the arguments fit
   result.split = true;
   if (count == 0) return arguments.empty();
 
@@ -316,7 +375,11 @@ bool SplitArguments(OperationForm const& form, std::string_view arguments, Argum
 }
 
 bool SplitResult(OperationForm const& form, std::string_view body, ResultItems& items) {
-  items = ResultItems();
+  // Only what each form reads: this runs for every result line.
+  items.result = {};
+  items.stateCount = 0;
+  items.fieldName = {};
+  items.nullField = false;
   std::string_view rest = body;
   switch (form.state) {
     case kNoState:

@@ -10,6 +10,7 @@
 #define TOLVAN_TOOLS_TRACE_TRACE_LINE_H
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,12 +33,35 @@ struct LineIds {
   uint32_t process = 0;
   uint32_t thread = 0;
 };
-// Takes the ids item off the front of `text`, when it has one.
-LineIds TakeLineIds(std::string_view& text);
+// Takes the ids item off the front of `text`, when it has one. Every line
+// asks, so the answer for a line without ids stays inline.
+LineIds TakeLineIdsItem(std::string_view& text);
+inline LineIds TakeLineIds(std::string_view& text) {
+  if (text.size() < 2 || text[1] != '[' || text[0] != ' ') return LineIds();
+  return TakeLineIdsItem(text);
+}
+
+// With Tolvan32_TraceTime=1 every line has the item "@HH:MM:SS.ffffff", the
+// local time at which it was begun, after the ids item (first without ids);
+// a result line and a field-exchange line of direction 0 then have "+Nus",
+// the microseconds the engine took. The rest is as without them.
+struct LineTime {
+  bool present = false;
+  int64_t micros = 0;     // of the day
+  int64_t duration = -1;  // microseconds; -1: none on the line
+};
+LineTime TakeLineTimeItems(std::string_view& text);
+inline LineTime TakeLineTime(std::string_view& text) {
+  if (text.size() < 17 || text[1] != '@' || text[0] != ' ') return LineTime();
+  return TakeLineTimeItems(text);
+}
+// "HH:MM:SS.ffffff".
+void AppendTimeOfDay(std::string& out, int64_t micros);
 
 // What a run line (the first line a process writes, with ids) and an engine
 // line (once the engine library is loaded) say:
-//   "*** Run *** DATE TIME Tolvan32 VERSION NAME=value x5 Host PATH"
+//   "*** Run *** DATE TIME Tolvan32 VERSION NAME=value ... [Computer NAME
+//    User DOMAIN\NAME] Host PATH"
 //   "*** Engine *** VERSION PATH"
 size_t const kKeptOptions = 16;
 struct RunLine {
@@ -46,6 +70,8 @@ struct RunLine {
   std::string_view version;
   std::vector<std::string_view> options;  // "Tolvan32_Debug=1", ...: the first kKeptOptions
   size_t optionCount = 0;
+  std::string_view computer;  // with Tolvan32_TraceTime=1
+  std::string_view user;
   std::string_view host;
 };
 struct EngineLine {

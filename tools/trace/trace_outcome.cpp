@@ -33,22 +33,14 @@ bool ExclusiveOpenRefused(OperationForms const& forms, Record const& record, int
 
 }  // namespace
 
-std::string_view ResultItemOf(OperationForms const& forms, Record const& record, Node const& node) {
-  ResultItems items;
-  if (node.kind != kCallNode || node.status != kCompleted ||
-      !SplitResult(forms.forms[node.op], record.TextOf(node.result), items)) {
-    return {};
-  }
-  return items.result;
+std::string_view ResultItemOf(OperationForms const&, Record const& record, Node const& node) {
+  if (node.kind != kCallNode || node.status != kCompleted) return {};
+  return record.TextOf(node.resultItem);
 }
 
-std::string_view FirstArgumentOf(OperationForms const& forms, Record const& record, Node const& node) {
-  static ArgumentItems items;  // the items point into the record's text: kept only to spare allocations
-  if (node.kind != kCallNode || !SplitArguments(forms.forms[node.op], record.TextOf(node.arguments), items) ||
-      items.items.empty() || !items.split) {
-    return {};
-  }
-  return items.items[0];
+std::string_view FirstArgumentOf(OperationForms const&, Record const& record, Node const& node) {
+  if (node.kind != kCallNode) return {};
+  return record.TextOf(node.firstArgument);
 }
 
 PolicyOutcome OutcomeOf(OperationForms const& forms, Record const& record, int index) {

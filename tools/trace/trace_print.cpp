@@ -27,6 +27,29 @@ char const* StatusKey(CallStatus status) {
   return "";
 }
 
+// What the engine took, in a timed log.
+void AppendDuration(std::string& out, Node const& node) {
+  if (node.duration < 0) return;
+  out += "  (";
+  AppendNumber(out, static_cast<uint64_t>(node.duration));
+  out += " us)";
+}
+
+void PutJsonTimes(std::string& out, Node const& node) {
+  for (auto const& [key, micros] : {std::pair<char const*, int64_t>{"time", node.time}, {"result_time", node.resultTime}}) {
+    if (micros < 0) continue;
+    out += ",\"";
+    out += key;
+    out += "\":\"";
+    AppendTimeOfDay(out, micros);
+    out += '"';
+  }
+  if (node.duration >= 0) {
+    out += ",\"duration_us\":";
+    AppendNumber(out, static_cast<uint64_t>(node.duration));
+  }
+}
+
 bool IsProblem(Node const& node) {
   return node.kind != kCallNode || node.status == kWithoutResult || node.status == kNotPerformed ||
          node.entryMissing;
@@ -35,6 +58,10 @@ bool IsProblem(Node const& node) {
 void PutTreeNode(std::string& out, OperationForms const& forms, Record const& record, int index, int depth) {
   Node const& node = record.nodes[index];
   AppendPadded(out, node.line, 8);
+  if (node.time >= 0) {
+    out += "  ";
+    AppendTimeOfDay(out, node.time);
+  }
   out.append(2 + 2 * depth, ' ');
   if (depth == 0 && record.stream.ids.present) {
     out += '[';
@@ -59,6 +86,7 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
       out += "  [result line ";
       AppendNumber(out, node.resultLine);
       out += ']';
+      AppendDuration(out, node);
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
@@ -74,6 +102,7 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
         out += "  => ";
         AppendVisible(out, record.TextOf(node.result));
       }
+      AppendDuration(out, node);
       char const* note = OutcomeNote(OutcomeOf(forms, record, index));
       if (node.status == kWithoutResult) note = "no result line";
       if (node.status == kNotPerformed || (node.status == kSingleLine && node.entryMissing)) {
@@ -117,6 +146,7 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
   Node const& node = record.nodes[index];
   out += "{\"line\":";
   AppendNumber(out, node.line);
+  PutJsonTimes(out, node);
   if (index == 0 && record.stream.ids.present) {
     PutKey(out, "process");
     AppendNumber(out, record.stream.ids.process);

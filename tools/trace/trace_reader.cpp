@@ -111,6 +111,8 @@ void TraceReader::AddRun(uint64_t number, LineIds const& ids, RunLine const& lin
   run.version = KeptText(line.version);
   run.optionCount = line.optionCount;
   for (std::string_view option : line.options) run.options.emplace_back(option);
+  run.computer = KeptText(line.computer);
+  run.user = KeptText(line.user);
   run.host = KeptText(line.host);
   summary_.runs.push_back(std::move(run));
 }
@@ -137,7 +139,8 @@ void TraceReader::HandOnHeld() {
   std::string_view rest = held_.text;
   for (uint64_t number = held_.number; !rest.empty() || number == held_.number; ++number) {
     std::string_view const piece = rest.substr(0, rest.find('\n'));
-    stream.AddClassified(number, piece, kWholeLine, ClassifyLine(forms_, piece));
+    stream.AddClassified(number, piece, kWholeLine, ClassifyLine(forms_, piece), 0,
+                         number == held_.number ? held_.time : LineTime());
     rest.remove_prefix(std::min(rest.size(), piece.size() + 1));
   }
 }
@@ -157,7 +160,8 @@ bool TraceReader::Continue(LineIds const& ids, std::string_view text, TraceLine 
     return true;
   }
   held_.active = false;
-  StreamOf(held_.number, held_.ids).AddClassified(held_.number, held_.text, kWholeLine, joined, held_.continued);
+  StreamOf(held_.number, held_.ids)
+      .AddClassified(held_.number, held_.text, kWholeLine, joined, held_.continued, held_.time);
   return true;
 }
 
@@ -168,6 +172,7 @@ void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding end
 
 void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending) {
   LineIds const ids = TakeLineIds(text);
+  LineTime const time = TakeLineTime(text);
   if (ending != kWholeLine) {
     HandOnHeld();
     StreamOf(number, ids).AddLine(number, text, ending);
@@ -186,11 +191,12 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     held_.active = true;
     held_.number = number;
     held_.ids = ids;
+    held_.time = time;
     held_.text.assign(text);
     held_.continued = 0;
     return;
   }
-  StreamOf(number, ids).AddClassified(number, text, ending, line);
+  StreamOf(number, ids).AddClassified(number, text, ending, line, 0, time);
 }
 
 void TraceReader::Finish() {

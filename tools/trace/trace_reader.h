@@ -76,6 +76,7 @@ class TraceReader {
     bool active = false;
     uint64_t number = 0;
     LineIds ids;
+    LineTime time;
     std::string text;
     uint32_t continued = 0;
   };

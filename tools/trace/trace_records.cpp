@@ -25,7 +25,7 @@ std::string_view FirstItem(std::string_view body) { return body.substr(0, body.f
 }  // namespace
 
 TextRef RecordAssembler::Keep(std::string_view text) {
-  TextRef const ref = {record_.text.size(), text.size()};
+  TextRef const ref = {static_cast<uint32_t>(record_.text.size()), static_cast<uint32_t>(text.size())};
   record_.text.append(text);
   return ref;
 }
@@ -111,23 +111,27 @@ bool RecordAssembler::ModuleCallAtStart() const {
 // A result line before any call of the stream that could take it: the call
 // was made before the log's first line. The module's calls waiting at the
 // start were made inside it, and become its children.
-void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body) {
+void RecordAssembler::AddBeforeStart(uint64_t number, std::string_view body, LineTime const& time) {
   uint64_t const first = startRecords_.empty() ? number : startRecords_[0].nodes[0].line;
   int const root = NewNode(-1, kBeforeStartNode, first);
   record_.nodes[root].status = kCompleted;
   record_.nodes[root].phase = kPhaseDone;
   record_.nodes[root].resultLine = number;
   record_.nodes[root].result = Keep(body);
+  if (time.present) record_.nodes[root].resultTime = time.micros;
+  record_.nodes[root].duration = time.duration;
   int last = -1;
   for (Record const& start : startRecords_) {
     int const offset = static_cast<int>(record_.nodes.size());
-    size_t const textOffset = record_.text.size();
+    uint32_t const textOffset = static_cast<uint32_t>(record_.text.size());
     record_.text += start.text;
     for (Node node : start.nodes) {
       node.parent = node.parent < 0 ? root : node.parent + offset;
       if (node.firstChild >= 0) node.firstChild += offset;
       if (node.nextSibling >= 0) node.nextSibling += offset;
-      for (TextRef* ref : {&node.object, &node.arguments, &node.result, &node.text}) ref->offset += textOffset;
+      for (TextRef* ref : {&node.object, &node.arguments, &node.firstArgument, &node.result, &node.resultItem, &node.text}) {
+        ref->offset += textOffset;
+      }
       record_.nodes.push_back(node);
     }
     if (last < 0) {
@@ -245,7 +249,7 @@ void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char co
 }
 
 void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments,
-                              uint32_t continued) {
+                              uint32_t continued, LineTime const& time) {
   OperationForm const& form = forms_.forms[line.op];
   // The module's own calls nest; any other call comes after the result. A
   // call still waiting then is no sign of mixing: an engine exception passed
@@ -263,8 +267,15 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   node.op = line.op;
   node.entryMissing = entryMissing;
   node.continuedLines = continued;
+  if (time.present) node.time = time.micros;
+  node.duration = time.duration;  // a field exchange of direction 0 carries its own
   node.object = Keep(line.object);
   node.arguments = Keep(line.arguments);
+  if (arguments.split && !arguments.items.empty()) {
+    node.firstArgument = {
+        node.arguments.offset + static_cast<uint32_t>(arguments.items[0].data() - line.arguments.data()),
+        static_cast<uint32_t>(arguments.items[0].size())};
+  }
 
   if (form.result == kNoResultRecord) {
     node.status = kSingleLine;
@@ -283,13 +294,13 @@ void RecordAssembler::AddCall(uint64_t number, TraceLine const& line, ArgumentIt
   stack_.push_back(index);
 }
 
-void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text) {
+void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::string_view text, LineTime const& time) {
   FlushPending();
   int target = -1;
   int flagged = -1;
+  ResultItems& items = resultItems_;
   for (int i = static_cast<int>(stack_.size()) - 1; i >= 0 && target < 0; --i) {
     Node const& node = record_.nodes[stack_[i]];
-    ResultItems items;
     if (node.phase != kPhaseResult || !SplitResult(forms_.forms[node.op], line.body, items)) continue;
     // A call after a missing-entry error gets no result line from the module;
     // it takes one only if no other open call can.
@@ -299,9 +310,12 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
       flagged = i;
     }
   }
-  if (target < 0) target = flagged;
+  if (target < 0 && flagged >= 0) {
+    target = flagged;
+    SplitResult(forms_.forms[record_.nodes[stack_[target]].op], line.body, items);
+  }
   if (target < 0 && starting_ && stack_.empty()) {
-    AddBeforeStart(number, line.body);
+    AddBeforeStart(number, line.body, time);
     return;
   }
   if (target < 0) {
@@ -317,6 +331,11 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
   node.entryMissing = false;
   node.resultLine = number;
   node.result = Keep(line.body);
+  if (time.present) node.resultTime = time.micros;
+  node.duration = time.duration;
+  // The result item, split once here for every figure that reads it.
+  node.resultItem = {node.result.offset + static_cast<uint32_t>(items.result.data() - line.body.data()),
+                     static_cast<uint32_t>(items.result.size())};
   if (node.op == kStoreObj_GetRecAddr) {
     node.phase = kPhaseCopy;
     return;
@@ -338,7 +357,7 @@ void RecordAssembler::AddLine(uint64_t number, std::string_view text, LineEnding
 }
 
 void RecordAssembler::AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
-                                    uint32_t continued) {
+                                    uint32_t continued, LineTime const& time) {
   if (ending != kWholeLine) return AddLine(number, text, ending);
   switch (line.kind) {
     case kErrorLine:
@@ -346,14 +365,14 @@ void RecordAssembler::AddClassified(uint64_t number, std::string_view text, Line
       pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText))});
       return;
     case kResultLine:
-      AddResult(number, line, text);
+      AddResult(number, line, text, time);
       return;
     case kCallLine:
       if (!SplitArguments(forms_.forms[line.op], line.arguments, arguments_)) {
         AddBadLine(number, text, "arguments do not fit the operation", true, continued);
         return;
       }
-      AddCall(number, line, arguments_, continued);
+      AddCall(number, line, arguments_, continued, time);
       return;
     case kBadLine:
       AddBadLine(number, text, line.problem, true, continued);

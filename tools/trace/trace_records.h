@@ -74,10 +74,12 @@ struct KeptText {
   bool cut() const { return size > text.size(); }
 };
 
-// A piece of a record's text.
+// A piece of a record's text. A record holds at most kMaxNodes lines of at
+// most kMaxLineBytes each, so 32 bits hold any offset: small nodes, as one
+// is made for every line.
 struct TextRef {
-  size_t offset = 0;
-  size_t length = 0;
+  uint32_t offset = 0;
+  uint32_t length = 0;
 };
 
 struct Node {
@@ -92,9 +94,15 @@ struct Node {
   uint64_t line = 0;
   uint64_t resultLine = 0;
   uint32_t continuedLines = 0;  // lines after `line` that a text item with line feeds took
+  // A timed log's (Tolvan32_TraceTime=1): microseconds of the day; -1: none.
+  int64_t time = -1;        // of the call line
+  int64_t resultTime = -1;  // of the result line
+  int64_t duration = -1;    // what the engine took, from the result line (or a field exchange's own)
   TextRef object;
   TextRef arguments;
+  TextRef firstArgument;  // when the arguments are told apart
   TextRef result;  // the result line's items
+  TextRef resultItem;  // of them, the result item (empty for a record without one)
   TextRef text;    // error and bad lines
   int errorNumber = 0;
   char const* problem = "";
@@ -140,7 +148,7 @@ class RecordAssembler {
   // The same, classified already; `continued`: lines after `number` that the
   // line took (a text item with line feeds in it).
   void AddClassified(uint64_t number, std::string_view text, LineEnding ending, TraceLine const& line,
-                     uint32_t continued = 0);
+                     uint32_t continued = 0, LineTime const& time = LineTime());
   // Hands on whatever is still open, as calls without a result.
   void Finish();
 
@@ -166,7 +174,7 @@ class RecordAssembler {
   void HandOn();
   void EndStart();
   bool ModuleCallAtStart() const;
-  void AddBeforeStart(uint64_t number, std::string_view body);
+  void AddBeforeStart(uint64_t number, std::string_view body, LineTime const& time);
   void Pop();
   void NoteSign(uint64_t number, char const* what);
   void CloseAll();
@@ -176,8 +184,9 @@ class RecordAssembler {
   // `sign`: a sign of mixing when the log has no ids.
   void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true,
                   uint32_t continued = 0);
-  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments, uint32_t continued);
-  void AddResult(uint64_t number, TraceLine const& line, std::string_view text);
+  void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments, uint32_t continued,
+               LineTime const& time);
+  void AddResult(uint64_t number, TraceLine const& line, std::string_view text, LineTime const& time);
 
   OperationForms const& forms_;
   Handler handler_;
@@ -185,6 +194,7 @@ class RecordAssembler {
   std::vector<PendingError> pending_;
   Record record_;
   ArgumentItems arguments_;  // kept to spare an allocation per line
+  ResultItems resultItems_;  // and a clearing
   bool watchForMixing_;
   // Until the stream's first record that no call before the log's start can
   // explain, the module's own calls wait here for a result line that may

@@ -443,6 +443,13 @@ void HtmlReport::WriteRuns(std::string& out, Summary const& summary) const {
       out += ' ';
     }
     if (run.optionCount > run.options.size()) out += "&hellip; ";
+    if (!redact_ && !run.computer.empty()) {
+      out += "Computer ";
+      AppendHtml(out, run.computer);
+      out += " User ";
+      AppendHtml(out, run.user);
+      out += ' ';
+    }
     if (!redact_) {
       out += "Host ";
       AppendHtml(out, run.host);

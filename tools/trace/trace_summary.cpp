@@ -28,10 +28,19 @@ TableTally* NewTable(Summary& summary, std::string key, int run, std::string_vie
 
 // The table object at an address now (null: one of those not kept).
 TableTally* TableOf(Summary& summary, int run, std::string_view address) {
+  auto& last = summary.lastTable;
+  if (last.valid && last.run == run && last.address == address) return &summary.tables[last.index];
   std::string key = ObjectKey(run, address);
   auto const found = summary.tableIndex.find(key);
-  if (found != summary.tableIndex.end()) return &summary.tables[found->second];
-  return NewTable(summary, std::move(key), run, address);
+  TableTally* const table =
+      found != summary.tableIndex.end() ? &summary.tables[found->second] : NewTable(summary, std::move(key), run, address);
+  if (table) {
+    last.valid = true;
+    last.run = run;
+    last.address.assign(address);
+    last.index = static_cast<size_t>(table - summary.tables.data());
+  }
+  return table;
 }
 
 void CountError(Summary& summary, Record const& record, Node const& node) {
@@ -56,6 +65,7 @@ void LearnTableName(Summary& summary, OperationForms const& forms, Record const&
   std::string_view const address = ResultItemOf(forms, record, node);
   if (address.empty() || IsMaskedPointer(address) || address.find_first_not_of('0') == std::string_view::npos) return;
   KeptText name(record.TextOf(node.arguments));
+  summary.lastTable.valid = false;
   std::string key = ObjectKey(record.stream.run, address);
   auto const found = summary.tableIndex.find(key);
   if (found != summary.tableIndex.end()) {
@@ -157,10 +167,10 @@ void CountCall(Summary& summary, OperationForms const& forms, Record const& reco
   } else {
     summary.sawAddresses = true;
   }
-  TableTally* const table = form.className == "CTable" ? TableOf(summary, record.stream.run, object) : nullptr;
+  TableTally* const table = form.table ? TableOf(summary, record.stream.run, object) : nullptr;
   if (table) {
     ++table->calls;
-  } else if (form.className == "CTable") {
+  } else if (form.table) {
     ++summary.callsOnOtherTables;
   }
   // The policy per table, like the other pairing figures, only where pairing holds.
@@ -470,6 +480,12 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
           AppendNumber(out, run.optionCount - run.options.size());
           out += " more";
         }
+        if (!run.computer.empty()) {
+          out += "\n                computer ";
+          AppendVisible(out, run.computer);
+          out += " user ";
+          AppendVisible(out, run.user);
+        }
         out += "\n                host ";
         AppendVisible(out, run.host);
       } else {
@@ -674,6 +690,10 @@ void PutRunsJson(JsonObject& json, std::vector<RunInfo> const& runs) {
     entry.String("version", run.version);
     PutJsonArray(entry.Key("options"), run.options, [&](KeptText const& option) { AppendJsonString(out, option); });
     entry.Number("options_more", run.optionCount - run.options.size());
+    if (!run.computer.empty()) {
+      entry.String("computer", run.computer);
+      entry.String("user", run.user);
+    }
     entry.String("host", run.host);
     if (run.engineLine) {
       entry.Number("engine_line", run.engineLine);

@@ -76,6 +76,8 @@ struct RunInfo {
   KeptText version;
   std::vector<KeptText> options;  // the first kKeptOptions
   uint64_t optionCount = 0;
+  KeptText computer;  // with Tolvan32_TraceTime=1
+  KeptText user;
   KeptText host;
   uint64_t engineLine = 0;  // 0: no engine line
   KeptText engineVersion;
@@ -136,8 +138,14 @@ struct Summary {
 
   std::vector<TableTally> tables;  // in the order first seen, the first kKeptTables
   std::unordered_map<std::string, size_t> tableIndex;
-  uint64_t otherTables = 0;  // table objects seen after those
-  uint64_t callsOnOtherTables = 0;
+  uint64_t callsOnOtherTables = 0;  // on table objects seen after those
+  // The object of the last table call: calls come in runs on one table.
+  struct {
+    bool valid = false;
+    int run = -1;
+    std::string address;
+    size_t index = 0;
+  } lastTable;
   bool sawAddresses = false;
   bool sawMaskedAddresses = false;
 
