@@ -13,6 +13,7 @@ namespace {
 
 size_t const kOutputPiece = 1 << 16;
 size_t const kKeptWriters = 4096;
+size_t const kMaxHeld = 4 * kMaxReordered;  // lines waiting for other threads' records
 char const kHexDigits[] = "0123456789abcdef";
 
 // The policy's labels, by PolicyOutcome: what the report's marks call them.
@@ -66,24 +67,28 @@ size_t Utf8Length(unsigned char const* text, size_t size) {
   return 0;
 }
 
-void PutKey(std::string& out, std::string_view key) {
-  out += ",\"";
-  out += key;
-  out += "\":";
+// A member's key, appended at once: `MEMBER_KEY` names it without its quotes.
+#define MEMBER_KEY(name) ",\"" name "\":"
+template <size_t N>
+void PutKey(std::string& out, char const (&key)[N]) {
+  out.append(key, N - 1);
 }
 
-void PutNumber(std::string& out, std::string_view key, uint64_t value) {
-  PutKey(out, key);
+template <size_t N>
+void PutNumber(std::string& out, char const (&key)[N], uint64_t value) {
+  out.append(key, N - 1);
   AppendNumber(out, value);
 }
 
-void PutString(std::string& out, std::string_view key, std::string_view value) {
-  PutKey(out, key);
+template <size_t N>
+void PutString(std::string& out, char const (&key)[N], std::string_view value) {
+  out.append(key, N - 1);
   AppendJsonBytes(out, value);
 }
 
-void PutKept(std::string& out, std::string_view key, KeptText const& text) {
-  PutKey(out, key);
+template <size_t N>
+void PutKept(std::string& out, char const (&key)[N], KeptText const& text) {
+  out.append(key, N - 1);
   AppendJsonBytes(out, text.text);
   if (!text.cut()) return;
   out.pop_back();
@@ -103,6 +108,9 @@ bool IsStatusResult(OperationForm const& form, std::string_view result) {
 // The line of the log a node stands for: a call made before the log began
 // is known by its result line.
 uint64_t LineOf(Node const& node) { return node.kind == kBeforeStartNode ? node.resultLine : node.line; }
+
+// The time of the line a node stands for (-1: the log has none there).
+int64_t TimeOf(Node const& node) { return node.kind == kBeforeStartNode ? node.resultTime : node.time; }
 
 std::string_view BaseName(std::string_view path) {
   size_t const slash = path.find_last_of("\\/:");
@@ -190,8 +198,8 @@ void JsonLinesWriter::PutItem(std::string& out, std::string_view item, bool inte
 
 void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const& node) {
   out += file_;
-  PutNumber(out, "line", LineOf(node));
-  if (node.continuedLines) PutNumber(out, "continued_lines", node.continuedLines);
+  PutNumber(out, MEMBER_KEY("line"), LineOf(node));
+  if (node.continuedLines) PutNumber(out, MEMBER_KEY("continued_lines"), node.continuedLines);
   LineIds const& ids = record.stream.ids;
   if (ids.present && request_.redact) {
     // As the redacted report's lanes: writer N, never the ids.
@@ -200,12 +208,31 @@ void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const
     if (found == writers_.end() && writers_.size() < kKeptWriters) {
       found = writers_.emplace(key, writers_.size() + 1).first;
     }
-    if (found != writers_.end()) PutNumber(out, "writer", found->second);
+    if (found != writers_.end()) PutNumber(out, MEMBER_KEY("writer"), found->second);
   } else if (ids.present) {
-    PutNumber(out, "pid", ids.process);
-    PutNumber(out, "tid", ids.thread);
+    PutNumber(out, MEMBER_KEY("pid"), ids.process);
+    PutNumber(out, MEMBER_KEY("tid"), ids.thread);
   }
-  if (record.stream.run >= 0) PutNumber(out, "run", static_cast<uint64_t>(record.stream.run) + 1);
+  int const run = record.stream.run;
+  if (run >= 0) PutNumber(out, MEMBER_KEY("run"), static_cast<uint64_t>(run) + 1);
+  if (run >= 0 && static_cast<size_t>(run) < summary_.runs.size() && !summary_.runs[run].computer.empty() &&
+      !request_.redact) {
+    PutKept(out, MEMBER_KEY("computer"), summary_.runs[run].computer);
+  }
+  int64_t const time = TimeOf(node);
+  if (time >= 0) {
+    PutKey(out, MEMBER_KEY("time"));
+    out += '"';
+    AppendTimeOfDay(out, time);
+    out += '"';
+  }
+  if (node.kind == kCallNode && node.resultTime >= 0) {
+    PutKey(out, MEMBER_KEY("result_time"));
+    out += '"';
+    AppendTimeOfDay(out, node.resultTime);
+    out += '"';
+  }
+  if (node.duration >= 0) PutNumber(out, MEMBER_KEY("duration_us"), static_cast<uint64_t>(node.duration));
 }
 
 // The table a call is on, where the reader knows it: a table object's name
@@ -220,7 +247,11 @@ JsonLinesWriter::TableRef JsonLinesWriter::TableOfCall(Record const& record, Nod
   std::string_view const first = arguments.items.empty() ? std::string_view() : arguments.items[0];
   auto find = [&](std::string_view address) -> TableTally const* {
     if (IsMaskedPointer(address) || address.empty()) return nullptr;
-    TableTally const* const tally = FindTable(summary_, address, run);
+    // Calls come in runs on one table: the summary has just counted this one.
+    auto const& last = summary_.lastTable;
+    TableTally const* const tally = last.valid && last.run == run && last.address == address
+                                        ? &summary_.tables[last.index]
+                                        : FindTable(summary_, address, run);
     return tally && !tally->name.empty() ? tally : nullptr;
   };
   switch (node.op) {
@@ -266,8 +297,13 @@ bool JsonLinesWriter::Wanted(Record const& record, Node const& node, TableRef co
   LineIds const& ids = record.stream.ids;
   if (filter.byProcess && !(ids.present && ids.process == filter.process)) return false;
   if (filter.byThread && !(ids.present && ids.thread == filter.thread)) return false;
-  // Logs without times: nothing lies between two times.
-  if (request_.fromGiven || request_.toGiven) return false;
+  if (request_.fromGiven || request_.toGiven) {
+    // A line without a time lies between no two times.
+    int64_t const time = TimeOf(node);
+    if (time < 0) return false;
+    if (request_.fromGiven && static_cast<uint64_t>(time) < request_.from) return false;
+    if (request_.toGiven && static_cast<uint64_t>(time) > request_.to) return false;
+  }
   if (node.kind != kCallNode) return !filter.anyOperation && filter.object.empty() && filter.table.empty();
   if (filter.problemsOnly && (node.status == kCompleted || node.status == kSingleLine) && !node.entryMissing) {
     return false;
@@ -294,11 +330,11 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
   bool const redact = request_.redact;
   PutHead(out, record, node);
   std::string_view const object = record.TextOf(node.object);
-  PutString(out, "object", redact && !IsMaskedPointer(object) ? std::string_view("[object]") : object);
-  PutString(out, "operation", form.signature.substr(0, form.className.size() + 2 + form.method.size()));
-  PutString(out, "signature", form.signature);
+  PutString(out, MEMBER_KEY("object"), redact && !IsMaskedPointer(object) ? std::string_view("[object]") : object);
+  PutString(out, MEMBER_KEY("operation"), form.signature.substr(0, form.className.size() + 2 + form.method.size()));
+  PutString(out, MEMBER_KEY("signature"), form.signature);
   if (split) {
-    PutKey(out, "args");
+    PutKey(out, MEMBER_KEY("args"));
     out += '[';
     for (size_t i = 0; i < arguments_.items.size(); ++i) {
       if (i) out += ',';
@@ -308,22 +344,22 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
     if (form.exchange && arguments_.items.size() >= 3) {
       // selector, value (buffer forms: text and length), direction
       std::vector<std::string_view> const& items = arguments_.items;
-      PutKey(out, "field");
+      PutKey(out, MEMBER_KEY("field"));
       PutItem(out, items[0], form.arguments[0] == kIntegerItem);
-      PutKey(out, "value");
+      PutKey(out, MEMBER_KEY("value"));
       PutItem(out, items[1], form.arguments[1] == kIntegerItem);
       if (items.size() == 4) {
-        PutKey(out, "length");
+        PutKey(out, MEMBER_KEY("length"));
         PutItem(out, items[2], true);
       }
-      PutKey(out, "direction");
+      PutKey(out, MEMBER_KEY("direction"));
       PutItem(out, items.back(), true);
     }
   } else {
     // Several text items with spaces in them: the items as one text.
-    PutString(out, "args_text", redact ? std::string_view("[values]") : argumentText);
+    PutString(out, MEMBER_KEY("args_text"), redact ? std::string_view("[values]") : argumentText);
   }
-  PutKey(out, "status");
+  PutKey(out, MEMBER_KEY("status"));
   out += '"';
   out += StatusName(node.status);
   out += '"';
@@ -332,11 +368,11 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
     std::string_view const resultText = record.TextOf(node.result);
     ResultItems items;
     if (!SplitResult(form, resultText, items)) {
-      PutString(out, "result_text", redact ? std::string_view("[value]") : resultText);
+      PutString(out, MEMBER_KEY("result_text"), redact ? std::string_view("[value]") : resultText);
     } else if (form.result == kFieldResult) {
-      PutString(out, "result", redact ? std::string_view("[value]") : resultText);
+      PutString(out, MEMBER_KEY("result"), redact ? std::string_view("[value]") : resultText);
     } else if (form.result != kStateOnlyResult) {
-      PutKey(out, "result");
+      PutKey(out, MEMBER_KEY("result"));
       if (redact && IsStatusResult(form, items.result)) {
         out += items.result;
       } else {
@@ -344,7 +380,7 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
       }
     }
     if (items.stateCount && !redact) {
-      PutKey(out, "state");
+      PutKey(out, MEMBER_KEY("state"));
       out += '[';
       for (int i = 0; i < items.stateCount; ++i) {
         if (i) out += ',';
@@ -352,89 +388,122 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
       }
       out += ']';
     }
-    PutNumber(out, "result_line", node.resultLine);
+    PutNumber(out, MEMBER_KEY("result_line"), node.resultLine);
   }
   if (table.tally && redact) {
     // The redacted report's "table N", numbered here in the order first seen.
-    PutKey(out, "table");
+    PutKey(out, MEMBER_KEY("table"));
     out += "\"table ";
     AppendNumber(out, static_cast<uint64_t>(table.tally - summary_.tables.data()) + 1);
     out += '"';
   } else if (table.tally) {
-    PutKept(out, "table", table.tally->name);
+    PutKept(out, MEMBER_KEY("table"), table.tally->name);
   } else if (!table.name.empty() && !redact) {
-    PutString(out, "table", table.name);
+    PutString(out, MEMBER_KEY("table"), table.name);
   }
   int depth = 0;
   for (int parent = node.parent; parent >= 0; parent = record.nodes[parent].parent) ++depth;
   out += node.parent >= 0 ? ",\"by_module\":true" : ",\"by_module\":false";
-  PutNumber(out, "depth", static_cast<uint64_t>(depth));
+  PutNumber(out, MEMBER_KEY("depth"), static_cast<uint64_t>(depth));
   PolicyOutcome const outcome = OutcomeOf(forms_, record, index);
   if (outcome != kNoOutcome) {
-    PutString(out, "note", kPolicyLabels[outcome]);
-    PutString(out, "policy", OutcomeKey(outcome));
+    PutString(out, MEMBER_KEY("note"), kPolicyLabels[outcome]);
+    PutString(out, MEMBER_KEY("policy"), OutcomeKey(outcome));
   }
   if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
   out += "}\n";
   ++written_;
 }
 
+// Records come in the order of their first lines; the calls the module
+// made inside one may come after the first lines of other threads' records,
+// and wait for them. A log without ids has one writer: nothing waits.
 void JsonLinesWriter::Write(std::string& out, Record const& record) {
   // Nodes stand in the order of their first lines, but for a call made
   // before the log began, which its children's lines precede.
-  std::vector<int> order(record.nodes.size());
+  std::vector<int>& order = order_;
+  order.resize(record.nodes.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
   if (record.nodes[0].kind == kBeforeStartNode) {
     std::stable_sort(order.begin(), order.end(),
                      [&](int left, int right) { return LineOf(record.nodes[left]) < LineOf(record.nodes[right]); });
   }
-  bool const redact = request_.redact;
+  Release(out, LineOf(record.nodes[order[0]]));
+  bool const direct = !record.stream.ids.present && held_.empty();
   for (int const index : order) {
-    Node const& node = record.nodes[index];
-    if (node.kind == kCallNode) {
-      PutCall(out, record, index);
+    if (direct || index == order[0]) {
+      WriteNode(out, record, index);
       continue;
     }
-    if (!Wanted(record, node, TableRef())) continue;
-    PutHead(out, record, node);
-    std::string_view const text = record.TextOf(node.text);
-    switch (node.kind) {
-      case kErrorNode:
-        out += ",\"error\":{\"number\":";
-        AppendNumber(out, static_cast<uint64_t>(node.errorNumber));
-        PutKey(out, "text");
-        if (redact) {
-          // The module's own words are no secret; whatever else the line holds may be.
-          AppendJsonBytes(out, "*** Error *** #" + ErrorNumberText(node.errorNumber));
-        } else {
-          AppendJsonBytes(out, text);
-        }
-        out += '}';
-        break;
-      case kBadNode:
-        out += ",\"damaged\":{\"problem\":";
-        AppendJsonBytes(out, node.problem);
-        if (!redact) PutString(out, "text", text);
-        if (text.size() >= kMaxKeptText) PutString(out, "kept", "the first bytes of the line");
-        out += '}';
-        break;
-      case kBeforeStartNode:
-        out += ",\"before_start\":{\"result\":";
-        AppendJsonBytes(out, redact ? std::string_view("[value]") : record.TextOf(node.result));
-        out += '}';
-        if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
-        break;
-      case kCallNode:
-        break;
-    }
-    out += ",\"depth\":0}\n";
-    ++written_;
+    std::string& line = scratch_;
+    line.clear();
+    WriteNode(line, record, index);
+    if (line.empty()) continue;
+    held_.push_back({LineOf(record.nodes[index]), heldOrder_++, line});
+    std::push_heap(held_.begin(), held_.end(), std::greater<Held>());
+    if (held_.size() > kMaxHeld) Release(out, held_.front().line + 1);
   }
+}
+
+void JsonLinesWriter::Release(std::string& out, uint64_t before) {
+  while (!held_.empty() && held_.front().line < before) {
+    std::pop_heap(held_.begin(), held_.end(), std::greater<Held>());
+    out += held_.back().text;
+    held_.pop_back();
+  }
+}
+
+void JsonLinesWriter::Finish(std::string& out) { Release(out, UINT64_MAX); }
+
+void JsonLinesWriter::WriteNode(std::string& out, Record const& record, int index) {
+  bool const redact = request_.redact;
+  Node const& node = record.nodes[index];
+  sawTimes_ = sawTimes_ || TimeOf(node) >= 0;
+  if (node.kind == kCallNode) {
+    PutCall(out, record, index);
+    return;
+  }
+  if (!Wanted(record, node, TableRef())) return;
+  PutHead(out, record, node);
+  std::string_view const text = record.TextOf(node.text);
+  switch (node.kind) {
+    case kErrorNode:
+      out += ",\"error\":{\"number\":";
+      AppendNumber(out, static_cast<uint64_t>(node.errorNumber));
+      PutKey(out, MEMBER_KEY("text"));
+      if (redact) {
+        // The module's own words are no secret; whatever else the line holds may be.
+        AppendJsonBytes(out, "*** Error *** #" + ErrorNumberText(node.errorNumber));
+      } else {
+        AppendJsonBytes(out, text);
+      }
+      out += '}';
+      break;
+    case kBadNode:
+      out += ",\"damaged\":{\"problem\":";
+      AppendJsonBytes(out, node.problem);
+      if (!redact) PutString(out, MEMBER_KEY("text"), text);
+      if (text.size() >= kMaxKeptText) PutString(out, MEMBER_KEY("kept"), "the first bytes of the line");
+      out += '}';
+      break;
+    case kBeforeStartNode:
+      out += ",\"before_start\":{\"result\":";
+      AppendJsonBytes(out, redact ? std::string_view("[value]") : record.TextOf(node.result));
+      out += '}';
+      if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
+      break;
+    case kCallNode:
+      break;
+  }
+  out += ",\"depth\":0}\n";
+  ++written_;
 }
 
 int WriteRecords(OperationForms const& forms, RecordsRequest const& request) {
   int status = 0;
+  bool timed = false;
   std::string out;
+  out.reserve(2 * kOutputPiece);
   auto flush = [&]() {
     if (!out.empty()) WriteStandard(kStandardOutput, out.data(), out.size());
     out.clear();
@@ -460,17 +529,20 @@ int WriteRecords(OperationForms const& forms, RecordsRequest const& request) {
     reader.KeepLineOrder();
     bool const read = reader.ReadAll(handle);
     CloseInput(handle);
+    writer.Finish(out);
     if (!read) {
       std::string text = "tolvan32-trace: reading " + path + " failed after line ";
       AppendNumber(text, summary.lines);
       complain(text + "\n");
       status = 2;
-    } else if (summary.badLines && status == 0) {
+    }
+    timed = timed || writer.sawTimes();
+    if (read && summary.badLines && status == 0) {
       status = 1;
     }
   }
   flush();
-  if (request.fromGiven || request.toGiven) {
+  if ((request.fromGiven || request.toGiven) && !timed) {
     complain("tolvan32-trace: these logs carry no times (Tolvan32_TraceTime=1 writes them): --from and --to "
              "selected nothing\n");
   }

@@ -48,13 +48,18 @@ class JsonLinesWriter {
   JsonLinesWriter(OperationForms const& forms, Summary const& summary, RecordsRequest const& request,
                   std::string_view file);
   void Write(std::string& out, Record const& record);
+  // Writes what still waits.
+  void Finish(std::string& out);
   uint64_t written() const { return written_; }
+  bool sawTimes() const { return sawTimes_; }
 
  private:
   struct TableRef {
     TableTally const* tally = nullptr;  // the object's entry, or
     std::string_view name;              // the name an argument gives
   };
+  void WriteNode(std::string& out, Record const& record, int index);
+  void Release(std::string& out, uint64_t before);
   void PutHead(std::string& out, Record const& record, Node const& node);
   void PutCall(std::string& out, Record const& record, int index);
   TableRef TableOfCall(Record const& record, Node const& node, ArgumentItems const& arguments) const;
@@ -67,7 +72,20 @@ class JsonLinesWriter {
   RecordsRequest const& request_;
   std::string file_;  // as a JSON string, with its key
   uint64_t written_ = 0;
+  bool sawTimes_ = false;
   ArgumentItems arguments_;  // kept to spare an allocation per call
+  std::vector<int> order_;   // and per record
+  std::string scratch_;
+  struct Held {
+    uint64_t line;
+    uint64_t order;
+    std::string text;
+    bool operator>(Held const& other) const {
+      return line != other.line ? line > other.line : order > other.order;
+    }
+  };
+  std::vector<Held> held_;  // a heap, the first line at its top
+  uint64_t heldOrder_ = 0;
   // Record objects and the table each was built over (or set to), the
   // first kKeptTables at once.
   std::unordered_map<std::string, std::string> storeTables_;
