@@ -33,19 +33,6 @@ char const* const kPolicyLabels[] = {
 };
 static_assert(sizeof kPolicyLabels / sizeof kPolicyLabels[0] == kSequenceUnlocked + 1, "a label per outcome");
 
-char const* StatusName(CallStatus status) {
-  switch (status) {
-    case kCompleted:
-      return "completed";
-    case kSingleLine:
-      return "single_line";
-    case kNotPerformed:
-      return "not_performed";
-    default:
-      return "without_result";
-  }
-}
-
 // The length of the valid UTF-8 sequence at the start of `text` (0: none):
 // no overlong forms, no surrogates, nothing above U+10FFFF.
 size_t Utf8Length(unsigned char const* text, size_t size) {
@@ -184,6 +171,18 @@ JsonLinesWriter::JsonLinesWriter(OperationForms const& forms, Summary const& sum
     : forms_(forms), summary_(summary), request_(request) {
   file_ = "{\"file\":";
   AppendJsonBytes(file_, request.redact ? BaseName(file) : file);
+  file_ += ",\"line\":";
+  // What each call's object spells the same: its operation, and its status.
+  for (OperationForm const& form : forms.forms) {
+    names_.emplace_back();
+    PutString(names_.back(), MEMBER_KEY("operation"),
+              form.signature.substr(0, form.className.size() + 2 + form.method.size()));
+    PutString(names_.back(), MEMBER_KEY("signature"), form.signature);
+  }
+  for (CallStatus status : {kAwaitingResult, kCompleted, kSingleLine, kWithoutResult, kNotPerformed}) {
+    statuses_.resize(std::max<size_t>(statuses_.size(), status + 1));
+    statuses_[status] = std::string(",\"status\":\"") + StatusKey(status) + '"';
+  }
 }
 
 void JsonLinesWriter::PutItem(std::string& out, std::string_view item, bool integer) const {
@@ -198,7 +197,7 @@ void JsonLinesWriter::PutItem(std::string& out, std::string_view item, bool inte
 
 void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const& node) {
   out += file_;
-  PutNumber(out, MEMBER_KEY("line"), LineOf(node));
+  AppendNumber(out, LineOf(node));
   if (node.continuedLines) PutNumber(out, MEMBER_KEY("continued_lines"), node.continuedLines);
   LineIds const& ids = record.stream.ids;
   if (ids.present && request_.redact) {
@@ -331,8 +330,7 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
   PutHead(out, record, node);
   std::string_view const object = record.TextOf(node.object);
   PutString(out, MEMBER_KEY("object"), redact && !IsMaskedPointer(object) ? std::string_view("[object]") : object);
-  PutString(out, MEMBER_KEY("operation"), form.signature.substr(0, form.className.size() + 2 + form.method.size()));
-  PutString(out, MEMBER_KEY("signature"), form.signature);
+  out += names_[node.op];
   if (split) {
     PutKey(out, MEMBER_KEY("args"));
     out += '[';
@@ -359,10 +357,7 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
     // Several text items with spaces in them: the items as one text.
     PutString(out, MEMBER_KEY("args_text"), redact ? std::string_view("[values]") : argumentText);
   }
-  PutKey(out, MEMBER_KEY("status"));
-  out += '"';
-  out += StatusName(node.status);
-  out += '"';
+  out += statuses_[node.status];
   if (node.entryMissing || node.status == kNotPerformed) out += ",\"entry_missing\":true";
   if (node.status == kCompleted) {
     std::string_view const resultText = record.TextOf(node.result);
@@ -403,8 +398,11 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
   }
   int depth = 0;
   for (int parent = node.parent; parent >= 0; parent = record.nodes[parent].parent) ++depth;
-  out += node.parent >= 0 ? ",\"by_module\":true" : ",\"by_module\":false";
-  PutNumber(out, MEMBER_KEY("depth"), static_cast<uint64_t>(depth));
+  if (node.parent >= 0) {
+    PutNumber(out, ",\"by_module\":true,\"depth\":", static_cast<uint64_t>(depth));
+  } else {
+    out += ",\"by_module\":false,\"depth\":0";
+  }
   PolicyOutcome const outcome = OutcomeOf(forms_, record, index);
   if (outcome != kNoOutcome) {
     PutString(out, MEMBER_KEY("note"), kPolicyLabels[outcome]);

@@ -70,7 +70,9 @@ class JsonLinesWriter {
   OperationForms const& forms_;
   Summary const& summary_;
   RecordsRequest const& request_;
-  std::string file_;  // as a JSON string, with its key
+  std::string file_;  // as a JSON string, with its key and the next
+  std::vector<std::string> names_;     // by operation: its members "operation" and "signature"
+  std::vector<std::string> statuses_;  // by CallStatus: the member "status"
   uint64_t written_ = 0;
   bool sawTimes_ = false;
   ArgumentItems arguments_;  // kept to spare an allocation per call
