@@ -78,7 +78,7 @@ TEST(TraceRecordsJsonl, OneObjectPerCallErrorAndDamagedLineWithItsFields) {
               Has(lines[5], "\"field\":\"NAME\",\"value\":\"Ann Lee\",\"direction\":0,\"status\":\"single_line\","
                             "\"table\":\"KUNDEN\""))
       << lines[5];
-  EXPECT_TRUE(Has(lines[6], "\"line\":14,\"pid\":7,\"tid\":8,\"run\":1,\"computer\":\"WS7\","));
+  EXPECT_TRUE(Has(lines[6], "\"line\":14,\"pid\":7,\"tid\":8,\"run\":1,\"computer\":\"WS7\",\"time\":\"10:06:00.000000\","));
   EXPECT_TRUE(Has(lines[6], "\"error\":{\"number\":2,\"text\":\"*** Error *** #002 (Entry in library not found)\"}"));
   EXPECT_EQ(lines[7].find("{\"file\":\"C:\\\\logs\\\\Tolvan32_a.log\",\"line\":15,\"damaged\""), 0u) << lines[7];
   EXPECT_TRUE(Has(lines[7], "\"damaged\":{\"problem\":\"not a trace line\",\"text\":\"garbage\"}"));
