@@ -14,6 +14,7 @@ namespace {
 size_t const kOutputPiece = 1 << 16;
 size_t const kKeptWriters = 4096;
 size_t const kMaxHeld = 4 * kMaxReordered;  // lines waiting for other threads' records
+size_t const kMaxHeldBytes = 16 << 20;
 char const kHexDigits[] = "0123456789abcdef";
 
 // The policy's labels, by PolicyOutcome: what the report's marks call them.
@@ -172,12 +173,18 @@ JsonLinesWriter::JsonLinesWriter(OperationForms const& forms, Summary const& sum
   file_ = "{\"file\":";
   AppendJsonBytes(file_, request.redact ? BaseName(file) : file);
   file_ += ",\"line\":";
-  // What each call's object spells the same: its operation, and its status.
+  // What each call's object spells the same: its operation, the signature
+  // text where Class::Method names several operations, and its status.
+  auto nameOf = [](OperationForm const& form) {
+    return form.signature.substr(0, form.className.size() + 2 + form.method.size());
+  };
   for (OperationForm const& form : forms.forms) {
     names_.emplace_back();
-    PutString(names_.back(), MEMBER_KEY("operation"),
-              form.signature.substr(0, form.className.size() + 2 + form.method.size()));
-    PutString(names_.back(), MEMBER_KEY("signature"), form.signature);
+    PutString(names_.back(), MEMBER_KEY("operation"), nameOf(form));
+    bool const overloaded = std::count_if(forms.forms.begin(), forms.forms.end(), [&](OperationForm const& other) {
+                              return nameOf(other) == nameOf(form);
+                            }) > 1;
+    if (overloaded) PutString(names_.back(), MEMBER_KEY("signature"), form.signature);
   }
   for (CallStatus status : {kAwaitingResult, kCompleted, kSingleLine, kWithoutResult, kNotPerformed}) {
     statuses_.resize(std::max<size_t>(statuses_.size(), status + 1));
@@ -223,12 +230,6 @@ void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const
     PutKey(out, MEMBER_KEY("time"));
     out += '"';
     AppendTimeOfDay(out, time);
-    out += '"';
-  }
-  if (node.kind == kCallNode && node.resultTime >= 0) {
-    PutKey(out, MEMBER_KEY("result_time"));
-    out += '"';
-    AppendTimeOfDay(out, node.resultTime);
     out += '"';
   }
   if (node.duration >= 0) PutNumber(out, MEMBER_KEY("duration_us"), static_cast<uint64_t>(node.duration));
@@ -427,27 +428,46 @@ void JsonLinesWriter::Write(std::string& out, Record const& record) {
                      [&](int left, int right) { return LineOf(record.nodes[left]) < LineOf(record.nodes[right]); });
   }
   Release(out, LineOf(record.nodes[order[0]]));
-  bool const direct = !record.stream.ids.present && held_.empty();
+  bool const direct = !record.stream.ids.present && held_.size() == heldStart_;
   for (int const index : order) {
     if (direct || index == order[0]) {
       WriteNode(out, record, index);
       continue;
     }
-    std::string& line = scratch_;
-    line.clear();
-    WriteNode(line, record, index);
-    if (line.empty()) continue;
-    held_.push_back({LineOf(record.nodes[index]), heldOrder_++, line});
-    std::push_heap(held_.begin(), held_.end(), std::greater<Held>());
-    if (held_.size() > kMaxHeld) Release(out, held_.front().line + 1);
+    // Its own piece of the text of lines waiting, in line order.
+    size_t const offset = heldText_.size();
+    WriteNode(heldText_, record, index);
+    if (heldText_.size() == offset) continue;
+    Held const held = {LineOf(record.nodes[index]), offset, heldText_.size() - offset};
+    auto place = held_.end();
+    while (place - held_.begin() > static_cast<std::ptrdiff_t>(heldStart_) && (place - 1)->line > held.line) --place;
+    held_.insert(place, held);
+    while (held_.size() - heldStart_ > kMaxHeld || heldText_.size() - releasedBytes_ > kMaxHeldBytes) {
+      Release(out, held_[heldStart_].line + 1);
+    }
   }
 }
 
 void JsonLinesWriter::Release(std::string& out, uint64_t before) {
-  while (!held_.empty() && held_.front().line < before) {
-    std::pop_heap(held_.begin(), held_.end(), std::greater<Held>());
-    out += held_.back().text;
-    held_.pop_back();
+  while (heldStart_ < held_.size() && held_[heldStart_].line < before) {
+    Held const& held = held_[heldStart_++];
+    out.append(heldText_, held.offset, held.length);
+    releasedBytes_ += held.length;
+  }
+  if (heldStart_ == held_.size()) {
+    held_.clear();
+    heldText_.clear();
+    heldStart_ = releasedBytes_ = 0;
+  } else if (releasedBytes_ > kMaxHeldBytes / 2) {
+    std::string text;
+    for (size_t i = heldStart_; i < held_.size(); ++i) {
+      size_t const offset = text.size();
+      text.append(heldText_, held_[i].offset, held_[i].length);
+      held_[i].offset = offset;
+    }
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(heldStart_));
+    heldText_.swap(text);
+    heldStart_ = releasedBytes_ = 0;
   }
 }
 

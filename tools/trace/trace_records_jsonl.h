@@ -4,9 +4,10 @@
 // platform) for questions the figures do not answer. Records are written as
 // the reader hands them on, so memory stays bounded whatever the logs' size.
 //
-// Every byte of a text item reaches the output: valid UTF-8 as it is, every
-// other byte above 127 (the host's code page) as \u0080 to \u00ff, control
-// characters escaped, nothing cut.
+// Every byte of a call's items reaches the output: valid UTF-8 as it is,
+// every other byte above 127 (the host's code page) as \u0080 to \u00ff,
+// control characters escaped, nothing cut. Of an error or damaged line the
+// reader keeps the first kMaxKeptText bytes.
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_RECORDS_JSONL_H
 #define TOLVAN_TOOLS_TRACE_TRACE_RECORDS_JSONL_H
 
@@ -77,17 +78,17 @@ class JsonLinesWriter {
   bool sawTimes_ = false;
   ArgumentItems arguments_;  // kept to spare an allocation per call
   std::vector<int> order_;   // and per record
-  std::string scratch_;
+  // Lines waiting for other threads' records, in line order: each a piece
+  // of `heldText_`; those before `heldStart_` are written already.
   struct Held {
     uint64_t line;
-    uint64_t order;
-    std::string text;
-    bool operator>(Held const& other) const {
-      return line != other.line ? line > other.line : order > other.order;
-    }
+    size_t offset;
+    size_t length;
   };
-  std::vector<Held> held_;  // a heap, the first line at its top
-  uint64_t heldOrder_ = 0;
+  std::vector<Held> held_;
+  size_t heldStart_ = 0;
+  std::string heldText_;
+  size_t releasedBytes_ = 0;
   // Record objects and the table each was built over (or set to), the
   // first kKeptTables at once.
   std::unordered_map<std::string, std::string> storeTables_;
