@@ -68,9 +68,11 @@ PY
     measure summary "$reader" summary "$log"
     measure summary-json "$reader" summary --json "$log"
     measure report "$reader" report --html "$out/bench-report.html" "$log"
+    measure records "$reader" records "$log"
     cat "$timed" >/dev/null
     measure grep-timed sh -c "grep -c . '$timed' >'$out/grep.txt'"
     measure summary-timed "$reader" summary "$timed"
+    measure records-timed "$reader" records "$timed"
   } >"$out/reader-times.txt"
   python3 - "$out/reader-times.txt" "$out/reader.txt" "$(stat -c %s "$log")" <<'PY'
 import sys
@@ -85,6 +87,11 @@ for label, base in (("summary", "grep"), ("summary-json", "grep"), ("report", "g
     g, gk = rows[base]
     lines.append(f"{label} of {size:.2f} GiB: {s:.2f} s beside {base} -c . {g:.2f} s = {s / g:.2f}x (target <= 3x); "
                  f"peak memory {k / 1024:.1f} MiB ({base} {gk / 1024:.1f} MiB)")
+for label, base in (("records", "summary"), ("records-timed", "summary-timed")):
+    s, k = rows[label]
+    b, bk = rows[base]
+    lines.append(f"{label} of {size:.2f} GiB: {s:.2f} s beside {base} {b:.2f} s = {s / b:.2f}x (target <= 2x); "
+                 f"peak memory {k / 1024:.1f} MiB")
 text = "\n".join(lines) + "\n"
 open(sys.argv[2], "w").write(text)
 sys.stdout.write(text)

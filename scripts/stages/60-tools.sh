@@ -920,6 +920,20 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ] && [ -f "$TOLVAN_ROOT/tests/e2e/wine.sh" ];
       bash -c '[ "$1" -eq 0 ] && grep -qE "^ +0  lines that could not be read$" <<<"$2"' _ "$status" "$summary"
   done
   compared="sample.log e2e_a.log e2e_b.log e2e_ids_a.log"
+  # records: each line an object for Python's json, one per call, error and damaged line.
+  for log in e2e_a.log e2e_b.log e2e_ids_a.log; do
+    out=$(cd "$logs" && "$host_trace" records "$log" | python3 -c '
+import json, subprocess, sys
+objects = [json.loads(line) for line in sys.stdin]
+d = json.loads(subprocess.run([sys.argv[1], "summary", "--json", sys.argv[2]], capture_output=True).stdout)
+want = d["calls"] + d["error_lines"] + d["bad_lines"]
+kinds = sum(1 for o in objects if "operation" in o or "error" in o or "damaged" in o)
+lines = [o["line"] for o in objects]
+print(len(objects), "objects,", want, "calls, error and damaged lines")
+sys.exit(0 if len(objects) == want == kinds and want > 0 and lines == sorted(lines) else 1)' "$host_trace" "$log" 2>&1)
+    report "trace: records of $log read by Python's json, as many as summary --json's calls, errors and damaged lines" \
+      test $? -eq 0
+  done
 else
   echo "== no end-to-end build: the trace reader is compared on the sample log only"
   compared="sample.log"
@@ -927,7 +941,7 @@ fi
 
 # The Windows build of the reader must print what the host build prints.
 for log in $compared; do
-  for command in "summary" "summary --json" "show" "show --json" "show --errors" "show --op OpenAccess" \
+  for command in "summary" "summary --json" "show" "show --json" "show --errors" "show --op OpenAccess" "records" \
     "report --html -" "report --redact --html -"; do
     # shellcheck disable=SC2086
     expected=$(cd "$logs" && "$host_trace" $command "$log" 2>&1) || true

@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
 
   for (std::vector<char const*> const& command :
        {std::vector<char const*>{"summary", path.c_str()}, {"show", path.c_str()}, {"show", "--json", path.c_str()},
-        {"show", "--errors", path.c_str()}}) {
+        {"show", "--errors", path.c_str()}, {"records", path.c_str()}, {"records", "--redact", path.c_str()}}) {
     std::vector<char const*> arguments = command;
     status = Run(arguments, output, nullptr);
     TOLVAN_FUZZ_EXPECT(status == 0 || status == 1, "%s exit status %d", command[0], status);

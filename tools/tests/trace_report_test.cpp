@@ -639,7 +639,7 @@ TEST_F(TraceProgramTest, AMistakeOnTheCommandLineIsNamedWithTheNearestWord) {
     std::string output;
     EXPECT_EQ(Run(c.arguments, output), 2) << c.arguments;
     EXPECT_EQ(output.find(c.message), 0u) << c.arguments << "\n" << output;
-    EXPECT_NE(output.find("\nusage: tolvan32-trace [summary|show|report] [options] LOG\n"), std::string::npos);
+    EXPECT_NE(output.find("\nusage: tolvan32-trace [summary|show|report|records] [options] LOG (records: LOG...)\n"), std::string::npos);
     EXPECT_NE(output.find("tolvan32-trace --help lists every option.\n"), std::string::npos);
     EXPECT_EQ(output.find("--object ADDRESS"), std::string::npos) << "the short usage, not the whole";
   }

@@ -14,6 +14,7 @@
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_print.h"
 #include "tools/trace/trace_reader.h"
+#include "tools/trace/trace_records_jsonl.h"
 #include "tools/trace/trace_report_html.h"
 #include "tools/trace/trace_summary.h"
 
@@ -24,7 +25,7 @@ namespace {
 
 size_t const kOutputPiece = 1 << 16;
 
-enum Command { kSummary, kShow, kReport };
+enum Command { kSummary, kShow, kReport, kRecords };
 
 struct Options {
   Command command = kSummary;
@@ -34,6 +35,7 @@ struct Options {
   std::string path;
   RecordFilter filter;
   uint32_t slowMs = kDefaultSlowMicros / 1000;
+  RecordsRequest records;  // records: its further logs and its times
 };
 
 void Write(StandardHandle handle, std::string& text) {
@@ -44,7 +46,8 @@ void Write(StandardHandle handle, std::string& text) {
 void WriteError(std::string text) { Write(kStandardError, text); }
 
 char const kUsage[] =
-    "usage: tolvan32-trace [summary|show|report] [options] LOG\n"
+    "usage: tolvan32-trace [summary|show|report|records] [options] LOG (records: LOG...)\n"
+    "       tolvan32-trace records [options] LOG...\n"
     "  summary           the figures of the whole log (the default)\n"
     "  show              the records as an indented tree: each call with its result,\n"
     "                    and the calls the module made for it beneath it\n"
@@ -60,7 +63,11 @@ char const kUsage[] =
     "                    them, the policy per table, charts and a timeline\n"
     "  --html FILE       report: the page's file (default: the log's name and .html in the\n"
     "                    current folder; - for standard output)\n"
-    "  --redact          report: mask addresses, field values, texts and paths\n"
+    "  records           every call, error line and damaged line of the logs as one JSON object\n"
+    "                    per line (JSON Lines), in log order; --op, --table, --object, --pid,\n"
+    "                    --tid and --errors select them\n"
+    "  --from TIME, --to TIME  records: only lines from, to this time of day (HH:MM[:SS[.ffffff]])\n"
+    "  --redact          report and records: mask addresses, field values, texts and paths\n"
     "  --slow MS         summary and report: an open of another process taking longer than this\n"
     "                    inside a hold waited for it (default 100)\n"
     "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
@@ -86,6 +93,9 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
     ++first;
   } else if (first < argc && std::string_view(argv[first]) == "report") {
     options.command = kReport;
+    ++first;
+  } else if (first < argc && std::string_view(argv[first]) == "records") {
+    options.command = kRecords;
     ++first;
   }
   bool reportOption = false;
@@ -131,19 +141,33 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
         return false;
       }
       filtered = true;
-    } else if ((argument.size() > 1 && argument[0] == '-') || havePath) {
+    } else if ((argument == "--from" || argument == "--to") && hasValue && options.command == kRecords) {
+      bool const from = argument == "--from";
+      (from ? options.records.fromGiven : options.records.toGiven) = true;
+      if (!ReadTimeOfDay(argv[++i], from ? options.records.from : options.records.to)) {
+        WriteError(std::string("tolvan32-trace: not a time of day (HH:MM[:SS[.ffffff]]): ") + argv[i] + "\n");
+        return false;
+      }
+    } else if ((argument.size() > 1 && argument[0] == '-') || (havePath && options.command != kRecords)) {
       ArgumentWords const words = {"tolvan32-trace", "", {"--json", "--redact", "--html", "--errors", "--op",
-                                   "--table", "--object", "--pid", "--tid", "--help", "--version"}, "log", {"summary", "show", "report"}};
+                                   "--table", "--object", "--pid", "--tid", "--slow", "--from", "--to", "--help",
+                                   "--version"}, "log", {"summary", "show", "report", "records"}};
       WriteError(UnexpectedArgumentMessage(words, argument, havePath ? options.path : "") +
                  std::string(kUsage, std::strchr(kUsage, '\n') + 1 - kUsage) + "tolvan32-trace --help lists every option.\n");
       return false;
     } else {
       options.path = std::string(argument);
+      options.records.paths.push_back(options.path);
       havePath = true;
     }
   }
   if (!havePath) {
     WriteError(kUsage);
+    return false;
+  }
+  if (options.command == kRecords) {
+    if (options.html.empty()) return true;
+    WriteError("tolvan32-trace: --html is for 'report'\n");
     return false;
   }
   if (filtered && options.command != kShow) {
@@ -225,6 +249,11 @@ int ReadTrace(int argc, char** argv) {
   }
   Options options;
   if (!ParseOptions(argc, argv, forms, options)) return 2;
+  if (options.command == kRecords) {
+    options.records.filter = std::move(options.filter);
+    options.records.redact = options.redact;
+    return WriteRecords(forms, options.records);
+  }
 
   int const handle = OpenInput(options.path.c_str());
   if (handle < 0) {

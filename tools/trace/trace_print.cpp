@@ -12,6 +12,8 @@ namespace {
 
 char const kHexDigits[] = "0123456789abcdef";
 
+}  // namespace
+
 char const* StatusKey(CallStatus status) {
   switch (status) {
     case kAwaitingResult:
@@ -26,6 +28,8 @@ char const* StatusKey(CallStatus status) {
   }
   return "";
 }
+
+namespace {
 
 // What the engine took, in a timed log.
 void AppendDuration(std::string& out, Node const& node) {

@@ -47,6 +47,9 @@ bool RecordWanted(RecordFilter const& filter, Record const& record);
 bool ShowsStateItems(OperationForms const& forms, Record const& record);
 extern char const kStateLegend[];
 
+// A call's status as JSON names it: "completed", "single_line", "without_result", "not_performed".
+char const* StatusKey(CallStatus status);
+
 void PrintRecordTree(std::string& out, OperationForms const& forms, Record const& record);
 void PrintRecordJson(std::string& out, OperationForms const& forms, Record const& record);
 

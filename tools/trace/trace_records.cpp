@@ -224,6 +224,7 @@ void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
   }
   int const index = NewNode(parent, kErrorNode, error.line);
   record_.nodes[index].errorNumber = error.number;
+  record_.nodes[index].time = error.time;
   record_.nodes[index].text = Keep(error.text);
   if (parent < 0) Emit();
 }
@@ -238,13 +239,14 @@ void RecordAssembler::FlushPending() {
 
 // A line that is not a call goes under the open record, or stands alone.
 void RecordAssembler::AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign,
-                                 uint32_t continued) {
+                                 uint32_t continued, int64_t time) {
   if (sign) NoteSign(number, problem);
   FlushPending();
   if (static_cast<int>(record_.nodes.size()) >= kMaxNodes) CloseAll();
   int const index = NewNode(Top(), kBadNode, number);
   record_.nodes[index].problem = problem;
   record_.nodes[index].continuedLines = continued;
+  record_.nodes[index].time = time;
   record_.nodes[index].text = Keep(text.substr(0, kMaxKeptText));
   if (stack_.empty()) Emit();
 }
@@ -320,7 +322,7 @@ void RecordAssembler::AddResult(uint64_t number, TraceLine const& line, std::str
     return;
   }
   if (target < 0) {
-    AddBadLine(number, text, "result line without a call waiting for it");
+    AddBadLine(number, text, "result line without a call waiting for it", true, 0, time.present ? time.micros : -1);
     return;
   }
   while (static_cast<int>(stack_.size()) - 1 > target) {
@@ -363,20 +365,22 @@ void RecordAssembler::AddClassified(uint64_t number, std::string_view text, Line
   switch (line.kind) {
     case kErrorLine:
       if (static_cast<int>(pending_.size()) == kMaxPending) FlushPending();
-      pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText))});
+      pending_.push_back({number, line.errorNumber, std::string(line.text.substr(0, kMaxKeptText)),
+                          time.present ? time.micros : -1});
       return;
     case kResultLine:
       AddResult(number, line, text, time);
       return;
     case kCallLine:
       if (!SplitArguments(forms_.forms[line.op], line.arguments, arguments_)) {
-        AddBadLine(number, text, "arguments do not fit the operation", true, continued);
+        AddBadLine(number, text, "arguments do not fit the operation", true, continued,
+                   time.present ? time.micros : -1);
         return;
       }
       AddCall(number, line, arguments_, continued, time);
       return;
     case kBadLine:
-      AddBadLine(number, text, line.problem, true, continued);
+      AddBadLine(number, text, line.problem, true, continued, time.present ? time.micros : -1);
       return;
   }
 }

@@ -165,6 +165,7 @@ class RecordAssembler {
     uint64_t line;
     int number;
     std::string text;
+    int64_t time;
   };
   TextRef Keep(std::string_view text);
   bool AcceptsChild(int parentIndex, int op, std::string_view object, ArgumentItems const& arguments) const;
@@ -184,7 +185,7 @@ class RecordAssembler {
   void FlushPending();
   // `sign`: a sign of mixing when the log has no ids.
   void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true,
-                  uint32_t continued = 0);
+                  uint32_t continued = 0, int64_t time = -1);
   void AddCall(uint64_t number, TraceLine const& line, ArgumentItems const& arguments, uint32_t continued,
                LineTime const& time);
   void AddResult(uint64_t number, TraceLine const& line, std::string_view text, LineTime const& time);
