@@ -372,6 +372,15 @@ void AppendNumber(std::string& out, uint64_t value) {
   out.append(digits, end);
 }
 
+void PutMore(std::string& out, uint64_t more, char const* what) {
+  if (!more) return;
+  out += "    ... and ";
+  AppendNumber(out, more);
+  out += ' ';
+  out += what;
+  out += '\n';
+}
+
 void AppendPadded(std::string& out, uint64_t value, size_t width) {
   char digits[24];
   size_t const length = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);

@@ -54,6 +54,8 @@ void PrintRecordTree(std::string& out, OperationForms const& forms, Record const
 void PrintRecordJson(std::string& out, OperationForms const& forms, Record const& record);
 
 void AppendNumber(std::string& out, uint64_t value);
+// "    ... and N WHAT" on a line of its own, for lists cut at their bound; nothing when none were left out.
+void PutMore(std::string& out, uint64_t more, char const* what);
 // Right-aligned in a field of `width` characters.
 void AppendPadded(std::string& out, uint64_t value, size_t width);
 // A JSON string of the bytes: quotes, backslashes and control characters

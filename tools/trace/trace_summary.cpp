@@ -218,15 +218,6 @@ void PutLine(std::string& out, int indent, char const* label, uint64_t value) {
   out += '\n';
 }
 
-void PutMore(std::string& out, uint64_t more, char const* what) {
-  if (!more) return;
-  out += "    ... and ";
-  AppendNumber(out, more);
-  out += ' ';
-  out += what;
-  out += '\n';
-}
-
 // The first notes; `count` of them in all.
 void PutNotes(std::string& out, std::vector<LineNote> const& notes, uint64_t count) {
   size_t const listed = std::min(notes.size(), kListedNotes);

@@ -186,15 +186,6 @@ void PutJsonTime(JsonObject& json, char const* key, int64_t micros, std::string_
 
 char const* ReasonOf(OpenCall const& call) { return call.endedWithLog ? "still running" : "exception"; }
 
-void PutMore(std::string& out, uint64_t more, char const* what) {
-  if (!more) return;
-  out += "    ... and ";
-  AppendNumber(out, more);
-  out += ' ';
-  out += what;
-  out += '\n';
-}
-
 void PutWriter(std::string& out, LineIds const& ids) {
   if (!ids.present) return;
   out += "  process ";
