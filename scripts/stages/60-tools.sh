@@ -1028,7 +1028,8 @@ if redacted == "1":
             # Digits alone shorter than 6 cannot be told from the page's own counts.
             secrets.update(str(i) for i in items if len(str(i)) >= (6 if str(i).isdigit() else 3)
                            and str(i) not in ("NULL", "EMPTY", "........"))
-    found = sorted(s for s in secrets if s in text)
+    # A value counts as shown where it stands whole: "0.1" inside a time of day like 07:14:50.166823 is not it.
+    found = sorted(s for s in secrets if re.search(r"(?<![\w.])" + re.escape(s) + r"(?![\w.])", text))
     if found: problems.append("the redacted page shows: " + ", ".join(found[:10]))
     if not secrets: problems.append("no values to look for in the log")
 print("\n".join(problems) if problems else "%d figures equal" % len(keys))
