@@ -216,9 +216,8 @@ bool WriteReport(HtmlReport const& report, Summary const& summary, Options const
   // stdio rather than a file stream: iostreams would triple the tool's size.
   std::FILE* const file = std::fopen(options.html.c_str(), "wb");
   bool const written = file && std::fwrite(page.data(), 1, page.size(), file) == page.size();
-  int const reason = errno;
   if (!(file && std::fclose(file) == 0 && written)) {
-    WriteError("tolvan32-trace: cannot write " + options.html + ": " + std::strerror(file ? errno : reason) + "\n");
+    WriteError("tolvan32-trace: cannot write " + options.html + ": " + std::strerror(errno) + "\n");
     return false;
   }
   WriteError("report written to " + options.html + "\n");
