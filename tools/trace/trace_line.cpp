@@ -245,6 +245,34 @@ bool ReadEngineLine(std::string_view text, EngineLine& engine) {
   return true;
 }
 
+bool ReadRecorderMark(std::string_view text, RecorderMark& mark) {
+  while (text.size() > 1 && text.back() == ' ') text.remove_suffix(1);
+  mark = RecorderMark();
+  if (text == " *** Recorder end ***") {
+    mark.end = true;
+    return true;
+  }
+  std::string_view const marker = " *** Recorder ***";
+  if (text.substr(0, marker.size()) != marker) return false;
+  std::string_view rest = text.substr(marker.size());
+  mark.trigger = TakeItem(rest);
+  std::string_view const count = TakeItem(rest);
+  if (mark.trigger.empty() || count.empty() || !rest.empty()) return false;
+  uint64_t value = 0;
+  for (char const c : count) {
+    if (!IsDigit(c) || count.size() > 9) return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  mark.lines = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool IsRecorderTrigger(std::string_view word) {
+  for (char const* known : {"error", "policy", "exception", "slow", "snapshot"}) {
+    if (word == known) return true;
+  }
+  return false;
+}
 
 bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 

@@ -82,6 +82,19 @@ struct EngineLine {
 bool ReadRunLine(std::string_view text, RunLine& run);
 bool ReadEngineLine(std::string_view text, EngineLine& engine);
 
+// The marks around a block of the flight recorder (Tolvan32_Recorder=N):
+//   "*** Recorder *** TRIGGER N"  (N: the recorded lines written right after it)
+//   "*** Recorder end ***"
+struct RecorderMark {
+  bool end = false;
+  std::string_view trigger;  // error, policy, exception, slow, snapshot
+  uint32_t lines = 0;
+};
+// `text` after the ids and time items; false when it is no such line.
+bool ReadRecorderMark(std::string_view text, RecorderMark& mark);
+// One of the module's own trigger words (a redacted output shows no other).
+bool IsRecorderTrigger(std::string_view word);
+
 struct TraceLine {
   LineKind kind = kBadLine;
   int op = -1;                 // call lines

@@ -55,7 +55,7 @@ void PutJsonTimes(std::string& out, Node const& node) {
 }
 
 bool IsProblem(Node const& node) {
-  return node.kind != kCallNode || node.status == kWithoutResult || node.status == kNotPerformed ||
+  return (node.kind != kCallNode && node.kind != kMarkNode) || node.status == kWithoutResult || node.status == kNotPerformed ||
          node.entryMissing;
 }
 
@@ -91,6 +91,16 @@ void PutTreeNode(std::string& out, OperationForms const& forms, Record const& re
       AppendNumber(out, node.resultLine);
       out += ']';
       AppendDuration(out, node);
+      break;
+    case kMarkNode:
+      if (node.text.length) {
+        out += "*** Recorder *** ";
+        AppendVisible(out, record.TextOf(node.text));
+        out += ' ';
+        AppendNumber(out, node.recordedLines);
+      } else {
+        out += "*** Recorder end ***";
+      }
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];
@@ -181,6 +191,17 @@ void PutJsonNode(std::string& out, OperationForms const& forms, Record const& re
       AppendNumber(out, node.resultLine);
       PutKey(out, "result_text");
       AppendJsonString(out, record.TextOf(node.result));
+      break;
+    case kMarkNode:
+      if (node.text.length) {
+        out += ",\"type\":\"recorder\"";
+        PutKey(out, "trigger");
+        AppendJsonString(out, record.TextOf(node.text));
+        PutKey(out, "recorded");
+        AppendNumber(out, node.recordedLines);
+      } else {
+        out += ",\"type\":\"recorder_end\"";
+      }
       break;
     case kCallNode: {
       OperationForm const& form = forms.forms[node.op];

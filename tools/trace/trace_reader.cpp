@@ -81,12 +81,77 @@ RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
 // A process id seen again in a new run is another process: what its threads
 // left open ended with the old one.
 void TraceReader::StartRun(uint64_t number, LineIds const& ids, RunLine const& line) {
-  for (auto thread = threads_.lower_bound({ids.process, 0});
-       thread != threads_.end() && thread->first.first == ids.process;) {
+  FinishProcess(ids.process);
+  EndBlock(ids.process);
+  AddRun(number, ids, line);
+}
+
+void TraceReader::FinishProcess(uint32_t process) {
+  for (auto thread = threads_.lower_bound({process, 0}); thread != threads_.end() && thread->first.first == process;) {
     thread->second.assembler->Finish();
     thread = threads_.erase(thread);
   }
-  AddRun(number, ids, line);
+}
+
+void TraceReader::EndBlock(uint32_t process) {
+  if (!openBlocks_.empty()) openBlocks_.erase(process);
+}
+
+// The recorder writes a process's lines only in blocks, and the calls
+// between two blocks are not in the log: each block's threads start afresh,
+// as at the start of a log, and what a block left open ends with it.
+void TraceReader::AddMark(uint64_t number, LineIds const& ids, LineTime const& time, RecorderMark const& mark) {
+  FinishProcess(ids.process);
+  RecorderFigures& recorder = summary_.recorder;
+  if (mark.end) {
+    auto const open = openBlocks_.find(ids.process);
+    if (open != openBlocks_.end()) {
+      recorder.kept[open->second].ended = true;
+      openBlocks_.erase(open);
+    }
+  } else {
+    EndBlock(ids.process);
+    ++recorder.blocks;
+    auto counted = std::find_if(recorder.byTrigger.begin(), recorder.byTrigger.end(),
+                                [&](auto const& entry) { return entry.first.text == mark.trigger; });
+    if (counted != recorder.byTrigger.end()) {
+      ++counted->second;
+    } else if (recorder.byTrigger.size() < kKeptTriggers) {
+      recorder.byTrigger.emplace_back(KeptText(mark.trigger), 1);
+    } else {
+      ++recorder.otherTriggers;
+    }
+    if (recorder.kept.size() < kKeptLines) {
+      RecorderBlock block;
+      block.trigger = KeptText(mark.trigger);
+      block.line = number;
+      block.process = ids.process;
+      block.thread = ids.thread;
+      block.recorded = mark.lines;
+      openBlocks_[ids.process] = recorder.kept.size();
+      recorder.kept.push_back(std::move(block));
+    }
+  }
+  auto const run = runOfProcess_.find(ids.process);
+  Record record;
+  record.stream = Stream{ids, run == runOfProcess_.end() ? -1 : run->second};
+  record.text.assign(mark.trigger);
+  Node node;
+  node.kind = kMarkNode;
+  node.status = kSingleLine;
+  node.line = number;
+  node.time = time.present ? time.micros : -1;
+  node.text = TextRef{0, static_cast<uint32_t>(record.text.size())};
+  node.recordedLines = mark.lines;
+  record.nodes.push_back(node);
+  HandOn(record);
+}
+
+// A line of a process with a block open is one of that block's.
+void TraceReader::CountBlockLine(LineIds const& ids) {
+  if (openBlocks_.empty()) return;
+  auto const open = openBlocks_.find(ids.present ? ids.process : lastProcess_);
+  if (open != openBlocks_.end()) ++summary_.recorder.kept[open->second].lines;
 }
 
 // Runs beyond the first kKeptRuns are numbered and counted, not kept.
@@ -173,19 +238,26 @@ void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding end
 void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending) {
   LineIds const ids = TakeLineIds(text);
   LineTime const time = TakeLineTime(text);
+  if (ids.present) lastProcess_ = ids.process;
   if (ending != kWholeLine) {
+    CountBlockLine(ids);
     HandOnHeld();
     StreamOf(number, ids).AddLine(number, text, ending);
     return;
   }
   TraceLine const line = ClassifyLine(forms_, text);
-  if (Continue(ids, text, line)) return;
+  if (Continue(ids, text, line)) return CountBlockLine(ids);
   HandOnHeld();
   if (ids.present && line.kind == kBadLine) {
     RunLine run;
     EngineLine engine;
+    RecorderMark mark;
     if (ReadRunLine(text, run)) return StartRun(number, ids, run);
+    if (ReadRecorderMark(text, mark)) return AddMark(number, ids, time, mark);
+    CountBlockLine(ids);
     if (ReadEngineLine(text, engine)) return NoteEngine(number, ids, engine);
+  } else {
+    CountBlockLine(ids);
   }
   if (MayContinue(line)) {
     held_.active = true;

@@ -53,6 +53,10 @@ class TraceReader {
   void StartRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void AddRun(uint64_t number, LineIds const& ids, RunLine const& line);
   void NoteEngine(uint64_t number, LineIds const& ids, EngineLine const& line);
+  void FinishProcess(uint32_t process);
+  void AddMark(uint64_t number, LineIds const& ids, LineTime const& time, RecorderMark const& mark);
+  void EndBlock(uint32_t process);
+  void CountBlockLine(LineIds const& ids);
   RecordAssembler& StreamOf(uint64_t number, LineIds const& ids);
   void MakeRoomForStream();
   void HandOn(Record const& record);
@@ -70,6 +74,9 @@ class TraceReader {
   };
   std::map<std::pair<uint32_t, uint32_t>, Thread> threads_;
   std::unordered_map<uint32_t, int> runOfProcess_;
+  // Each process's recorder block still open: its index among those kept.
+  std::unordered_map<uint32_t, size_t> openBlocks_;
+  uint32_t lastProcess_ = 0;  // of the last line with ids: a line without them goes on it
   // A call line whose text item goes on on the next lines, joined with the
   // line feeds the module wrote, up to kMaxContinued lines.
   struct Held {

@@ -36,6 +36,7 @@ enum NodeKind : uint8_t {
   kErrorNode,        // a numbered error line of the module
   kBadNode,          // a line that could not be read
   kBeforeStartNode,  // the result line of a call made before the log's first line
+  kMarkNode,         // a flight recorder's start or end mark: a record of its own
 };
 
 enum CallStatus : uint8_t {
@@ -94,6 +95,7 @@ struct Node {
   uint64_t line = 0;
   uint64_t resultLine = 0;
   uint32_t continuedLines = 0;  // lines after `line` that a text item with line feeds took
+  uint32_t recordedLines = 0;   // a recorder start mark: the lines it says were recorded (its N)
   bool endedWithLog = false;  // without result: no later line of its thread came
   // A timed log's (Tolvan32_TraceTime=1): microseconds of the day; -1: none.
   int64_t time = -1;        // of the call line
@@ -104,7 +106,7 @@ struct Node {
   TextRef firstArgument;  // when the arguments are told apart
   TextRef result;  // the result line's items
   TextRef resultItem;  // of them, the result item (empty for a record without one)
-  TextRef text;    // error and bad lines
+  TextRef text;    // error and bad lines; a recorder start mark's trigger (empty: the end mark)
   int errorNumber = 0;
   char const* problem = "";
 };

@@ -510,6 +510,15 @@ void JsonLinesWriter::WriteNode(std::string& out, Record const& record, int inde
       out += '}';
       if (record.unreliable) out += ",\"pairing\":\"unreliable\"";
       break;
+    case kMarkNode:
+      // The module's own trigger words are no secret.
+      if (node.text.length) {
+        PutString(out, MEMBER_KEY("recorder"), redact && !IsRecorderTrigger(text) ? std::string_view("[trigger]") : text);
+        PutNumber(out, MEMBER_KEY("lines"), node.recordedLines);
+      } else {
+        out += ",\"recorder_end\":true";
+      }
+      break;
     case kCallNode:
       break;
   }

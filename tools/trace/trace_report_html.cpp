@@ -351,6 +351,15 @@ void HtmlReport::RenderRecord(std::string& out, Record const& record, bool withE
       out += "(a call made before the log's first line)  => ";
       AppendHtml(out, redact_ ? std::string_view("[value]") : record.TextOf(node.result));
       out += "  [result line " + Number(node.resultLine) + "]";
+    } else if (node.kind == kMarkNode) {
+      std::string_view const trigger = record.TextOf(node.text);
+      if (trigger.empty()) {
+        out += "*** Recorder end ***";
+      } else {
+        out += "*** Recorder *** ";
+        AppendHtml(out, redact_ && !IsRecorderTrigger(trigger) ? std::string_view("[trigger]") : trigger);
+        out += ' ' + Number(node.recordedLines);
+      }
     } else if (node.kind == kBadNode) {
       out += "(a line that could not be read: ";
       AppendHtml(out, node.problem);
@@ -416,7 +425,8 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   PutFacts(out, facts, summary);
   out += "</dl>";
   if (summary.resultsBeforeStart) {
-    out += "<div class=\"warn\"><b>Begins mid-run.</b> ";
+    out += summary.recorder.blocks ? "<div class=\"warn\"><b>Calls begun before a block.</b> "
+                                   : "<div class=\"warn\"><b>Begins mid-run.</b> ";
     AppendHtmlParagraph(out, MidRunNote(summary));
     out += "</div>";
   }
@@ -538,6 +548,53 @@ void HtmlReport::WriteTableOrigin(std::string& out, Summary const& summary, Tabl
   if (!redact_ && static_cast<size_t>(table.run) < summary.runs.size()) {
     out += ", process " + Number(summary.runs[table.run].process);
   }
+}
+
+// Like the errors: each block with its trigger, the first ones by line.
+void HtmlReport::WriteRecorder(std::string& out, Summary const& summary) const {
+  RecorderFigures const& recorder = summary.recorder;
+  if (!recorder.blocks) return;
+  out += "<section id=\"recorder\"><h2>Recorder blocks</h2><div class=\"warn\"><b>Recorder log.</b> ";
+  AppendHtmlParagraph(out, RecorderNote(summary));
+  out += "</div>";
+  auto shown = [&](KeptText const& trigger) {
+    return redact_ && !IsRecorderTrigger(trigger.text) ? std::string_view("[trigger]") : std::string_view(trigger.text);
+  };
+  for (size_t i = 0; i < recorder.byTrigger.size(); ++i) {
+    out += "<p class=\"bad\">";
+    Figure(out, Key("recorder_triggers", Number(i), "blocks"), recorder.byTrigger[i].second);
+    out += " &times; ";
+    AppendHtml(out, shown(recorder.byTrigger[i].first));
+    out += "</p>";
+  }
+  out += "<table><tr><th>Line</th><th>Trigger</th><th>Process</th><th>Recorded</th><th>Lines in the log</th>"
+         "<th>End mark</th></tr>";
+  size_t const listed = std::min(recorder.kept.size(), kShownErrors);
+  for (size_t i = 0; i < listed; ++i) {
+    RecorderBlock const& block = recorder.kept[i];
+    std::string const row = Key("recorder_blocks", Number(i));
+    out += "<tr><td>";
+    Figure(out, Key(row, "line"), block.line);
+    out += "</td><td>";
+    AppendHtml(out, shown(block.trigger));
+    out += "</td><td>";
+    if (redact_) {
+      out += "a process";
+    } else {
+      Figure(out, Key(row, "pid"), block.process);
+    }
+    out += "</td><td>";
+    Figure(out, Key(row, "recorded"), block.recorded);
+    out += "</td><td>";
+    Figure(out, Key(row, "lines"), block.lines);
+    out += block.ended ? "</td><td>yes</td></tr>" : "</td><td>none: the process ended, or the log was cut</td></tr>";
+  }
+  out += "</table>";
+  if (recorder.blocks > listed) {
+    out += "<p>and " + Number(recorder.blocks - listed) + " more blocks (summary --json lists the first " +
+           Number(kKeptLines) + ").</p>";
+  }
+  out += "</section>";
 }
 
 void HtmlReport::WriteErrors(std::string& out, Summary const& summary) const {
@@ -1035,6 +1092,7 @@ void HtmlReport::Write(std::string& out, Summary const& summary, std::string_vie
   out += kStyle;
   out += "</style></head><body>";
   WriteHeader(out, summary, source);
+  WriteRecorder(out, summary);
   WriteErrors(out, summary);
   WriteTiming(out, summary);
   WritePolicy(out, summary);

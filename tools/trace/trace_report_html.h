@@ -60,6 +60,7 @@ class HtmlReport : public CountedEvents {
   void WriteRuns(std::string& out, Summary const& summary) const;
   void WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const;
   void WriteErrors(std::string& out, Summary const& summary) const;
+  void WriteRecorder(std::string& out, Summary const& summary) const;
   void WriteWithoutResult(std::string& out, Summary const& summary) const;
   void WritePolicy(std::string& out, Summary const& summary) const;
   void WriteTiming(std::string& out, Summary const& summary) const;

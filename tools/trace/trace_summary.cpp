@@ -254,6 +254,36 @@ void PutOpenCalls(std::string& out, OperationForms const& forms, std::vector<Ope
 
 char const* const kEscalationNames[3] = {"Pack", "ReIndex", "Clear"};
 
+void PutRecorderBlocks(std::string& out, RecorderFigures const& recorder) {
+  out += "\nRecorder blocks (by trigger)\n";
+  for (auto const& entry : recorder.byTrigger) {
+    AppendPadded(out, entry.second, 10);
+    out += "  ";
+    AppendVisible(out, entry.first);
+    out += '\n';
+  }
+  if (recorder.otherTriggers) PutLine(out, 0, "other triggers", recorder.otherTriggers);
+  size_t const listed = std::min(recorder.kept.size(), kListedNotes);
+  for (size_t i = 0; i < listed; ++i) {
+    RecorderBlock const& block = recorder.kept[i];
+    out += "    line ";
+    AppendNumber(out, block.line);
+    out += ": ";
+    AppendVisible(out, block.trigger);
+    out += "  process ";
+    AppendNumber(out, block.process);
+    out += " thread ";
+    AppendNumber(out, block.thread);
+    out += ", ";
+    AppendNumber(out, block.recorded);
+    out += " recorded, ";
+    AppendNumber(out, block.lines);
+    out += block.lines == 1 ? " line" : " lines";
+    out += block.ended ? " in the log\n" : " in the log, no end mark (the process ended, or the log was cut)\n";
+  }
+  PutMore(out, recorder.blocks - listed, "more blocks (summary --json lists the first 1000)");
+}
+
 // The notes kept, and how many more there were under "<key>_more".
 void PutJsonNotes(JsonObject& json, char const* key, std::vector<LineNote> const& notes, uint64_t count) {
   std::string& out = json.Key(key);
@@ -328,8 +358,29 @@ std::string MixingWarning(MixingSign const& mixing) {
   return text;
 }
 
+std::string RecorderNote(Summary const& summary) {
+  if (!summary.recorder.blocks) return {};
+  return "This is a recorder log (Tolvan32_Recorder): it holds only the blocks the flight recorder wrote\n"
+         "when something went wrong, each the last lines of its process before the trigger. The calls\n"
+         "between blocks are not in it: a result line at a block's start belongs to a call made before\n"
+         "the block, and calls without their result line at a block's end were still under way; neither\n"
+         "is a sign of several writers or of lines mixed. The lines inside the blocks are counted as a\n"
+         "trace's.\n";
+}
+
 std::string MidRunNote(Summary const& summary) {
   if (!summary.resultsBeforeStart) return {};
+  if (summary.recorder.blocks) {
+    std::string text = "Line ";
+    AppendNumber(text, summary.firstResultBeforeStart);
+    text += " is the result of a call made before its recorder block";
+    if (summary.resultsBeforeStart > 1) {
+      text += " (";
+      AppendNumber(text, summary.resultsBeforeStart);
+      text += " such result lines in the blocks)";
+    }
+    return text + ": those calls themselves are not counted.\n";
+  }
   std::string text = "This log begins in the middle of a run: line ";
   AppendNumber(text, summary.firstResultBeforeStart);
   text += " is the result of a call made before its first line";
@@ -362,6 +413,8 @@ void CountRecord(Summary& summary, OperationForms const& forms, Record const& re
       case kBadNode:
         ++summary.badLines;
         if (summary.badNotes.size() < kKeptLines) summary.badNotes.push_back({node.line, node.problem});
+        break;
+      case kMarkNode:  // the reader counts the blocks, from their lines
         break;
     }
   }
@@ -402,6 +455,11 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   PutLine(out, 2, "field-exchange lines", summary.exchangeLines);
   PutLine(out, 0, "numbered error lines of the module", summary.errorLines);
   PutLine(out, 0, "lines that could not be read", summary.badLines);
+  if (summary.recorder.blocks) {
+    PutLine(out, 0, "recorder blocks", summary.recorder.blocks);
+    out += '\n';
+    out += RecorderNote(summary);
+  }
   if (summary.resultsBeforeStart) {
     out += '\n';
     out += MidRunNote(summary);
@@ -579,6 +637,7 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
     out += '\n';
   }
 
+  if (summary.recorder.blocks) PutRecorderBlocks(out, summary.recorder);
   if (summary.badLines) {
     out += "\nLines that could not be read\n";
     PutNotes(out, summary.badNotes, summary.badLines);
@@ -737,6 +796,27 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
       error.Number("lines_more", e.count - e.lines.size());
     });
     json.Number("other_errors", 0);
+
+    RecorderFigures const& recorder = summary.recorder;
+    json.Key("recorder_log") += recorder.blocks ? "true" : "false";
+    PutJsonArray(json.Key("recorder_blocks"), recorder.kept, [&](RecorderBlock const& block) {
+      JsonObject entry(out);
+      entry.String("trigger", block.trigger);
+      entry.Number("line", block.line);
+      entry.Number("pid", block.process);
+      entry.Number("tid", block.thread);
+      entry.Number("recorded", block.recorded);
+      entry.Number("lines", block.lines);
+      entry.Key("end_mark") += block.ended ? "true" : "false";
+    });
+    json.Number("recorder_blocks_more", recorder.blocks - recorder.kept.size());
+    // A trigger word comes from the log: a value, never a member's name.
+    PutJsonArray(json.Key("recorder_triggers"), recorder.byTrigger, [&](auto const& entry) {
+      JsonObject trigger(out);
+      trigger.String("trigger", entry.first);
+      trigger.Number("blocks", entry.second);
+    });
+    json.Number("recorder_other_triggers", recorder.otherTriggers);
 
     PutJsonNotes(json, "bad_line_notes", summary.badNotes, summary.badLines);
     PutJsonOpenCalls(json, forms, paired.openCalls, paired.withoutResult);

@@ -98,6 +98,27 @@ struct MixingSign {
   std::string sign;
 };
 
+// A block the flight recorder wrote (Tolvan32_Recorder=N): from its start
+// mark to its end mark, the next start mark or run line of its process, or
+// the end of the log.
+struct RecorderBlock {
+  KeptText trigger;
+  uint64_t line = 0;  // of the start mark
+  uint32_t process = 0;
+  uint32_t thread = 0;
+  uint64_t recorded = 0;  // the N of the start mark
+  uint64_t lines = 0;     // the block's lines in the log, between the marks
+  bool ended = false;     // its end mark came
+};
+
+size_t const kKeptTriggers = 16;  // trigger words counted apart; later ones count as "other"
+struct RecorderFigures {
+  uint64_t blocks = 0;
+  std::vector<RecorderBlock> kept;  // the first kKeptLines
+  std::vector<std::pair<KeptText, uint64_t>> byTrigger;  // in the order first seen
+  uint64_t otherTriggers = 0;
+};
+
 // The figures that rest on pairing calls with their results and nesting the
 // module's own calls in the host's.
 struct PairingFigures {
@@ -164,6 +185,7 @@ struct Summary {
   uint64_t firstResultBeforeStart = 0;  // its line
   std::vector<RunInfo> runs;       // the first kKeptRuns
   uint64_t runCount = 0;
+  RecorderFigures recorder;  // a log holding blocks is a recorder log
   TimingFigures timing;
 };
 
@@ -219,6 +241,8 @@ std::string ObjectKey(int run, std::string_view address);
 std::string MixingWarning(MixingSign const& mixing);
 // What the log's first lines say about where it begins; empty when it begins with a call.
 std::string MidRunNote(Summary const& summary);
+// What a recorder log's figures mean; empty for another log.
+std::string RecorderNote(Summary const& summary);
 
 }  // namespace tools
 }  // namespace tolvan
