@@ -14,6 +14,8 @@ namespace tools {
 
 // The module's two logs: the plain one, then the masked one.
 extern char const* const kTraceLogPaths[2];
+// Appending to it asks every process running the recorder for a block.
+extern char const kSnapshotRequestPath[];
 
 // The verb's lines of the usage text.
 void PutTraceUsage(Output& out);
@@ -49,7 +51,7 @@ int PutUsageError(std::string const& message, char const* usage);
 // mistake in its command line shows alone.
 struct CommandSyntax {
   char const* name;
-  char const* options[6];
+  char const* options[8];
   char const* usage;
 };
 // The index of `text` among the `count` commands, or `count`.

@@ -5,12 +5,15 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "tools/check/check_windows.h"
 #include "tools/common/nearest_word.h"
@@ -25,14 +28,24 @@ namespace {
 char const kDebugVariable[] = "Tolvan32_Debug";
 char const kIdsVariable[] = "Tolvan32_TraceIds";
 char const kTimeVariable[] = "Tolvan32_TraceTime";
-char const* const kVariables[] = {kDebugVariable, kIdsVariable, kTimeVariable};
+char const kRecorderVariable[] = "Tolvan32_Recorder";
+char const kSlowVariable[] = "Tolvan32_RecorderSlowMs";
+char const* const kVariables[] = {kDebugVariable, kIdsVariable, kTimeVariable, kRecorderVariable, kSlowVariable};
 char const* const kMarkVariables[] = {kIdsVariable, kTimeVariable};
+char const* const kRecorderVariables[] = {kRecorderVariable, kSlowVariable};
+// The lines the recorder keeps, as the module takes them.
+long const kRecorderLeast = 100;
+long const kRecorderMost = 100000;
+char const kRecorderDefault[] = "1000";
 
 // The logs hold the host's data: SYSTEM and the administrators have full
 // access, every authenticated user may only append (FILE_APPEND_DATA and
 // SYNCHRONIZE), nobody else reads them. Protected, so that the folder's
 // inheritable permissions (on C:\ they let users modify) are not added.
 char const kLogSecurity[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x00100004;;;AU)";
+// The request file: the same, and its time stamp readable by every user, as
+// a module run by any of them reads it.
+char const kRequestSecurity[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x00100084;;;AU)";
 DWORD const kAppendAccess = FILE_APPEND_DATA | SYNCHRONIZE;
 
 struct Scope {
@@ -120,7 +133,8 @@ LogFacts ReadLogFacts(char const* path) {
 
 unsigned long CreateLog(char const* path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLogSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
+  char const* const security = std::strcmp(path, kSnapshotRequestPath) == 0 ? kRequestSecurity : kLogSecurity;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(security, SDDL_REVISION_1, &descriptor, nullptr)) {
     return GetLastError();
   }
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
@@ -171,8 +185,13 @@ unsigned long DeleteLog(char const* path) {
   return 0;
 }
 
+// The request file is prepared, shown and mended as the logs are.
+char const* FileKind(char const* path) {
+  return std::strcmp(path, kSnapshotRequestPath) == 0 ? "Request file " : "Log ";
+}
+
 void PutLogFacts(Output& out, char const* path, LogFacts const& facts) {
-  Put(out, "Log ");
+  Put(out, FileKind(path));
   Put(out, path);
   if (!facts.present) {
     Put(out, ": missing\n");
@@ -204,6 +223,7 @@ void PutAppendFix(Output& out, char const* path) {
 }  // namespace
 
 char const* const kTraceLogPaths[2] = {"C:\\Tolvan32_a.log", "C:\\Tolvan32_b.log"};
+char const kSnapshotRequestPath[] = "C:\\Tolvan32_snapshot.req";
 
 void PutElevatedCommand(Output& out, int argc, char** argv) {
   Put(out, "From a command prompt opened with \"Run as administrator\", run:\n  \"");
@@ -238,6 +258,9 @@ bool PutFailure(Output& out, char const* what, unsigned long error) {
 struct TraceOptions {
   Scope const* scope = &kUserScope;
   char const* level = "1";
+  char const* recorder = nullptr;  // --recorder: the lines kept
+  char const* slowMs = nullptr;    // --slow
+  bool levelGiven = false;
   bool plain = false;
   bool archive = false;
   bool deleteLogs = false;
@@ -283,35 +306,77 @@ bool PutEarlierRuns(Output& out, char const* path, bool archive) {
 
 int TraceOn(Output& out, TraceOptions const& options, int argc, char** argv) {
   Scope const& scope = *options.scope;
-  unsigned long error = ChangeVariable(scope, kDebugVariable, options.level);
+  bool const recorder = options.recorder != nullptr;
+  // The recorder works only while the full trace is off.
+  unsigned long error = ChangeVariable(scope, kDebugVariable, recorder ? nullptr : options.level);
   if (RefusedForElevation(out, error, argc, argv)) return kSetupNotDone;
-  Put(out, "Tracing on for ");
+  Put(out, recorder ? "Flight recorder on for " : "Tracing on for ");
   Put(out, scope.who);
   Put(out, " (");
   Put(out, scope.shownAs);
   Put(out, ")\n");
-  bool complete = !PutFailure(out, "set Tolvan32_Debug", error);
+  bool complete = !PutFailure(out, recorder ? "remove Tolvan32_Debug" : "set Tolvan32_Debug", error);
   // Each line marked with its process, thread and time unless --plain: the
   // reader pairs the lines of threads and hosts tracing at once only so.
+  // The recorder marks its lines whatever these say.
   for (char const* name : kMarkVariables) {
-    error = ChangeVariable(scope, name, options.plain ? nullptr : "1");
-    std::string const what = std::string(options.plain ? "remove " : "set ") + name;
+    bool const remove = options.plain || recorder;
+    error = ChangeVariable(scope, name, remove ? nullptr : "1");
+    std::string const what = std::string(remove ? "remove " : "set ") + name;
     complete = !PutFailure(out, what.c_str(), error) && complete;
   }
-  Put(out, "  Tolvan32_Debug = ");
-  Put(out, options.level);
-  Put(out, options.plain ? "\n  Tolvan32_TraceIds, Tolvan32_TraceTime: not set (--plain: lines without ids and time)\n"
-                         : "\n  Tolvan32_TraceIds = 1\n  Tolvan32_TraceTime = 1\n");
+  char const* const recorderValues[] = {options.recorder, recorder ? options.slowMs : nullptr};
+  for (int i = 0; i < 2; ++i) {
+    error = ChangeVariable(scope, kRecorderVariables[i], recorderValues[i]);
+    std::string const what = std::string(recorderValues[i] ? "set " : "remove ") + kRecorderVariables[i];
+    complete = !PutFailure(out, what.c_str(), error) && complete;
+  }
+  if (recorder) {
+    Put(out, "  Tolvan32_Recorder = ");
+    Put(out, options.recorder);
+    if (options.slowMs) {
+      Put(out, "\n  Tolvan32_RecorderSlowMs = ");
+      Put(out, options.slowMs);
+      Put(out, "\n");
+    } else {
+      Put(out, "\n  Tolvan32_RecorderSlowMs: not set (no call counts as slow)\n");
+    }
+    Put(out, "  Tolvan32_Debug, Tolvan32_TraceIds, Tolvan32_TraceTime: not set (the recorder marks its lines with ids "
+             "and time)\n");
+  } else {
+    Put(out, "  Tolvan32_Debug = ");
+    Put(out, options.level);
+    Put(out, options.plain ? "\n  Tolvan32_TraceIds, Tolvan32_TraceTime: not set (--plain: lines without ids and time)\n"
+                           : "\n  Tolvan32_TraceIds = 1\n  Tolvan32_TraceTime = 1\n");
+  }
   AnnounceEnvironmentChange();
-  Put(out, "Programs started from now on trace: restart the host application.\n");
+  if (recorder) {
+    Put(out, "Programs started from now on keep their last ");
+    Put(out, options.recorder);
+    Put(out, " lines in memory and write them to the logs only when something goes wrong:\n"
+             "restart the host application.\n");
+    Scope const& other = options.scope == &kUserScope ? kMachineScope : kUserScope;
+    if (EffectiveLevel(ReadVariable(other, kDebugVariable), std::nullopt)) {
+      Put(out, "NOTE: Tolvan32_Debug is still set for ");
+      Put(out, other.who);
+      Put(out, ": the full trace stays on there and the recorder is ignored; switch it off with: tolvan32-setup "
+               "trace off");
+      Put(out, options.scope == &kUserScope ? " --machine\n" : "\n");
+    }
+  } else {
+    Put(out, "Programs started from now on trace: restart the host application.\n");
+  }
 
   bool logsReady = true;
   bool created = true;
-  for (char const* path : kTraceLogPaths) {
-    logsReady = PutEarlierRuns(out, path, options.archive) && logsReady;
+  char const* const paths[] = {kTraceLogPaths[0], kTraceLogPaths[1], kSnapshotRequestPath};
+  for (char const* path : paths) {
+    bool const request = path == kSnapshotRequestPath;
+    if (request && !recorder) break;
+    logsReady = (request || PutEarlierRuns(out, path, options.archive)) && logsReady;
     bool const absent = !ReadLogFacts(path).present;
     if (absent && (error = CreateLog(path)) != 0) {
-      Put(out, "Log ");
+      Put(out, FileKind(path));
       Put(out, path);
       Put(out, ": CANNOT CREATE it: ");
       PutSystemErrorText(out, error);
@@ -321,14 +386,15 @@ int TraceOn(Output& out, TraceOptions const& options, int argc, char** argv) {
     }
     LogFacts facts = ReadLogFacts(path);
     if (absent && facts.present && !facts.appendError) {
-      Put(out, "Log ");
+      Put(out, FileKind(path));
       Put(out, path);
-      Put(out, ": created, empty; every authenticated user may append to it, only administrators read it\n");
+      Put(out, request ? ": created, empty; every authenticated user may append to it (tolvan32-setup trace snapshot)\n"
+                       : ": created, empty; every authenticated user may append to it, only administrators read it\n");
       continue;
     }
     // Windows refuses appending to a read-only file, whoever asks.
     if (facts.readOnly && ClearReadOnly(path) == 0) {
-      Put(out, "Log ");
+      Put(out, FileKind(path));
       Put(out, path);
       Put(out, ": was read-only; the attribute is cleared\n");
       facts = ReadLogFacts(path);
@@ -407,6 +473,105 @@ bool OptionOn(char const* name) {
   return (user ? user : ReadVariable(kMachineScope, name)).value_or("") == "1";
 }
 
+// The number a variable holds, as the module reads one: digits after
+// blanks and a sign; 0 when it holds none.
+long NumberOf(std::optional<std::string> const& value) {
+  return value && value->size() < 15 ? std::atol(value->c_str()) : 0;
+}
+
+struct RecorderSetting {
+  long lines = 0;   // 0: off
+  long slowMs = 0;  // 0: no slow trigger
+};
+
+// What a host started now would take: the user's value wins, as for the trace.
+RecorderSetting EffectiveRecorder() {
+  RecorderSetting setting;
+  std::optional<std::string> const user = ReadVariable(kUserScope, kRecorderVariable);
+  long const lines = NumberOf(user ? user : ReadVariable(kMachineScope, kRecorderVariable));
+  if (lines < kRecorderLeast || lines > kRecorderMost) return setting;
+  setting.lines = lines;
+  std::optional<std::string> const slow = ReadVariable(kUserScope, kSlowVariable);
+  setting.slowMs = std::max(0L, NumberOf(slow ? slow : ReadVariable(kMachineScope, kSlowVariable)));
+  return setting;
+}
+
+// The recorder's start marks in a log, by trigger.
+struct BlockCount {
+  unsigned long error = 0;  // the log could not be read
+  bool tail = false;        // only its last kScannedBytes were read
+  unsigned long long blocks = 0;
+  std::vector<std::pair<std::string, unsigned long long>> byTrigger;
+};
+unsigned long long const kScannedBytes = 64ull << 20;  // a scan of a huge log stays within seconds
+char const kStartMark[] = " *** Recorder *** ";
+
+void CountMarkLine(std::string_view line, BlockCount& count) {
+  size_t const at = line.find(kStartMark);
+  if (at == std::string_view::npos) return;
+  std::string_view rest = line.substr(at + sizeof kStartMark - 1);
+  std::string const trigger(rest.substr(0, std::min(rest.find(' '), std::min<size_t>(rest.size(), 32))));
+  ++count.blocks;
+  for (auto& entry : count.byTrigger) {
+    if (entry.first == trigger) return void(++entry.second);
+  }
+  if (count.byTrigger.size() < 16) count.byTrigger.emplace_back(trigger, 1);
+}
+
+// From byte `from` on (or its last kScannedBytes when more follow).
+BlockCount CountBlocks(char const* path, unsigned long long from) {
+  BlockCount count;
+  HANDLE const file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    count.error = GetLastError();
+    return count;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
+  unsigned long long const end = static_cast<unsigned long long>(size.QuadPart);
+  if (end > from && end - from > kScannedBytes) {
+    from = end - kScannedBytes;
+    count.tail = true;
+  }
+  std::string carry;
+  bool skipFirst = count.tail;  // the read began inside a line
+  std::vector<char> buffer(1 << 20);
+  DWORD got = 0;
+  for (unsigned long long at = from;; at += got) {
+    // Each read at its own offset: the handle's position is never moved.
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &where) || !got) break;
+    {
+      std::string_view piece(buffer.data(), got);
+      for (size_t newline; (newline = piece.find('\n')) != std::string_view::npos; piece.remove_prefix(newline + 1)) {
+        carry.append(piece.substr(0, newline));
+        if (!skipFirst) CountMarkLine(carry, count);
+        skipFirst = false;
+        carry.clear();
+      }
+      if (carry.size() < 4096) carry.append(piece.substr(0, 4096 - carry.size()));
+    }
+  }
+  if (!skipFirst) CountMarkLine(carry, count);
+  CloseHandle(file);
+  return count;
+}
+
+void PutBlockCount(Output& out, BlockCount const& count) {
+  PutNumber(out, count.blocks);
+  for (size_t i = 0; i < count.byTrigger.size(); ++i) {
+    Put(out, i ? ", " : " (");
+    Put(out, count.byTrigger[i].first);
+    Put(out, " ");
+    PutNumber(out, count.byTrigger[i].second);
+  }
+  if (!count.byTrigger.empty()) Put(out, ")");
+  if (count.tail) Put(out, " in its last 64 MiB, which alone were read");
+}
+
 }  // namespace
 
 int TraceStatus(Output& out) {
@@ -427,7 +592,46 @@ int TraceStatus(Output& out) {
     logsReady = logsReady && facts.present && !facts.appendError;
     held += facts.size;
   }
+  RecorderSetting const recorder = EffectiveRecorder();
+  Put(out, "Recorder: ");
+  if (!recorder.lines) {
+    Put(out, "off\n");
+  } else {
+    Put(out, level ? "set, but ignored while the full trace is on (" : "on, the last ");
+    PutNumber(out, static_cast<unsigned long long>(recorder.lines));
+    Put(out, level ? " lines)\n" : " lines of each process");
+    if (!level && recorder.slowMs) {
+      Put(out, "; a call longer than ");
+      PutNumber(out, static_cast<unsigned long long>(recorder.slowMs));
+      Put(out, " ms writes a block");
+    }
+    if (!level) Put(out, "\n");
+  }
+  if (ReadLogFacts(kTraceLogPaths[0]).present) {
+    BlockCount const blocks = CountBlocks(kTraceLogPaths[0], 0);
+    Put(out, "Recorder blocks in ");
+    Put(out, kTraceLogPaths[0]);
+    if (blocks.error) {
+      Put(out, ": not counted, this user cannot read it: ");
+      PutSystemErrorText(out, blocks.error);
+    } else {
+      Put(out, ": ");
+      PutBlockCount(out, blocks);
+    }
+    Put(out, "\n");
+  }
   Put(out, "Programs this user starts from now on: ");
+  if (!level && recorder.lines) {
+    Put(out, "the flight recorder (nothing is written until something goes wrong).\n");
+    if (!logsReady) {
+      Put(out, "Next: a host run by this user writes NO block: an administrator must create the logs: from a command "
+               "prompt opened with \"Run as administrator\", run: tolvan32-setup trace on --recorder\n");
+      return kSetupNotDone;
+    }
+    Put(out, "Next: restart the host application; when the fault comes back (or after tolvan32-setup trace snapshot),\n"
+             "      collect the logs for support with: tolvan32-setup trace collect\n");
+    return kSetupDone;
+  }
   if (!level) {
     Put(out, "no trace.\n");
     if (held) {
@@ -457,6 +661,97 @@ int TraceStatus(Output& out) {
   return kSetupDone;
 }
 
+namespace {
+
+// The user a request line names, as the run line names it.
+std::string UserName() {
+  std::string const domain = ProcessVariable("USERDOMAIN").value_or("");
+  std::string const name = ProcessVariable("USERNAME").value_or("?");
+  return domain.empty() ? name : domain + "\\" + name;
+}
+
+// A line appended to the request file; it is created when missing.
+int TraceSnapshot(Output& out, int argc, char** argv) {
+  LogFacts const log = ReadLogFacts(kTraceLogPaths[0]);
+  unsigned long error = 0;
+  bool created = false;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 2 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    file = CreateFileA(kSnapshotRequestPath, kAppendAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) break;
+    error = GetLastError();
+    if (attempt || error != ERROR_FILE_NOT_FOUND) break;
+    if ((error = CreateLog(kSnapshotRequestPath)) != 0) break;
+    created = true;
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    Put(out, "FAILED: the request file ");
+    Put(out, kSnapshotRequestPath);
+    Put(out, created || error != ERROR_FILE_NOT_FOUND ? " cannot be appended to: " : " cannot be created: ");
+    PutSystemErrorText(out, error);
+    Put(out, "\n");
+    if (error == ERROR_ACCESS_DENIED) {
+      Put(out, "Standard users may append to it but cannot create it in C:\\: an administrator creates it once "
+               "(tolvan32-setup trace on --recorder does, or this command run elevated).\n");
+      PutElevatedCommand(out, argc, argv);
+    }
+    return kSetupNotDone;
+  }
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                now.wMinute, now.wSecond);
+  std::string const line = stamp + UserName() + "\r\n";
+  DWORD written = 0;
+  bool const appended = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+                        written == line.size();
+  error = appended ? 0 : GetLastError();
+  CloseHandle(file);
+  if (!appended) {
+    Put(out, "FAILED: the request could not be appended to ");
+    Put(out, kSnapshotRequestPath);
+    Put(out, ": ");
+    PutSystemErrorText(out, error);
+    Put(out, "\n");
+    return kSetupNotDone;
+  }
+  Put(out, "Snapshot asked for: a line appended to ");
+  Put(out, kSnapshotRequestPath);
+  Put(out, created ? " (created)\n" : "\n");
+  Put(out, "Every process running the module with the recorder, in any session, writes its block at its next\n"
+           "call (it looks at the request at most once a second); a host left idle writes when it is next used.\n");
+  char const* wait = std::getenv("TOLVAN32_SETUP_TEST_SNAPSHOT_WAIT_MS");
+  Sleep(wait ? static_cast<DWORD>(std::atol(wait)) : 2000);
+  if (!log.present) {
+    Put(out, "Log ");
+    Put(out, kTraceLogPaths[0]);
+    Put(out, ": missing: no block written yet\n");
+    return kSetupDone;
+  }
+  BlockCount const blocks = CountBlocks(kTraceLogPaths[0], log.size);
+  Put(out, "Since then, log ");
+  Put(out, kTraceLogPaths[0]);
+  if (blocks.error) {
+    Put(out, ": not read, this user cannot read it: ");
+    PutSystemErrorText(out, blocks.error);
+    Put(out, "\n");
+    return kSetupDone;
+  }
+  Put(out, " gained ");
+  BlockCount snapshots;
+  for (auto const& entry : blocks.byTrigger) {
+    if (entry.first == "snapshot") snapshots.blocks = entry.second;
+  }
+  snapshots.tail = blocks.tail;
+  PutBlockCount(out, snapshots);
+  Put(out, snapshots.blocks == 1 ? " snapshot block\n" : " snapshot blocks\n");
+  return kSetupDone;
+}
+
+}  // namespace
+
 void PutRemainingLogs(Output& out) {
   bool any = false;
   for (char const* path : kTraceLogPaths) {
@@ -476,28 +771,45 @@ void PutRemainingLogs(Output& out) {
 
 namespace {
 
-enum Action { kActionOn, kActionOff, kActionStatus, kActionCollect, kActionUnknown };
+enum Action { kActionOn, kActionOff, kActionStatus, kActionCollect, kActionSnapshot, kActionUnknown };
 
 CommandSyntax const& SyntaxOf(Action action) {
   static CommandSyntax const kActions[] = {
-      {"on", {"--level", "--plain", "--ids", "--archive", "--machine"},
+      {"on", {"--level", "--plain", "--ids", "--archive", "--machine", "--recorder", "--slow"},
        "  trace on [--level 1|2] [--plain] [--archive] [--machine]\n"
-       "      Sets Tolvan32_Debug, Tolvan32_TraceIds=1 and Tolvan32_TraceTime=1 (each line marked with its\n"
-       "      process, thread and time; --plain: unmarked lines) for this user, or with --machine for every\n"
-       "      user (needs an administrator), and creates the two logs in C:\\ so that every user can append;\n"
-       "      says when they hold earlier runs, which --archive renames aside (the date in the name).\n"},
+       "      Sets Tolvan32_Debug, Tolvan32_TraceIds=1 and Tolvan32_TraceTime=1 (--plain: unmarked lines) for\n"
+       "      this user, or every user with --machine (an administrator), and creates both logs in C:\\ so that\n"
+       "      every user can append; --archive renames logs of earlier runs aside (the date in the name).\n"
+       "  trace on --recorder [N] [--slow MS] [--archive] [--machine]\n"
+       "      Instead: the flight recorder, each process's last N lines (100 to 100000, default 1000) written\n"
+       "      only on an error, a refusal, an engine exception, a call over MS ms or a trace snapshot.\n"},
       {"off", {"--delete-logs", "--machine"},
        "  trace off [--delete-logs] [--machine]\n"
        "      Removes what trace on set; --delete-logs deletes both logs.\n"},
       {"status", {}, "  trace status\n"
-       "      Where each option is set, whether each log is there and this user can append, what to do next.\n"},
+       "      Where each option is set, whether each log is there and this user can append, the recorder and\n"
+       "      the recorder blocks the plain log holds by trigger, what to do next.\n"},
       {"collect", {"--redact", "--out"},
        "  trace collect [--redact] [--out FILE] [FOLDER]\n"
        "      Writes one zip for the support ticket (named after the computer and the time): both logs,\n"
        "      check of the host's FOLDER, trace status, the computer's name and Windows version, and a\n"
        "      manifest with each entry's size and hashes; --redact: the redacted report instead of the logs.\n"},
+      {"snapshot", {}, "  trace snapshot\n"
+       "      Asks every process running the recorder to write its block at its next call (a line appended\n"
+       "      to C:\\Tolvan32_snapshot.req), waits 2 seconds and says how many snapshot blocks the log gained.\n"},
   };
   return kActions[action];
+}
+
+// Digits alone, as a number; -1 for anything else (or more than 9 digits).
+long WholeNumber(std::string_view text) {
+  if (text.empty() || text.size() > 9) return -1;
+  long value = 0;
+  for (char const c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
 }
 
 Action ParseAction(std::string_view text) {
@@ -531,12 +843,14 @@ int PutUsageError(std::string const& message, char const* usage) {
 }
 
 void PutTraceUsage(Output& out) {
-  for (Action action : {kActionOn, kActionOff, kActionStatus, kActionCollect}) Put(out, SyntaxOf(action).usage);
+  for (Action action : {kActionOn, kActionOff, kActionStatus, kActionCollect, kActionSnapshot}) {
+    Put(out, SyntaxOf(action).usage);
+  }
   Put(out,
-      "  Exit status of trace: 0 done (status: a host started now traces, or tracing is off); 1 not done or\n"
-      "  not complete: a setting for every user without an administrator, a log that cannot be created,\n"
-      "  appended to or deleted, a variable that cannot be removed, a bundle without an entry (each named)\n"
-      "  or not written; 2 usage error.\n");
+      "  Exit status of trace: 0 done (status: a host started now traces or records, or both are off); 1\n"
+      "  not done or not complete: a setting for every user without an administrator, a log or the\n"
+      "  snapshot request that cannot be created, appended to or deleted, a variable that cannot be\n"
+      "  removed, a bundle without an entry (each named) or not written; 2 usage error.\n");
 }
 
 int RunTraceVerb(Output& out, int argc, char** argv, CheckFolder const& checkFolder) {
@@ -544,9 +858,10 @@ int RunTraceVerb(Output& out, int argc, char** argv, CheckFolder const& checkFol
   Action const action = argc >= 3 ? ParseAction(argv[2]) : kActionUnknown;
   if (action == kActionUnknown) {
     std::string const message =
-        argc >= 3 ? UnknownWordMessage("tolvan32-setup", "trace action", argv[2], {"on", "off", "status", "collect"})
-                  : "tolvan32-setup: trace needs an action: on, off, status or collect\n";
-    return PutUsageError(message, "  trace on|off|status|collect [OPTIONS]\n");
+        argc >= 3 ? UnknownWordMessage("tolvan32-setup", "trace action", argv[2],
+                                       {"on", "off", "status", "collect", "snapshot"})
+                  : "tolvan32-setup: trace needs an action: on, off, status, collect or snapshot\n";
+    return PutUsageError(message, "  trace on|off|status|collect|snapshot [OPTIONS]\n");
   }
   TraceOptions options;
   char const* folder = nullptr;
@@ -569,6 +884,28 @@ int RunTraceVerb(Output& out, int argc, char** argv, CheckFolder const& checkFol
         return PutUsageError(message, SyntaxOf(action).usage);
       }
       options.level = argv[++i];
+      options.levelGiven = true;
+    } else if (on && argument == "--recorder") {
+      options.recorder = kRecorderDefault;
+      // N is optional: a next argument that is no option is it.
+      if (i + 1 < argc && argv[i + 1][0] != '-') {
+        std::string_view const value = argv[++i];
+        long const lines = WholeNumber(value);
+        if (lines < kRecorderLeast || lines > kRecorderMost) {
+          return PutUsageError("tolvan32-setup: --recorder keeps 100 to 100000 lines, not " + std::string(value) +
+                                   "\n",
+                               SyntaxOf(action).usage);
+        }
+        options.recorder = argv[i];
+      }
+    } else if (on && argument == "--slow") {
+      std::string_view const value = i + 1 < argc ? argv[i + 1] : "";
+      if (WholeNumber(value) < 1) {
+        std::string const message = "tolvan32-setup: --slow takes the milliseconds, 1 or more" +
+                                    (i + 1 < argc ? ", not " + std::string(value) : std::string()) + "\n";
+        return PutUsageError(message, SyntaxOf(action).usage);
+      }
+      options.slowMs = argv[++i];
     } else if (off && argument == "--delete-logs") {
       options.deleteLogs = true;
     } else if (collect && argument == "--redact") {
@@ -582,9 +919,18 @@ int RunTraceVerb(Output& out, int argc, char** argv, CheckFolder const& checkFol
                                   folder);
     }
   }
+  if (options.slowMs && !options.recorder) {
+    return PutUsageError("tolvan32-setup: --slow goes with --recorder\n", SyntaxOf(action).usage);
+  }
+  if (options.recorder && (options.levelGiven || options.plain)) {
+    return PutUsageError("tolvan32-setup: --recorder replaces the full trace: --level and --plain are the full trace's\n",
+                         SyntaxOf(action).usage);
+  }
   switch (action) {
     case kActionOn:
       return TraceOn(out, options, argc, argv);
+    case kActionSnapshot:
+      return TraceSnapshot(out, argc, argv);
     case kActionOff:
       return TraceOff(out, options, argc, argv);
     case kActionCollect:
