@@ -421,6 +421,70 @@ class TraceProgramTest : public TraceReportTest {
   std::vector<std::string> written_;
 };
 
+// A recorder log: the marks are neither calls nor damage, each block ends
+// at its end mark, the next start or run line of its process, or the log's
+// end, and every output lists the blocks with their trigger, bounded.
+TEST_F(TraceProgramTest, RecorderBlocksAreListedWithTheirTriggers) {
+  std::string const result = " +5us" + std::string(16, ' ') + "1 ( 5 ) \r\n";
+  std::string log =
+      " [7:8] @10:00:00.000001 *** Run *** 2026-12-09 10:00:00 Tolvan32 1.0.0.0 Tolvan32_Debug=0 "
+      "Tolvan32_Recorder=200 Host C:\\h.exe \r\n"
+      " [7:8] @10:00:01.000000 *** Recorder *** error 3 \r\n"
+      " [7:8] @10:00:00.500000" + result +  // of a call made before the block
+      " [7:8] @10:00:00.600000 00a41230 CTable::IsOpen(void) \r\n"
+      " [9:1] @10:00:00.700000 *** Recorder *** snapshot 1 \r\n"
+      " [7:8] @10:00:00.700000" + result +
+      " [7:9] @10:00:00.800000 00a41240 CTable::IsOpen(void) \r\n"
+      " [7:8] @10:00:01.100000 *** Recorder end *** \r\n"
+      " [9:1] @10:00:00.900000 00a41250 CTable::IsOpen(void) \r\n"
+      " [9:1] @10:00:01.000000 *** Run *** 2026-12-09 10:00:01 Tolvan32 1.0.0.0 Tolvan32_Debug=0 "
+      "Tolvan32_Recorder=200 Host C:\\h.exe \r\n";
+  for (int i = 0; i < 22; ++i) log += " [7:8] @10:00:02.000000 *** Recorder *** slow 0 \r\n";
+  std::unique_ptr<Summary> s = Summarise(log);
+  EXPECT_EQ(s->badLines, 0u);
+  EXPECT_EQ(s->calls, 3u);
+  EXPECT_EQ(s->resultsBeforeStart, 1u);
+  ASSERT_EQ(s->recorder.blocks, 24u);
+  ASSERT_EQ(s->recorder.kept.size(), 24u);
+  RecorderBlock const& error = s->recorder.kept[0];
+  EXPECT_EQ(error.trigger.text, "error");
+  EXPECT_EQ(error.line, 2u);
+  EXPECT_EQ(error.recorded, 3u);
+  EXPECT_EQ(error.lines, 4u) << "its process's lines between the marks, not the other process's";
+  EXPECT_TRUE(error.ended);
+  RecorderBlock const& snapshot = s->recorder.kept[1];
+  EXPECT_EQ(snapshot.process, 9u);
+  EXPECT_EQ(snapshot.lines, 1u) << "ended by its process's run line";
+  EXPECT_FALSE(snapshot.ended);
+  ASSERT_EQ(s->recorder.byTrigger.size(), 3u);
+  EXPECT_EQ(s->recorder.byTrigger[2].first.text, "slow");
+  EXPECT_EQ(s->recorder.byTrigger[2].second, 22u);
+
+  std::string const path = Write("recorder.txt", log);
+  std::string output;
+  ASSERT_EQ(Run("summary " + path, output), 0) << output;
+  EXPECT_NE(output.find("This is a recorder log"), std::string::npos);
+  EXPECT_NE(output.find("    line 2: error  process 7 thread 8, 3 recorded, 4 lines in the log\n"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("    ... and 4 more blocks"), std::string::npos) << output;
+  ASSERT_EQ(Run("summary --json " + path, output), 0);
+  EXPECT_TRUE(JsonChecker(output).Valid()) << output;
+  EXPECT_NE(output.find("\"recorder_log\":true,\"recorder_blocks\":[{\"trigger\":\"error\",\"line\":2,\"pid\":7,"
+                        "\"tid\":8,\"recorded\":3,\"lines\":4,\"end_mark\":true}"),
+            std::string::npos)
+      << output;
+  ASSERT_EQ(Run("records " + path, output), 0);
+  EXPECT_NE(output.find("\"line\":2,\"pid\":7,\"tid\":8,\"run\":1,\"time\":\"10:00:01.000000\",\"recorder\":\"error\","
+                        "\"lines\":3,"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("\"line\":8,\"pid\":7,\"tid\":8,\"run\":1,\"time\":\"10:00:01.100000\",\"recorder_end\":true"),
+            std::string::npos);
+  ASSERT_EQ(Run("report --html - " + path, output), 0);
+  EXPECT_NE(output.find("<span class=\"n\" data-key=\"recorder_blocks/0/lines\">4</span>"), std::string::npos);
+  EXPECT_NE(output.find("data-key=\"recorder_triggers/2/blocks\">22</span> &times; slow"), std::string::npos);
+}
+
 TEST_F(TraceProgramTest, ExitStatusTellsWhetherTheWholeLogWasRead) {
   std::string const good = Write("good.txt", ScenarioLog());
   std::string const cut = Write("cut.txt", PlainLog().substr(0, PlainLog().size() - 5));
