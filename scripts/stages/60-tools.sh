@@ -516,7 +516,7 @@ machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 reg_value() {  # KEY NAME: the value, empty when not set
   "$runner" --wine64 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_SZ +(.*)$/\1/p"
 }
-trace_variables=(Tolvan32_Debug Tolvan32_TraceIds Tolvan32_TraceTime)
+trace_variables=(Tolvan32_Debug Tolvan32_TraceIds Tolvan32_TraceTime Tolvan32_Recorder Tolvan32_RecorderSlowMs)
 variables() {  # each place's Tolvan32_Debug/TraceIds/TraceTime, as "user machine"
   local key values=()
   for key in "$user_key" "$machine_key"; do
@@ -531,7 +531,8 @@ clear_variables() {
   done
 }
 logs_of_drive_c=("$drive_c/Tolvan32_a.log" "$drive_c/Tolvan32_b.log")
-clear_logs() { chattr -i "${logs_of_drive_c[@]}" 2>/dev/null; rm -rf "${logs_of_drive_c[@]}"; }
+request=$drive_c/Tolvan32_snapshot.req
+clear_logs() { chattr -i "${logs_of_drive_c[@]}" 2>/dev/null; rm -rf "${logs_of_drive_c[@]}" "$request"; }
 clear_logs
 clear_variables
 wine "$work" "$setup_exe" trace on --level 3
@@ -588,6 +589,47 @@ report "trace on marks lines with ids and time by default, --plain removes both,
     grep -q "trace level 1, with process and thread ids, with the time\.$" <<<"$3" &&
     grep -qx "  Tolvan32_TraceIds, Tolvan32_TraceTime: not set (--plain: lines without ids and time)" <<<"$4"' \
   _ "$on_default" "$status:$(variables)" "$status_out" "$out"
+
+# The flight recorder instead of the full trace: its two variables set, the
+# full trace's three removed, the request file prepared; status shows it
+# and the log's blocks; snapshot appends to the request and counts the
+# block a process writes meanwhile (appended here once the request grew);
+# plain on and off remove the recorder's variables.
+recorder_values() { echo "$(reg_value "$user_key" Tolvan32_Recorder)/$(reg_value "$user_key" Tolvan32_RecorderSlowMs)"; }
+wine "$work" "$setup_exe" trace on --recorder 99
+recorder_refused="$status:$(recorder_values)"
+wine "$work" "$setup_exe" trace on --recorder --slow 250
+recorder_on="$status:$(variables):$(recorder_values)" recorder_out=$out
+printf ' [5:6] @10:00:00.000001 *** Recorder *** error 2 \r\n [5:6] @10:00:00.000002 *** Recorder end *** \r\n' \
+  >>"${logs_of_drive_c[0]}"
+wine "$work" "$setup_exe" trace status
+recorder_status=$out
+asked=$(stat -c %s "$request" 2>/dev/null || echo 0)
+(for _ in $(seq 300); do [ "$(stat -c %s "$request")" -gt "$asked" ] && break; sleep 0.1; done
+  printf ' [5:6] @10:00:01.000001 *** Recorder *** snapshot 0 \r\n' >>"${logs_of_drive_c[0]}") &
+wine "$work" "$setup_exe" trace snapshot
+wait
+snapshot_out="$status"$'\n'$out
+wine "$work" "$setup_exe" trace on
+recorder_plain=$(recorder_values)
+wine "$work" "$setup_exe" trace on --recorder 100000
+wine "$work" "$setup_exe" trace off
+recorder_off="$status:$(recorder_values)"
+out="$recorder_refused $recorder_on $recorder_plain $recorder_off"$'\n'$recorder_out$'\n'$recorder_status$'\n'$snapshot_out
+report "trace on --recorder: N of 99 refused (exit 2, nothing set); --recorder --slow 250 sets 1000 and 250, removes the trace's three, creates the request file; plain on and off remove both" \
+  bash -c '[ "$1" = "2:/" ] && [ "$2" = "0:// //:1000/250" ] && [ "$3" = "/" ] && [ "$4" = "0:/" ] &&
+    grep -q "^Request file C:.Tolvan32_snapshot.req: created, empty; every authenticated user may append" <<<"$5"' \
+  _ "$recorder_refused" "$recorder_on" "$recorder_plain" "$recorder_off" "$recorder_out"
+report "trace status: the recorder on with its lines and slow trigger, the log's blocks by trigger" \
+  bash -c 'grep -qx "Recorder: on, the last 1000 lines of each process; a call longer than 250 ms writes a block" <<<"$1" &&
+    grep -qx "Recorder blocks in C:.Tolvan32_a.log: 1 (error 1)" <<<"$1" &&
+    grep -q "^Programs this user starts from now on: the flight recorder" <<<"$1"' _ "$recorder_status"
+report "trace snapshot: a line with the date, time and user appended to the request file; the block written meanwhile counted" \
+  bash -c '[ "$(head -n 1 <<<"$1")" = 0 ] && grep -qx "Since then, log C:.Tolvan32_a.log gained 1 snapshot block" <<<"$1" &&
+    [ "$(wc -l <"$2")" -eq 1 ] && grep -qaE "$3" "$2"' \
+  _ "$snapshot_out" "$request" $'^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} .+\r$'
+clear_logs
+clear_variables
 
 # Old logs: named with their size when tracing goes on, renamed aside with
 # --archive; after off, status advises collect, then delete.
@@ -655,6 +697,8 @@ typo() {  # EXPECTED-FIRST-LINE TOOL ARGS...: exit 2, that first line, a short u
 typos() {
   typo "tolvan32-setup: unknown verb instal; did you mean install?" "$setup_exe" instal &&
     typo "tolvan32-setup: unknown trace action of; did you mean off?" "$setup_exe" trace of &&
+    typo "tolvan32-setup: unknown trace action snapshto; did you mean snapshot?" "$setup_exe" trace snapshto &&
+    typo "tolvan32-setup: unknown trace on option --recoder; did you mean --recorder?" "$setup_exe" trace on --recoder &&
     typo "tolvan32-setup: unknown trace on option --id; did you mean --ids?" "$setup_exe" trace on --id &&
     typo "tolvan32-setup: --level takes 1 or 2, not 3" "$setup_exe" trace on --level 3 &&
     typo "tolvan32-setup: unknown install option --dryrun; did you mean --dry-run?" "$setup_exe" install --dryrun &&
