@@ -957,13 +957,48 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ] && [ -f "$TOLVAN_ROOT/tests/e2e/wine.sh" ];
     done <<<"$scenarios"
   done
   report "trace: logs of $runs traced end-to-end scenarios" test "$runs" -gt 0 -a -s "$logs/e2e_a.log"
+  # The recorder's scenarios, their blocks appended in turn; the snapshot
+  # asked for by tolvan32-setup itself, as the hosts run.
+  : >"$logs/recorder_a.log"
+  recorder_runs=0 snapshot_run=""
+  while IFS=$'\t' read -r -a fields; do
+    grep -q '^Tolvan32_Recorder=' <(printf '%s\n' "${fields[@]:2}") || continue
+    status=0
+    run_out=$(e2e_run "${fields[0]}" "${fields[1]}" "${fields[@]:2}" \
+      TOLVAN_E2E_SNAPSHOT="\"$(windows_path "$setup_exe")\" trace snapshot" </dev/null 2>&1) || status=$?
+    [ "${fields[0]}" = recorder-snapshot ] && snapshot_run="$status"$'\n'$(tr -d '\r' <<<"$run_out")
+    [ -f "$E2E_DRIVE_C/Tolvan32_a.log" ] && cat "$E2E_DRIVE_C/Tolvan32_a.log" >>"$logs/recorder_a.log"
+    recorder_runs=$((recorder_runs + 1))
+  done <<<"$scenarios"
+  rm -f "$E2E_DRIVE_C/Tolvan32_snapshot.req"
+  if [ "$recorder_runs" -gt 0 ]; then
+    out=$snapshot_run
+    report "trace snapshot: tolvan32-setup run by a host reaches it and a second running host, one block each" \
+      bash -c '[ "$(head -n 1 <<<"$1")" = 0 ] && grep -q "^Snapshot asked for: a line appended to C:.Tolvan32_snapshot.req" <<<"$1" &&
+        grep -qx "result recorder-snapshot: passed (.*)" <<<"$1"' _ "$snapshot_run"
+    out=$(cd "$logs" && "$host_trace" summary --json recorder_a.log | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+blocks = d["recorder_blocks"]
+triggers = sorted(set(b["trigger"] for b in blocks))
+print(d["bad_lines"], "damaged lines;", len(blocks), "blocks:", triggers)
+ok = (d["bad_lines"] == 0 and d["recorder_log"] and d["calls"] > 0 and
+      triggers == ["error", "exception", "policy", "slow", "snapshot"] and
+      all(b["end_mark"] and b["recorded"] <= b["lines"] for b in blocks))
+sys.exit(0 if ok else 1)' 2>&1)
+    report "trace: the logs of $recorder_runs recorder scenarios: every line understood, blocks of each trigger, each with its end mark" \
+      test $? -eq 0
+    compared_recorder=recorder_a.log
+  else
+    echo "== no recorder scenarios in the end-to-end host"
+  fi
   for letter in a b; do
     status=0
     summary=$(cd "$logs" && "$host_trace" summary "e2e_$letter.log") || status=$?
     report "trace: every line of the product's $( [ $letter = a ] && echo plain || echo masked ) log understood" \
       bash -c '[ "$1" -eq 0 ] && grep -qE "^ +0  lines that could not be read$" <<<"$2"' _ "$status" "$summary"
   done
-  compared="sample.log e2e_a.log e2e_b.log e2e_ids_a.log"
+  compared="sample.log e2e_a.log e2e_b.log e2e_ids_a.log ${compared_recorder:-}"
   # records: each line an object for Python's json, one per call, error and damaged line.
   for log in e2e_a.log e2e_b.log e2e_ids_a.log; do
     out=$(cd "$logs" && "$host_trace" records "$log" | python3 -c '

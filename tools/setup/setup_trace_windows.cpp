@@ -724,13 +724,14 @@ int TraceSnapshot(Output& out, int argc, char** argv) {
            "call (it looks at the request at most once a second); a host left idle writes when it is next used.\n");
   char const* wait = std::getenv("TOLVAN32_SETUP_TEST_SNAPSHOT_WAIT_MS");
   Sleep(wait ? static_cast<DWORD>(std::atol(wait)) : 2000);
-  if (!log.present) {
+  // A recorder that never triggered wrote no log: its first block starts it.
+  if (!ReadLogFacts(kTraceLogPaths[0]).present) {
     Put(out, "Log ");
     Put(out, kTraceLogPaths[0]);
     Put(out, ": missing: no block written yet\n");
     return kSetupDone;
   }
-  BlockCount const blocks = CountBlocks(kTraceLogPaths[0], log.size);
+  BlockCount const blocks = CountBlocks(kTraceLogPaths[0], log.present ? log.size : 0);
   Put(out, "Since then, log ");
   Put(out, kTraceLogPaths[0]);
   if (blocks.error) {
