@@ -9,6 +9,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 
@@ -204,6 +205,13 @@ void PlatformAppend(PlatformFile* file, long* /*lockStuck*/, char const* head, s
 void PlatformClose(PlatformFile* file) { close(Descriptor(file)); }
 
 char const* PlatformLogDirectory() { return g_logDirectory.c_str(); }
+
+long long PlatformFileWriteTime(char const* path) {
+  struct stat status = {};
+  if (stat(path, &status) != 0) return 0;
+  return 116444736000000000LL + static_cast<long long>(status.st_mtim.tv_sec) * 10000000LL +
+         status.st_mtim.tv_nsec / 100;
+}
 
 void PlatformFormatExponent(double value, char* buffer, size_t size) { snprintf(buffer, size, "%.5e", value); }
 
