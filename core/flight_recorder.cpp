@@ -1,6 +1,7 @@
 #include "flight_recorder.h"
 
 #include "module_state.h"
+#include "platform/abi.h"
 #include "platform/atomic.h"
 #include "platform/crt.h"
 #include "platform/platform.h"
@@ -53,7 +54,7 @@ Recorder g_recorder;
 char const* const kTriggerNames[] = {"error", "policy", "exception", "slow", "snapshot"};
 
 // The slot's bytes for one log: the masked log's pointer items as dots.
-size_t SlotText(Slot const& slot, bool masked, char* out) {
+TOLVAN_NEVER_INLINE size_t SlotText(Slot const& slot, bool masked, char* out) {
   if (!masked) {
     memcpy(out, slot.bytes, slot.length);
     return slot.length;
@@ -71,7 +72,7 @@ size_t SlotText(Slot const& slot, bool masked, char* out) {
   return length + slot.length - from;
 }
 
-void FillSlot(Slot& slot, char const* prefix, size_t prefixLength, char const* text, size_t length,
+TOLVAN_NEVER_INLINE void FillSlot(Slot& slot, char const* prefix, size_t prefixLength, char const* text, size_t length,
               RecordedPointers const& pointers) {
   size_t const room = sizeof slot.bytes;
   bool const whole = length && text[length - 1] == '\n';

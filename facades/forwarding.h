@@ -164,9 +164,7 @@ template <class Self, class... A>
 void ForwardVoid(OperationId op, Self const* self, A... args) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
-  if (!address) return;
-  if (!g_module.tracing) return CallEntry<void>(address, self, args...);
-  WatchEngineCall([&] { CallEntry<void>(address, self, args...); });
+  if (address) WatchEngineCall([&] { CallEntry<void>(address, self, args...); });
 }
 
 // ---------------------------------------------------------------------------
@@ -249,7 +247,6 @@ void ForwardConstructor(OperationId op, Self* self, A... args) {
   void* const address = EngineEntry(op);
   long long const begun = TraceCallRecord(op, self, args...);
   if (!address) return;
-  if (!g_module.tracing) return CallEntry<void>(address, self, args...);
   WatchEngineCall([&] { CallEntry<void>(address, self, args...); });
   TraceResultRecord<NoState>(static_cast<void const*>(self), self, begun);
 }
@@ -263,9 +260,7 @@ void ForwardDestructor(OperationId op, Self* self, BeforeEngine beforeEngine) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self);
   beforeEngine();
-  if (!address) return;
-  if (!g_module.tracing) return CallEntry<void>(address, self);
-  WatchEngineCall([&] { CallEntry<void>(address, self); });
+  if (address) WatchEngineCall([&] { CallEntry<void>(address, self); });
 }
 
 template <class Self>
