@@ -131,13 +131,17 @@ tolvan_module_library(Tolvan32)
 # The module's cold code, optimised for size: what runs only while tracing,
 # reporting or loading. The facades, whose untraced path is a host's every
 # call, keep the build type's optimisation.
-if(NOT MSVC)
-  set_source_files_properties(
+set(TOLVAN_COLD_SOURCES
     ${CMAKE_SOURCE_DIR}/core/trace_log.cpp ${CMAKE_SOURCE_DIR}/core/trace_time.cpp
+    ${CMAKE_SOURCE_DIR}/core/flight_recorder.cpp
     ${CMAKE_SOURCE_DIR}/core/error_reporter.cpp ${CMAKE_SOURCE_DIR}/core/module_state.cpp
     ${CMAKE_SOURCE_DIR}/core/version_info.cpp ${CMAKE_SOURCE_DIR}/core/version_resource.cpp
-    ${CMAKE_SOURCE_DIR}/platform/windows/platform_windows.cpp
-    PROPERTIES COMPILE_OPTIONS -Os)
+    ${CMAKE_SOURCE_DIR}/platform/windows/platform_windows.cpp)
+# /O1 is the size optimisation of Microsoft's driver conventions.
+if(MSVC)
+  set_source_files_properties(${TOLVAN_COLD_SOURCES} PROPERTIES COMPILE_OPTIONS /O1)
+else()
+  set_source_files_properties(${TOLVAN_COLD_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
 endif()
 
 

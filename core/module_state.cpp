@@ -1,6 +1,7 @@
 #include "module_state.h"
 
 #include "error_reporter.h"
+#include "flight_recorder.h"
 #include "trace_log.h"
 #include "trace_time.h"
 #include "platform/platform.h"
@@ -42,6 +43,28 @@ long ReadOption(char const* name) {
   return OptionNumber(value);
 }
 
+namespace {
+
+// The recorder builds its lines as a trace with ids and time builds them, so
+// it turns those on, with the tracing flag that every facade tests; its
+// lines then go to the ring instead of the files. Without memory for the
+// ring it stays off, and nothing changes.
+void StartRecorderIfAsked() {
+  long const lines = ReadOption("Tolvan32_Recorder");
+  if (lines < kRecorderFewestLines || lines > kRecorderMostLines) return;
+  long slowMs = ReadOption("Tolvan32_RecorderSlowMs");
+  if (slowMs < 1) slowMs = 0;
+  if (!g_module.traceTime) StartTraceClock();
+  if (!StartRecorder(lines, slowMs)) return;
+  g_module.recorder = lines;
+  g_module.recorderSlowMs = slowMs;
+  g_module.traceIds = 1;
+  g_module.traceTime = 1;
+  g_module.tracing = 1;
+}
+
+}  // namespace
+
 int ModuleAttach() {
   g_module.scratchBuffer = static_cast<char*>(PlatformResize(g_module.scratchBuffer, kScratchStep));
   if (!g_module.scratchBuffer) {
@@ -70,6 +93,7 @@ int ModuleAttach() {
     g_module.traceTime = 1;
     StartTraceClock();
   }
+  if (!g_module.tracing) StartRecorderIfAsked();
   if (g_module.traceIds) PrepareRunLine();
   // Without a slot, lines are written item by item.
   g_module.lineSlot = PlatformThreadSlotCreate();
@@ -82,6 +106,7 @@ void ModuleDetach() {
   g_module.fallbackMessage[0] = '\0';
   ReleaseBuffer(&g_module.scratchBuffer);
   ReleaseAllThreadLines();
+  StopRecorder();
   if (g_module.lineSlot) PlatformThreadSlotDelete(g_module.lineSlot);
   g_module.lineSlot = 0;
 }

@@ -20,6 +20,10 @@ struct ModuleState {
   int stopSeq;         // a message box follows each forwarded read sequence
   int traceIds;        // Tolvan32_TraceIds: lines name their process and thread
   int traceTime;       // Tolvan32_TraceTime: lines carry their time, results their duration
+  // Tolvan32_Recorder: the lines the flight recorder keeps (0: off), and
+  // Tolvan32_RecorderSlowMs.
+  long recorder;
+  long recorderSlowMs;
   int clockPrecise;    // with traceTime: the system's precise clock (else the calibrated counter)
   // Pack/ReIndex/Clear between their exclusive open and their restore: share
   // forcing is off while any is. A count, changed atomically, so that one

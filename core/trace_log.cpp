@@ -1,5 +1,6 @@
 #include "trace_log.h"
 
+#include "flight_recorder.h"
 #include "module_state.h"
 #include "platform/atomic.h"
 #include "platform/crt.h"
@@ -18,16 +19,19 @@ char const kMaskedLetter = 'b';
 char const kPlainLetter = 'a';
 char const kPointerDots[] = "........";
 
-// "<directory>Tolvan32_<letter>.log", cut to the path buffer if need be.
-void FormatLogPath(char letter, char* path) {
-  char const* parts[] = {PlatformLogDirectory(), "Tolvan32_", nullptr, ".log"};
-  char const letterText[2] = {letter, '\0'};
-  parts[2] = letterText;
+void FormatPath(char const* const* parts, int count, char* path) {
   int length = 0;
-  for (char const* part : parts) {
-    for (; *part && length < kPathSize - 1; ++part) path[length++] = *part;
+  for (int i = 0; i < count; ++i) {
+    for (char const* part = parts[i]; *part && length < kPathSize - 1; ++part) path[length++] = *part;
   }
   path[length] = '\0';
+}
+
+// "<directory>Tolvan32_<letter>.log", cut to the path buffer if need be.
+void FormatLogPath(char letter, char* path) {
+  char const letterText[2] = {letter, '\0'};
+  char const* const parts[] = {PlatformLogDirectory(), "Tolvan32_", letterText, ".log"};
+  FormatPath(parts, 4, path);
 }
 
 int CopyText(char const* text, char* buffer) {
@@ -40,10 +44,13 @@ enum LogFile { kMaskedLog, kPlainLog };
 char const kLetters[2] = {kMaskedLetter, kPlainLetter};
 
 enum { kPrefixRoom = 2 * kItemBufferSize + 4 + kTimeItemSize + kDurationItemSize };
+static_assert(static_cast<int>(kPrefixRoom) <= static_cast<int>(kLinePrefixRoom), "room for a line's prefix");
+
+}  // namespace
 
 // The items every line begins with: " [PID:TID]" with ids, then " @time"
 // with time.
-int MakePrefix(char* prefix) {
+int MakeLinePrefix(char* prefix) {
   int length = 0;
   if (g_module.traceIds) {
     prefix[length++] = ' ';
@@ -55,6 +62,8 @@ int MakePrefix(char* prefix) {
   }
   return length;
 }
+
+namespace {
 
 // With ids, the first line the process writes to a file is its run line. The
 // writer that claims it puts it first; writers of other threads wait for it,
@@ -135,7 +144,8 @@ struct LineText {
 // are still alive (they never see their own detach); a thread that ends
 // gives its storage back to the list, for the next thread to take.
 struct ThreadLine {
-  LineText text[2];  // masked log, plain log
+  LineText text[2];  // masked log, plain log (the plain log's alone for the recorder)
+  RecordedPointers pointers;  // for the recorder: where the plain text's pointer items are
   int open;          // items of this line have been collected or written
   // The items every line begins with (the writer's ids, the time; a result's
   // duration), made when the line is begun and written in front of its
@@ -224,7 +234,10 @@ void WriteCollected(ThreadLine* line) {
   LineText& plain = line->text[kPlainLog];
   if (!masked.length && !plain.length && !line->prefixLength) return;
   size_t const prefixLength = static_cast<size_t>(line->prefixLength);
-  if (AppendToLog(kMaskedLog, line->prefix, prefixLength, masked.bytes, masked.length)) {
+  if (g_module.recorder) {
+    RecordLine(line->prefix, prefixLength, plain.bytes, plain.length, line->pointers);
+    line->pointers.count = 0;
+  } else if (AppendToLog(kMaskedLog, line->prefix, prefixLength, masked.bytes, masked.length)) {
     AppendToLog(kPlainLog, line->prefix, prefixLength, plain.bytes, plain.length);
   }
   line->prefixLength = 0;
@@ -234,6 +247,8 @@ void WriteCollected(ThreadLine* line) {
 
 // One item written on its own, after the prefix when the line begins with it.
 void WriteAlone(char const* prefix, int prefixLength, char const* text, int length, ItemMasking masking) {
+  // The recorder keeps lines only: an item without storage for its line is lost.
+  if (g_module.recorder) return;
   bool const masked = masking == kMaskPointer;
   char head[kPrefixRoom + 1];
   memcpy(head, prefix, static_cast<size_t>(prefixLength));
@@ -248,6 +263,18 @@ void WriteAlone(char const* prefix, int prefixLength, char const* text, int leng
 void AddItem(ThreadLine* line, char const* text, int length, ItemMasking masking) {
   bool const masked = masking == kMaskPointer;
   size_t const maskedLength = masked ? 8 : static_cast<size_t>(length);
+  if (g_module.recorder) {
+    LineText& plain = line->text[kPlainLog];
+    if (Reserve(plain, 1 + static_cast<size_t>(length))) {
+      RecordedPointers& pointers = line->pointers;
+      if (masked && pointers.count < 8 && plain.length < 0xffff) {
+        pointers.at[pointers.count] = static_cast<unsigned short>(plain.length + 1);
+        pointers.length[pointers.count++] = static_cast<unsigned char>(length);
+      }
+      Put(plain, text, static_cast<size_t>(length));
+    }
+    return;
+  }
   if (Reserve(line->text[kMaskedLog], 1 + maskedLength) &&
       Reserve(line->text[kPlainLog], 1 + static_cast<size_t>(length))) {
     Put(line->text[kMaskedLog], masked ? kPointerDots : text, maskedLength);
@@ -262,7 +289,7 @@ void AddItem(ThreadLine* line, char const* text, int length, ItemMasking masking
 void BeginLine(ThreadLine* line) {
   if (line->open) return;
   line->open = 1;
-  line->prefixLength = MakePrefix(line->prefix);
+  line->prefixLength = MakeLinePrefix(line->prefix);
 }
 
 enum LineEnding { kLineGoesOn, kEndsLine };
@@ -289,7 +316,7 @@ void WriteItem(char const* text, int length, ItemMasking masking, LineEnding end
   char prefix[kPrefixRoom];
   int prefixLength = 0;
   if (!BegunWithoutStorage(thread)) {
-    prefixLength = MakePrefix(prefix);
+    prefixLength = MakeLinePrefix(prefix);
     if (ending != kEndsLine) BeginWithoutStorage(thread);
   }
   WriteAlone(prefix, prefixLength, text, length, masking);
@@ -326,8 +353,9 @@ void TraceText(char const* text) {
 }
 
 void TraceTextAlways(char const* text) {
-  WriteItem(text, text ? static_cast<int>(strlen(text)) : 0, kShowItem,
-            text && HasLineFeed(text) ? kEndsLine : kLineGoesOn);
+  bool const endsLine = text && HasLineFeed(text);
+  WriteItem(text, text ? static_cast<int>(strlen(text)) : 0, kShowItem, endsLine ? kEndsLine : kLineGoesOn);
+  if (endsLine && g_module.recorder) TriggerRecorder(kTriggerError);
 }
 
 void TraceDuration(long long counts) {
@@ -364,7 +392,27 @@ void FlushPartialLine() {
 }
 
 void TraceGuardedLine(void (*body)(void const* context), void const* context) {
-  CallWithExceptionStep([&] { body(context); }, [] { FlushPartialLine(); });
+  CallWithExceptionStep([&] { body(context); }, [] {
+    FlushPartialLine();
+    if (g_module.recorder) TriggerRecorder(kTriggerException);
+  });
+}
+
+void WatchedEngineCall(void (*body)(void const* context), void const* context) {
+  if (!g_module.recorder) {
+    body(context);
+    return;
+  }
+  CallWithExceptionStep([&] { body(context); }, [] { TriggerRecorder(kTriggerException); });
+}
+
+void AppendToLogs(char const* masked, size_t maskedLength, char const* plain, size_t plainLength) {
+  if (AppendToLog(kMaskedLog, "", 0, masked, maskedLength)) AppendToLog(kPlainLog, "", 0, plain, plainLength);
+}
+
+void FormatLogFileName(char const* name, char* path) {
+  char const* const parts[] = {PlatformLogDirectory(), name};
+  FormatPath(parts, 2, path);
 }
 
 namespace {
@@ -445,12 +493,14 @@ void PrepareRunLine() {
     char const* name;
     int value;
   } const options[] = {
-      {"Tolvan32_Debug=", g_module.tracing ? (g_module.traceLevel2 ? 2 : 1) : 0},
+      {"Tolvan32_Debug=", g_module.tracing && !g_module.recorder ? (g_module.traceLevel2 ? 2 : 1) : 0},
       {"Tolvan32_NoSEQ=", g_module.noSeq},
       {"Tolvan32_NoShare=", g_module.noShare},
       {"Tolvan32_StopSEQ=", g_module.stopSeq},
       {"Tolvan32_TraceIds=", g_module.traceIds},
       {"Tolvan32_TraceTime=", g_module.traceTime ? 1 : -1},
+      {"Tolvan32_Recorder=", g_module.recorder ? static_cast<int>(g_module.recorder) : -1},
+      {"Tolvan32_RecorderSlowMs=", g_module.recorderSlowMs ? static_cast<int>(g_module.recorderSlowMs) : -1},
   };
   for (Option const& option : options) {
     // Off, the line is as it was before there was a time option.

@@ -8,6 +8,8 @@
 #ifndef TOLVAN_CORE_TRACE_LOG_H
 #define TOLVAN_CORE_TRACE_LOG_H
 
+#include <stddef.h>
+
 namespace tolvan {
 
 // How an item is written to the masked log. The choice travels with the item
@@ -53,6 +55,15 @@ template <class Body>
 void TraceLine(Body const& body) {
   TraceGuardedLine([](void const* context) { (*static_cast<Body const*>(context))(); }, &body);
 }
+// Runs `body(context)`, the engine's part of a traced call. With the
+// recorder, an exception that leaves it writes the recorder's block on its
+// way through (the call's own line the last of the block).
+void WatchedEngineCall(void (*body)(void const* context), void const* context);
+
+template <class Body>
+void WatchEngineCall(Body const& body) {
+  WatchedEngineCall([](void const* context) { (*static_cast<Body const*>(context))(); }, &body);
+}
 // Process detach: what the lines of every thread still alive hold is written,
 // and their storage given back (those threads never see their own detach).
 void ReleaseAllThreadLines();
@@ -65,6 +76,15 @@ void PrepareRunLine();
 void TraceEngineLine(void* library);
 // "[PID:TID]" of the calling thread; returns the length.
 int FormatIds(char* buffer);
+
+// The recorder's way to the files: bytes for the masked log and for the
+// plain log, appended as a line is (the run line before them when due).
+void AppendToLogs(char const* masked, size_t maskedLength, char const* plain, size_t plainLength);
+// The items a line begins with (ids, time); returns the length.
+enum { kLinePrefixRoom = 96, kLogPathSize = 260 };
+int MakeLinePrefix(char* prefix);
+// "<log directory><name>", cut to kLogPathSize.
+void FormatLogFileName(char const* name, char* path);
 
 // The last `count` decimal digits of `value` (not negative), with leading
 // zeros, not terminated.

@@ -1,3 +1,4 @@
+#include "core/flight_recorder.h"
 #include "facades/forwarding.h"
 
 namespace tolvan {
@@ -32,6 +33,7 @@ long long WriteCallRecord(OperationId op, void const* object, TraceArg const* ar
     for (int i = 0; i < count; ++i) TraceArgItem(args[i]);
     TraceLineEnd();
   });
+  if (g_module.recorder) CheckSnapshotRequest();
   return CallClock();
 }
 
@@ -44,6 +46,7 @@ void WriteResultRecord(TraceArg result, void (*state)(void const* object), void 
     state(object);
     TraceLineEnd();
   });
+  if (IsSlowCall(took)) TriggerRecorder(kTriggerSlow);
 }
 
 void TableState::Trace(void const* object) {

@@ -153,7 +153,8 @@ TOLVAN_ALWAYS_INLINE R ForwardWith(OperationId op, Self const* self, Policy poli
   if (!address) return R();
   // The host's call, with whatever calls the policy makes: the whole time
   // from the host's call to its return.
-  R result = policy(engineCall);
+  R result{};
+  WatchEngineCall([&] { result = policy(engineCall); });
   TraceResultRecord<State>(result, self, begun);
   return result;
 }
@@ -163,7 +164,7 @@ template <class Self, class... A>
 void ForwardVoid(OperationId op, Self const* self, A... args) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self, args...);
-  if (address) CallEntry<void>(address, self, args...);
+  if (address) WatchEngineCall([&] { CallEntry<void>(address, self, args...); });
 }
 
 // ---------------------------------------------------------------------------
@@ -246,7 +247,7 @@ void ForwardConstructor(OperationId op, Self* self, A... args) {
   void* const address = EngineEntry(op);
   long long const begun = TraceCallRecord(op, self, args...);
   if (!address) return;
-  CallEntry<void>(address, self, args...);
+  WatchEngineCall([&] { CallEntry<void>(address, self, args...); });
   TraceResultRecord<NoState>(static_cast<void const*>(self), self, begun);
 }
 
@@ -259,7 +260,7 @@ void ForwardDestructor(OperationId op, Self* self, BeforeEngine beforeEngine) {
   void* const address = EngineEntry(op);
   TraceCallRecord(op, self);
   beforeEngine();
-  if (address) CallEntry<void>(address, self);
+  if (address) WatchEngineCall([&] { CallEntry<void>(address, self); });
 }
 
 template <class Self>

@@ -1,6 +1,7 @@
 // CTable: the share-mode policy (share forcing, exclusive escalation, the
 // read-sequence policy) and the structure and status operations.
 #include "core/error_reporter.h"
+#include "core/flight_recorder.h"
 #include "facades/data_dictionary.h"
 #include "facades/forwarding.h"
 #include "facades/table_policy.h"
@@ -35,9 +36,10 @@ int CTable::OpenAccess(ShareModeCtl mode, SafetyCtl safety) {
     int result = engineCall();
     if (!ShareForcingApplies(this, mode, result)) return result;
     result = CloseAccess(kSafetyNormal);
-    if (!result) return result;
     // The reopen goes straight to the engine, without records of its own.
-    return CallEntry<int>(g_module.entrySlots[kTable_OpenAccess], this, kShareModeShared, kSafetyNormal);
+    if (result) result = CallEntry<int>(g_module.entrySlots[kTable_OpenAccess], this, kShareModeShared, kSafetyNormal);
+    if (!result) NotePolicyFailure();
+    return result;
   }, mode, safety);
 }
 
@@ -64,7 +66,7 @@ struct ExclusiveEscalation {
     PlatformAdd(&g_module.escalationsInProgress, 1);
     CallWithUnwindStep(
         [&] {
-          table->OpenAccess(kShareModeExclusive, kSafetyNormal);
+          if (!table->OpenAccess(kShareModeExclusive, kSafetyNormal)) NotePolicyFailure();
           result = engineCall();
           table->CloseAccess(kSafetyNormal);
         },

@@ -95,6 +95,10 @@ void PlatformLibraryPath(void* library, char* buffer, size_t size);
 // null when it has none.
 void const* PlatformVersionResource(void* library, size_t* size);
 
+// A file's last write, in the wall clock's units (100 ns since 1601, UTC);
+// 0 when it has none or cannot be asked.
+long long PlatformFileWriteTime(char const* path);
+
 // Directory part of the two trace file names ("C:\" on Windows).
 char const* PlatformLogDirectory();
 

@@ -154,6 +154,14 @@ void PlatformClose(PlatformFile* file) { CloseHandle(reinterpret_cast<void*>(fil
 
 char const* PlatformLogDirectory() { return "C:\\"; }
 
+long long PlatformFileWriteTime(char const* path) {
+  FileAttributeData data = {};
+  // Level 0: GetFileExInfoStandard. No handle is opened, so a request file
+  // held open by the tool that writes it is still read.
+  if (!GetFileAttributesExA(path, 0, &data)) return 0;
+  return static_cast<long long>((static_cast<unsigned long long>(data.written.high) << 32) | data.written.low);
+}
+
 void* PlatformWorkResize(void* block, size_t size) { return realloc(block, size); }
 
 void PlatformWorkFree(void* block) { free(block); }

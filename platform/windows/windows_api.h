@@ -49,6 +49,12 @@ struct FileTime {  // FILETIME
   unsigned long low, high;
 };
 __declspec(dllimport) void __stdcall GetSystemTimeAsFileTime(FileTime* time);
+struct FileAttributeData {  // WIN32_FILE_ATTRIBUTE_DATA
+  unsigned long attributes;
+  FileTime created, accessed, written;
+  unsigned long sizeHigh, sizeLow;
+};
+__declspec(dllimport) int __stdcall GetFileAttributesExA(char const* path, int level, FileAttributeData* data);
 __declspec(dllimport) int __stdcall FileTimeToLocalFileTime(FileTime const* utc, FileTime* local);
 __declspec(dllimport) int __stdcall FileTimeToSystemTime(FileTime const* time, SystemTime* parts);
 __declspec(dllimport) int __stdcall SystemTimeToFileTime(SystemTime const* parts, FileTime* time);

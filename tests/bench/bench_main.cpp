@@ -112,6 +112,26 @@ void TimedTracedCallWithoutFileWork(benchmark::State& state) { CallWithoutFileWo
 BENCHMARK(TracedCallWithoutFileWork);
 BENCHMARK(TimedTracedCallWithoutFileWork);
 
+// --- The flight recorder: the worked example's call with its two lines
+// kept in the ring, never written (no trigger comes).
+
+void RecordedCallWorkedExample(benchmark::State& state) {
+  setenv("Tolvan32_Recorder", "1000", 1);
+  AttachModule(false, LogDirectory());
+  unsetenv("Tolvan32_Recorder");
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  dictionary->BeginTransaction();  // resolves the entry
+  long const opensBefore = host::LogOpenCount();
+  long long const heapBefore = host::LiveHeapBytes();
+  for (auto _ : state) benchmark::DoNotOptimize(dictionary->BeginTransaction());
+  if (host::LogOpenCount() != opensBefore) state.SkipWithError("a recorded call opened a log");
+  if (host::LiveHeapBytes() != heapBefore) state.SkipWithError("the heap grew while recording");
+  ModuleDetach();
+  g_module = ModuleState();
+}
+BENCHMARK(RecordedCallWorkedExample);
+
 // --- The module's own heap over 10^6 calls: a mix of forwarded calls, and
 // every thousandth one to an entry the engine lacks, which reports #002
 // through the message buffer.

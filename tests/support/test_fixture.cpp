@@ -16,7 +16,8 @@ char const kIndent[] = "              ";
 namespace {
 
 char const* const kOptionNames[] = {"Tolvan32_Debug", "Tolvan32_NoSEQ", "Tolvan32_NoShare", "Tolvan32_StopSEQ",
-                                     "Tolvan32_TraceIds", "Tolvan32_TraceTime"};
+                                     "Tolvan32_TraceIds", "Tolvan32_TraceTime", "Tolvan32_Recorder",
+                                     "Tolvan32_RecorderSlowMs"};
 
 }  // namespace
 

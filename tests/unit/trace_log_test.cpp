@@ -8,9 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <regex>
+#include <sstream>
 
+#include "core/flight_recorder.h"
 #include "core/trace_log.h"
+#include "tests/support/engine_objects.h"
 #include "tests/support/test_fixture.h"
 
 namespace tolvan {
@@ -336,6 +340,160 @@ TEST_F(TraceItemTest, TimedLinesWithoutIdsBeginWithTheTime) {
   reinterpret_cast<CDataDictionary*>(&storage)->BeginTransaction();
   EXPECT_EQ(PlainLog(), " " + Hex(&storage) + " CDataDictionary::BeginTransaction(void) \r\n" +
                             std::string(16, ' ') + "1 \r\n");
+}
+
+
+// The flight recorder's blocks as the plain log holds them: the run line
+// first, then per block its trigger, the count of its start mark and its
+// lines (without the marks).
+struct RecorderBlock {
+  std::string trigger;
+  int count;
+  std::vector<std::string> lines;
+  bool ended;
+};
+std::vector<RecorderBlock> RecorderBlocks(std::string const& log) {
+  std::vector<RecorderBlock> blocks;
+  std::istringstream in(log);
+  std::smatch found;
+  for (std::string line; std::getline(in, line);) {
+    if (std::regex_search(line, found, std::regex(R"(^ \[\d+:\d+\] @[0-9:.]{15} \*\*\* Recorder \*\*\* (\w+) (\d+) \r$)"))) {
+      blocks.push_back({found[1].str(), std::stoi(found[2].str()), {}, false});
+    } else if (std::regex_search(line, std::regex(R"(^ \[\d+:\d+\] @[0-9:.]{15} \*\*\* Recorder end \*\*\* \r$)"))) {
+      EXPECT_FALSE(blocks.empty() || blocks.back().ended) << "an end mark without its block";
+      if (!blocks.empty()) blocks.back().ended = true;
+    } else if (!blocks.empty() && !blocks.back().ended) {
+      blocks.back().lines.push_back(line);
+    } else {
+      EXPECT_NE(line.find("*** Run ***"), std::string::npos) << "only the run line stands outside a block: " << line;
+    }
+  }
+  return blocks;
+}
+
+TEST_F(TraceItemTest, RecorderOptionsAndItsRingWithoutATrigger) {
+  // Outside 100 to 100000, or with the full trace on, the recorder is off.
+  for (char const* off : {"99", "100001", "on", "0"}) {
+    Attach({{"Tolvan32_Recorder", off}});
+    EXPECT_EQ(g_module.recorder, 0) << off;
+    EXPECT_EQ(g_module.tracing, 0) << off;
+  }
+  Attach({{"Tolvan32_Recorder", "200"}, {"Tolvan32_Debug", "1"}});
+  EXPECT_EQ(g_module.recorder, 0);
+  Attach({{"Tolvan32_Recorder", "100000"}});
+  EXPECT_EQ(g_module.recorder, 100000);
+
+  // A process whose ring never triggers writes nothing; the heap stays as
+  // it was once the thread's line storage is made.
+  Attach({{"Tolvan32_Recorder", "200"}});
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  dictionary->BeginTransaction();
+  long long const heap = host::LiveHeapBytes();
+  for (int i = 0; i < 20000; ++i) dictionary->BeginTransaction();
+  EXPECT_EQ(host::LiveHeapBytes(), heap);
+  ModuleDetach();
+  attached_ = false;
+  EXPECT_FALSE(LogExists('a'));
+  EXPECT_FALSE(LogExists('b'));
+}
+
+// Each trigger writes one block: the ring's last lines oldest first, whole
+// and once, the triggering call's line last, in both logs alike but for
+// the masked pointers.
+TEST_F(TraceItemTest, RecorderBlocksOfEveryTrigger) {
+  TableOfDictionary objects("CUSTOMERS", 1);
+  CTable* const table = objects.table;
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  struct Case {
+    char const* trigger;
+    std::function<void()> fault;
+    std::string lastLine;  // the block's last line, without its prefix
+  };
+  std::string const tableHex = Hex(table);
+  std::vector<Case> const cases = {
+      {"error", [&] { host::HideEngineExport(DecoratedName(kDataDictionary_Close)); dictionary->Close(); },
+       Hex(&storage) + " CDataDictionary::Close(void)"},
+      {"policy", [&] {
+         engine.QueueResult(kTable_CloseAccess, 1);
+         engine.QueueResult(kTable_OpenAccess, 0);
+         table->Pack();
+       }, std::string("+Dus ") + kIndent + " 1 ( 5 )"},
+      {"exception", [&] {
+         engine.onCall = [](OperationId op, void*) { if (op == kDataDictionary_EndTransaction) throw 7; };
+         EXPECT_THROW(dictionary->EndTransaction(TransactionCtl(1)), int);
+       }, Hex(&storage) + " CDataDictionary::EndTransaction(enum TransactionCtl) 1"},
+      {"slow", [&] {
+         engine.onCall = [](OperationId op, void*) { if (op == kDataDictionary_EndTransaction) usleep(30000); };
+         dictionary->EndTransaction(TransactionCtl(2));
+       }, std::string("+Dus ") + kIndent + " 1"},
+      {"snapshot", [&] {
+         usleep(1100000);
+         FILE* request = fopen((logDirectory_ + "Tolvan32_snapshot.req").c_str(), "a");
+         fputs("asked\n", request);
+         fclose(request);
+         dictionary->EndTransaction(TransactionCtl(3));
+       }, std::string("+Dus ") + kIndent + " 1"},
+  };
+  for (Case const& c : cases) {
+    ClearLogs();
+    unlink((logDirectory_ + "Tolvan32_snapshot.req").c_str());
+    engine.onCall = nullptr;
+    Attach({{"Tolvan32_Recorder", "100"}, {"Tolvan32_RecorderSlowMs", "20"}});
+    for (int i = 0; i < 300; ++i) dictionary->BeginTransaction();
+    c.fault();
+    ModuleDetach();
+    attached_ = false;
+    std::string const plain = PlainLog();
+    std::vector<RecorderBlock> const blocks = RecorderBlocks(plain);
+    ASSERT_EQ(blocks.size(), 1u) << c.trigger << "\n" << plain.substr(0, 2000);
+    RecorderBlock const& block = blocks[0];
+    EXPECT_EQ(block.trigger, c.trigger);
+    EXPECT_TRUE(block.ended) << c.trigger;
+    EXPECT_EQ(block.count, 100) << c.trigger << ": the ring was full";
+    ASSERT_GE(block.lines.size(), 100u) << c.trigger;
+    for (std::string const& line : block.lines) {
+      EXPECT_TRUE(std::regex_search(line, std::regex(R"(^ \[\d+:\d+\] @[0-9:.]{15} .*\r$)"))) << c.trigger << ": " << line;
+    }
+    std::string const last = WithoutTimes(block.lines.back());
+    EXPECT_EQ(last.substr(last.find("@T ") + 3), c.lastLine + " \r") << c.trigger;
+    EXPECT_EQ(std::regex_replace(plain, std::regex("[0-9a-f]{8,} C"), "........ C"), MaskedLog()) << c.trigger;
+  }
+  unlink((logDirectory_ + "Tolvan32_snapshot.req").c_str());
+}
+
+// Faults within a second of a trigger join its block; one a second later
+// starts the next, which holds only lines no block has written yet.
+TEST_F(TraceItemTest, RecorderJoinsLinesWithinASecondAndNeverWritesALineTwice) {
+  host::HideEngineExport(DecoratedName(kDataDictionary_Close));
+  Attach({{"Tolvan32_Recorder", "100"}});
+  DictionaryLayout storage{};
+  auto* dictionary = reinterpret_cast<CDataDictionary*>(&storage);
+  for (int i = 0; i < 10; ++i) dictionary->EndTransaction(TransactionCtl(i));
+  dictionary->Close();
+  for (int i = 10; i < 15; ++i) dictionary->EndTransaction(TransactionCtl(i));
+  dictionary->Close();
+  usleep(1100000);
+  for (int i = 15; i < 20; ++i) dictionary->EndTransaction(TransactionCtl(i));
+  dictionary->Close();
+  ModuleDetach();
+  attached_ = false;
+  std::vector<RecorderBlock> const blocks = RecorderBlocks(PlainLog());
+  ASSERT_EQ(blocks.size(), 2u);
+  // The engine line, 10 calls and their results, Close's error; then,
+  // joined, Close's call, 5 calls, the second Close's error and call.
+  EXPECT_EQ(blocks[0].count, 22);
+  EXPECT_EQ(blocks[0].lines.size(), 22u + 13u);
+  EXPECT_EQ(blocks[1].count, 11) << "only the lines after the first block";
+  EXPECT_EQ(blocks[1].lines.size(), 12u);
+  std::string const log = PlainLog();
+  for (int i = 0; i < 20; ++i) {
+    std::string const call = "EndTransaction(enum TransactionCtl) " + std::to_string(i) + " \r\n";
+    size_t const at = log.find(call);
+    ASSERT_NE(at, std::string::npos) << i;
+    EXPECT_EQ(log.find(call, at + 1), std::string::npos) << i << " written twice";
+  }
 }
 
 }  // namespace

@@ -28,9 +28,11 @@ int __cdecl strncmp(char const* a, char const* b, size_t count);
 size_t __cdecl strspn(char const* text, char const* set);
 size_t __cdecl strcspn(char const* text, char const* set);
 unsigned long __cdecl strtoul(char const* text, char** end, int base);
+long __cdecl strtol(char const* text, char** end, int base);
 _iobuf* __cdecl fopen(char const* path, char const* mode);
 size_t __cdecl fread(void* data, size_t size, size_t count, _iobuf* file);
 int __cdecl fclose(_iobuf* file);
+int __cdecl fputs(char const* text, _iobuf* file);
 __declspec(noreturn) void __cdecl exit(int status);
 int __cdecl __getmainargs(int* argc, char*** argv, char*** environment, int expandWildcards, int* startInfo);
 int* __cdecl __p__fmode(void);  // the C runtime's default file mode

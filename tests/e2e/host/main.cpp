@@ -13,6 +13,7 @@
 //   tolvan_e2e_host --hold-trace-lock     the second process of trace-lock-held-elsewhere
 //   tolvan_e2e_host --timed-writer        the second process of timed-trace-two-processes
 //   tolvan_e2e_host --contending-opener   the second process of timed-contention
+//   tolvan_e2e_host --recorder-peer       the second process of recorder-snapshot
 //   tolvan_e2e_host --hold FILE   a running host for tolvan32-setup: keeps
 //                                 the Tolvan32.dll it loaded until FILE exists
 #include "tests/e2e/host/scenarios.h"
@@ -39,6 +40,7 @@ char const kEngineIsModuleCopy[] = "engine-is-module-copy";
 ExpectedOptions const kNoOptions = {0, 0, 0, 0, 0};
 ExpectedOptions const kTraced = {1, 0, 0, 0, 0};
 ExpectedOptions const kTracedLevel2 = {2, 0, 0, 0, 0};
+ExpectedOptions const kRecorded = {0, 0, 0, 0, 1};
 
 Scenario const kScenarios[] = {
     {"typical-road", kEngine, TypicalRoad, kTraced, {"Tolvan32_Debug=1"}},
@@ -77,6 +79,15 @@ Scenario const kScenarios[] = {
      {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1"}},
     {"timed-contention", kEngine, TimedContention, {1, 0, 0, 0, 1},
      {"Tolvan32_Debug=1", "Tolvan32_TraceIds=1", "Tolvan32_TraceTime=1", "STANDIN_SLOW_OP=Pack", "STANDIN_SLOW_MS=1000"}},
+    // The flight recorder, with the full trace off: lines with ids and time,
+    // written only as blocks.
+    {"recorder-quiet", kEngine, RecorderQuiet, kRecorded, {"Tolvan32_Recorder=200"}},
+    {"recorder-error", kEngineMissingEntry, RecorderAfterError, kRecorded, {"Tolvan32_Recorder=200"}},
+    {"recorder-refused-escalation", kEngine, RecorderAfterRefusedEscalation, kRecorded, {"Tolvan32_Recorder=200"}},
+    {"recorder-exception", kEngine, RecorderAfterException, kRecorded, {"Tolvan32_Recorder=200"}},
+    {"recorder-slow-call", kEngine, RecorderAfterSlowCall, kRecorded,
+     {"Tolvan32_Recorder=200", "Tolvan32_RecorderSlowMs=100", "STANDIN_SLOW_OP=Pack", "STANDIN_SLOW_MS=300"}},
+    {"recorder-snapshot", kEngine, RecorderSnapshot, kRecorded, {"Tolvan32_Recorder=200"}},
     {"concurrent-escalations", kEngine, ConcurrentEscalations, kNoOptions, {}},
     {"binary-mode-host", kEngine, BinaryModeHost, kTraced, {"Tolvan32_Debug=1"}},
     // Option values: only an exact 1 (or 2 for the trace level) counts, read
@@ -136,6 +147,7 @@ int Run(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "--hold-trace-lock") == 0) return HoldTraceLockProcess();
   if (argc == 2 && strcmp(argv[1], "--timed-writer") == 0) return TimedWriterProcess();
   if (argc == 2 && strcmp(argv[1], "--contending-opener") == 0) return ContendingOpenerProcess();
+  if (argc == 2 && strcmp(argv[1], "--recorder-peer") == 0) return RecorderPeerProcess();
   if (argc == 2 && strcmp(argv[1], "--operations") == 0) {
     for (char const* name : kOperationNames) printf("%s\n", name);
     return 0;

@@ -51,6 +51,13 @@ void TraceLockHeldElsewhere();
 void TimedTrace();
 void TimedTraceTwoProcesses();
 void TimedContention();
+void RecorderQuiet();
+void RecorderAfterError();
+void RecorderAfterRefusedEscalation();
+void RecorderAfterException();
+void RecorderAfterSlowCall();
+void RecorderSnapshot();
+int RecorderPeerProcess();
 // The second processes of ConcurrentTracing and TraceLockHeldElsewhere;
 // each returns its exit status.
 int TraceWriterProcess(char const* tableName);

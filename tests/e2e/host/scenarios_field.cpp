@@ -36,6 +36,8 @@ unsigned long __stdcall PackTraced(void* argument) {
   return 0;
 }
 
+void* StartCommand(Text const& command);
+
 // This program once more, in a process of its own: --trace-writer TABLE or
 // --hold-trace-lock.
 void* StartChild(char const* arguments) {
@@ -43,6 +45,10 @@ void* StartChild(char const* arguments) {
   GetModuleFileNameA(nullptr, program, sizeof program - 1);
   Text command;
   command.Format("\"%s\" %s", program, arguments);
+  return StartCommand(command);
+}
+
+void* StartCommand(Text const& command) {
   char line[1024] = {};
   memcpy(line, command.c_str(), command.size() < sizeof line - 1 ? command.size() : sizeof line - 1);
   StartupInfoA startup = {};
@@ -636,6 +642,202 @@ void TimedContention() {
          "the second process opens the table and ends well (status %lu)", status);
   CloseHandle(opener);
   table->CloseAccess(kSafetyNormal);
+}
+
+}  // namespace e2e
+
+// --- The flight recorder: blocks as the logs hold them ----------------------
+
+namespace e2e {
+
+namespace {
+
+enum { kRecorderLines = 200, kMostRecorderLogLines = 4096 };
+
+// The block of one trigger in both logs: whole timed lines, at most the
+// ring's 200 written with its start mark, `last` in its last line, an end
+// mark; the run line before it. Another call a second after the fault ends
+// the block (its own lines stay in the ring).
+void ExpectOneBlock(char const* trigger, char const* last, CDataDictionary* dictionary) {
+  Sleep(1100);
+  dictionary->BeginTransaction();
+  Text marks;
+  marks.Format(" *** Recorder *** %s ", trigger);
+  for (char const* log : kLogs) {
+    Text content;
+    static char* lines[kMostRecorderLogLines];
+    int count = 0;
+    if (!Expect(ReadLines(log, content, lines, count, kMostRecorderLogLines), "%s: %s can be read", trigger, log)) {
+      continue;
+    }
+    Expect(count > 0 && strstr(lines[0], "*** Run ***") && strstr(lines[0], " Tolvan32_Recorder=200 "),
+           "%s: %s begins with the run line: %s", trigger, log, count ? lines[0] : "");
+    int start = -1, end = -1, blocks = 0, whole = 0;
+    long announced = -1;
+    for (int i = 0; i < count; ++i) {
+      TimedLine line;
+      if (ParseTimedLine(lines[i], line)) ++whole;
+      char const* const mark = strstr(lines[i], marks.c_str());
+      if (strstr(lines[i], " *** Recorder *** ")) ++blocks;
+      if (mark && start < 0) {
+        start = i;
+        announced = strtol(mark + strlen(marks.c_str()), nullptr, 10);
+      }
+      if (start >= 0 && end < 0 && strstr(lines[i], " *** Recorder end *** ")) end = i;
+    }
+    Expect(whole == count, "%s: %s: every line is a whole line with ids and time (%d of %d)", trigger, log, whole, count);
+    if (!Expect(blocks == 1 && start == 1 && end > start, "%s: %s holds one %s block after the run line (%d blocks)",
+                trigger, log, trigger, blocks)) {
+      continue;
+    }
+    Expect(announced > 0 && announced <= kRecorderLines && announced <= end - start - 1,
+           "%s: %s: the block begins with at most %d recorded lines (%ld)", trigger, log, kRecorderLines, announced);
+    Expect(end == count - 1, "%s: %s: nothing after the block", trigger, log);
+    Expect(strstr(lines[end - 1], last) != nullptr, "%s: %s: the block ends with the triggering call [%s]: %s", trigger,
+           log, last, lines[end - 1]);
+  }
+}
+
+// 300 calls before the fault: the ring holds only its last 200 lines.
+CDataDictionary* RecorderWarmUp(Storage<kDictionaryObjectSize>& storage) {
+  CDataDictionary* const dictionary = ::new (storage.get()) CDataDictionary("S", "A", "U", "F");
+  for (int i = 0; i < 150; ++i) dictionary->EndTransaction(static_cast<TransactionCtl>(i));
+  return dictionary;
+}
+
+}  // namespace
+
+// A thousand calls without fault: the ring never triggers, and no log file
+// is made.
+void RecorderQuiet() {
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  for (int i = 0; i < 850; ++i) dictionary->BeginTransaction();
+  ExpectNoLogFiles("a thousand calls under the recorder");
+}
+
+void RecorderAfterError() {
+  RecordModuleImports();
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  Storage<kStaticObjectSize> staticStorage;
+  reinterpret_cast<CDataBaseStaticObj*>(staticStorage.get())->GetDescription();
+  Expect(MessageBoxCount() == 1, "the missing entry's box (got %d)", MessageBoxCount());
+  ExpectOneBlock("error", "CDataBaseStaticObj::GetDescription(void)", dictionary);
+}
+
+// The engine refuses Pack's exclusive open; Pack goes on, and its result
+// is the block's last line.
+void RecorderAfterRefusedEscalation() {
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  CTable* const table = dictionary->GetTable("LANG");
+  table->OpenAccess(kShareModeShared, kSafetyNormal);
+  QueueResult(kTable_CloseAccess, 1);
+  QueueResult(kTable_OpenAccess, 0);
+  Expect(table->Pack() == 1, "the engine packs");
+  ExpectOneBlock("policy", "us                1 (", dictionary);
+}
+
+void RecorderAfterException() {
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  ThrowOnNextCall(kDataDictionary_BeginTransaction);
+  bool caught = false;
+  try {
+    dictionary->BeginTransaction();
+  } catch (EngineFailure const&) {
+    caught = true;
+  }
+  Expect(caught, "the engine's exception reaches the host");
+  ExpectOneBlock("exception", "CDataDictionary::BeginTransaction(void)", dictionary);
+}
+
+// The stand-in engine's Pack takes 300 ms; Tolvan32_RecorderSlowMs is 100.
+void RecorderAfterSlowCall() {
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  CTable* const table = dictionary->GetTable("LANG");
+  table->OpenAccess(kShareModeExclusive, kSafetyNormal);
+  Expect(table->Pack() == 1, "the engine packs");
+  ExpectOneBlock("slow", "us                1 (", dictionary);
+}
+
+namespace {
+
+char const kPeerReadyEvent[] = "TolvanE2E.RecorderPeerReady";
+char const kPeerStopEvent[] = "TolvanE2E.RecorderPeerStop";
+
+// Calls every 50 ms until told to stop, as a running host does.
+void CallUntil(CDataDictionary* dictionary, void* stop, unsigned long most) {
+  unsigned long const start = GetTickCount();
+  while (GetTickCount() - start < most) {
+    dictionary->BeginTransaction();
+    if (stop && WaitForSingleObject(stop, 50) == 0) return;
+    if (!stop) Sleep(50);
+  }
+}
+
+}  // namespace
+
+// The second process of RecorderSnapshot.
+int RecorderPeerProcess() {
+  void* const ready = CreateEventA(nullptr, 0, 0, kPeerReadyEvent);
+  void* const stop = CreateEventA(nullptr, 0, 0, kPeerStopEvent);
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  SetEvent(ready);
+  CallUntil(dictionary, stop, kHalfMinute);
+  return 0;
+}
+
+// Two running hosts; a snapshot is asked for as tolvan32-setup asks for it
+// (the program given in TOLVAN_E2E_SNAPSHOT, else by appending to the
+// request file): each writes a snapshot block within about a second.
+void RecorderSnapshot() {
+  void* const ready = CreateEventA(nullptr, 0, 0, kPeerReadyEvent);
+  void* const stop = CreateEventA(nullptr, 0, 0, kPeerStopEvent);
+  void* const peer = StartChild("--recorder-peer");
+  if (!Expect(ready && stop && peer, "the second process is started")) return;
+  Expect(WaitForSingleObject(ready, kHalfMinute) == 0, "the second process is ready");
+  Storage<kDictionaryObjectSize> storage;
+  CDataDictionary* const dictionary = RecorderWarmUp(storage);
+  CallUntil(dictionary, nullptr, 1200);
+  ExpectNoLogFiles("before the snapshot");
+  char tool[260] = {};
+  EnvironmentValue("TOLVAN_E2E_SNAPSHOT", tool, sizeof tool);
+  if (tool[0]) {
+    Text command;
+    command.Format("%s", tool);
+    void* const asked = StartCommand(command);
+    Expect(asked && WaitForSingleObject(asked, kHalfMinute) == 0, "%s runs", tool);
+  } else {
+    _iobuf* const request = fopen("C:\\Tolvan32_snapshot.req", "a");
+    Expect(request && fputs("asked\n", request) >= 0, "the request file is appended to");
+    if (request) fclose(request);
+  }
+  unsigned long const asked = GetTickCount();
+  CallUntil(dictionary, nullptr, 2500);
+  SetEvent(stop);
+  WaitForSingleObject(peer, kHalfMinute);
+  CloseHandle(peer);
+  unsigned long const self = GetCurrentProcessId();
+  for (char const* log : kLogs) {
+    Text content;
+    static char* lines[kMostRecorderLogLines];
+    int count = 0;
+    if (!Expect(ReadLines(log, content, lines, count, kMostRecorderLogLines), "%s can be read", log)) continue;
+    int ours = 0, theirs = 0;
+    long long first = -1;
+    for (int i = 0; i < count; ++i) {
+      TimedLine line;
+      if (!ParseTimedLine(lines[i], line) || !strstr(lines[i], " *** Recorder *** snapshot ")) continue;
+      (line.process == self ? ours : theirs) += 1;
+      if (first < 0) first = line.microseconds;
+    }
+    Expect(ours == 1 && theirs == 1, "%s: one snapshot block of each process (%d, %d)", log, ours, theirs);
+    (void)asked;
+  }
 }
 
 }  // namespace e2e
