@@ -531,8 +531,9 @@ void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) co
       out += (call.run >= 0 ? ", process " : "process ") + Number(call.ids.process) + " thread " +
              Number(call.ids.thread);
     }
-    out += call.endedWithLog ? "</td><td>still running when the log ends (no later line of its thread)</td></tr>"
-                             : "</td><td>left by an exception (its thread went on)</td></tr>";
+    out += !call.endedWithLog          ? "</td><td>left by an exception (its thread went on)</td></tr>"
+           : summary.recorder.blocks ? "</td><td>still running when its recorder block ended</td></tr>"
+                                     : "</td><td>still running when the log ends (no later line of its thread)</td></tr>";
   }
   out += "</tbody></table>";
   if (paired.withoutResult > kListedOpenCalls) {

@@ -347,8 +347,10 @@ void PrintTiming(std::string& out, Summary const& summary, OperationForms const&
       out += "  ";
       out += forms.forms[call.op].signature;
       PutWriter(out, call.ids);
-      out += call.endedWithLog ? "  still running when the log ends (no later line of its thread)\n"
-                               : "  left by an exception (its thread went on)\n";
+      // A recorder log ends each process's lines at every block's end.
+      out += !call.endedWithLog          ? "  left by an exception (its thread went on)\n"
+             : summary.recorder.blocks ? "  still running when its recorder block ended\n"
+                                       : "  still running when the log ends (no later line of its thread)\n";
     }
   }
   bool anyHolds = false;
