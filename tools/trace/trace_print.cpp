@@ -55,8 +55,8 @@ void PutJsonTimes(std::string& out, Node const& node) {
 }
 
 bool IsProblem(Node const& node) {
-  return (node.kind != kCallNode && node.kind != kMarkNode) || node.status == kWithoutResult || node.status == kNotPerformed ||
-         node.entryMissing;
+  return (node.kind != kCallNode && node.kind != kMarkNode) || node.status == kWithoutResult ||
+         node.status == kNotPerformed || node.entryMissing;
 }
 
 void PutTreeNode(std::string& out, OperationForms const& forms, Record const& record, int index, int depth) {

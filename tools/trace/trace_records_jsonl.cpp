@@ -513,7 +513,8 @@ void JsonLinesWriter::WriteNode(std::string& out, Record const& record, int inde
     case kMarkNode:
       // The module's own trigger words are no secret.
       if (node.text.length) {
-        PutString(out, MEMBER_KEY("recorder"), redact && !IsRecorderTrigger(text) ? std::string_view("[trigger]") : text);
+        bool const masked = redact && !IsRecorderTrigger(text);
+        PutString(out, MEMBER_KEY("recorder"), masked ? std::string_view("[trigger]") : text);
         PutNumber(out, MEMBER_KEY("lines"), node.recordedLines);
       } else {
         out += ",\"recorder_end\":true";

@@ -532,7 +532,8 @@ void HtmlReport::WriteWithoutResult(std::string& out, Summary const& summary) co
              Number(call.ids.thread);
     }
     out += !call.endedWithLog          ? "</td><td>left by an exception (its thread went on)</td></tr>"
-           : summary.recorder.blocks ? "</td><td>still running when its recorder block ended</td></tr>"
+           : summary.recorder.blocks
+               ? "</td><td>no result line in its recorder block (still running, or left by an engine exception)</td></tr>"
                                      : "</td><td>still running when the log ends (no later line of its thread)</td></tr>";
   }
   out += "</tbody></table>";

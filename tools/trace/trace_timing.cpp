@@ -349,7 +349,8 @@ void PrintTiming(std::string& out, Summary const& summary, OperationForms const&
       PutWriter(out, call.ids);
       // A recorder log ends each process's lines at every block's end.
       out += !call.endedWithLog          ? "  left by an exception (its thread went on)\n"
-             : summary.recorder.blocks ? "  still running when its recorder block ended\n"
+             : summary.recorder.blocks
+                 ? "  no result line in its recorder block (still running, or left by an engine exception)\n"
                                        : "  still running when the log ends (no later line of its thread)\n";
     }
   }
