@@ -42,6 +42,9 @@ struct Recorder {
   long lastTicket;      // the newest line's ticket
   long writtenThrough;  // the newest ticket any block wrote
   long block;           // BlockState
+  // A trigger that came while a block was being written or closed (its
+  // trigger + 1): taken up by the thread that was writing or closing.
+  long pendingTrigger;
   unsigned long blockBegun;
   char* chunks;  // masked then plain, kChunkSize each
   long long slowCounts;
@@ -207,6 +210,7 @@ void CloseOpenBlock() {
   if (PlatformCompareExchange(&g_recorder.block, kBlockClosing, kBlockOpen) != kBlockOpen) return;
   WriteEndMark();
   PlatformStore(&g_recorder.block, kNoBlock);
+  if (long const pending = PlatformExchange(&g_recorder.pendingTrigger, 0)) TriggerRecorder(static_cast<RecorderTrigger>(pending - 1));
 }
 
 void WriteBlock(RecorderTrigger trigger) {
@@ -224,6 +228,12 @@ void WriteBlock(RecorderTrigger trigger) {
   writer.Flush();
   g_recorder.blockBegun = PlatformTicks();
   PlatformStore(&g_recorder.block, kBlockOpen);
+  // A trigger meanwhile: the lines recorded since join the block now.
+  if (PlatformExchange(&g_recorder.pendingTrigger, 0)) {
+    long const newest = PlatformLoad(&g_recorder.lastTicket);
+    WriteLines(writer, FirstUnwritten(newest), newest);
+    writer.Flush();
+  }
 }
 
 }  // namespace
@@ -281,8 +291,11 @@ void TriggerRecorder(RecorderTrigger trigger) {
   for (;;) {
     long const seen = PlatformCompareExchange(&g_recorder.block, kBlockWriting, kNoBlock);
     if (seen == kNoBlock) break;
-    // A block under way takes the line in: it joins, or the writing picks it up.
-    if (seen != kBlockOpen) return;
+    // A block being written or closed: its writer takes the trigger up.
+    if (seen != kBlockOpen) {
+      PlatformStore(&g_recorder.pendingTrigger, trigger + 1);
+      return;
+    }
     if (!JoinWindowOver() && trigger != kTriggerSnapshot) return;
     CloseOpenBlock();
   }
