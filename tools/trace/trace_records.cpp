@@ -43,7 +43,10 @@ int RecordAssembler::ChildrenWithOp(int parent, int op) const {
 int RecordAssembler::NewNode(int parent, NodeKind kind, uint64_t line) {
   std::vector<Node>& nodes = record_.nodes;
   int const index = static_cast<int>(nodes.size());
-  nodes.emplace_back();
+  // A copy of a blank node: value-initialising one costs a string store
+  // instruction that is slow to start, and a node is made for every line.
+  static constexpr Node kBlank{};
+  nodes.push_back(kBlank);
   Node& node = nodes.back();
   node.kind = kind;
   node.parent = parent;
