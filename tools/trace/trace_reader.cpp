@@ -20,13 +20,19 @@ void TraceReader::HandOn(Record const& record) {
     summary_.mixing.sign = withoutIds_.sign();
   }
   if (!inLineOrder_) return handler_(record);
+  // Nothing waits and nothing still open began before it: it goes on at
+  // once, without a copy (a log without ids, one thread of a log with them).
+  size_t const kFewThreads = 8;
+  if (waiting_.empty() && threads_.size() <= kFewThreads && record.nodes[0].line < OpenLine(&record)) {
+    return handler_(record);
+  }
   waiting_.push_back({record.nodes[0].line, handedOn_++, record});
   std::push_heap(waiting_.begin(), waiting_.end(), std::greater<Waiting>());
 }
 
-uint64_t TraceReader::OpenLine() const {
-  uint64_t line = withoutIds_.OpenLine();
-  for (auto const& thread : threads_) line = std::min(line, thread.second.assembler->OpenLine());
+uint64_t TraceReader::OpenLine(Record const* besides) const {
+  uint64_t line = withoutIds_.OpenLine(besides);
+  for (auto const& thread : threads_) line = std::min(line, thread.second.assembler->OpenLine(besides));
   return held_.active ? std::min(line, held_.number) : line;
 }
 

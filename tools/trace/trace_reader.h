@@ -57,7 +57,7 @@ class TraceReader {
   void MakeRoomForStream();
   void HandOn(Record const& record);
   void Release(uint64_t number, bool all);
-  uint64_t OpenLine() const;
+  uint64_t OpenLine(Record const* besides = nullptr) const;
   void Finish();
 
   OperationForms const& forms_;

@@ -82,10 +82,10 @@ void RecordAssembler::Emit() {
   if (record_.text.capacity() > kKeptCapacity) std::string().swap(record_.text);
 }
 
-uint64_t RecordAssembler::OpenLine() const {
+uint64_t RecordAssembler::OpenLine(Record const* besides) const {
   uint64_t line = UINT64_MAX;
-  if (!startRecords_.empty()) line = startRecords_[0].nodes[0].line;
-  if (!record_.nodes.empty()) line = std::min(line, record_.nodes[0].line);
+  if (!startRecords_.empty() && &startRecords_[0] != besides) line = startRecords_[0].nodes[0].line;
+  if (!record_.nodes.empty() && &record_ != besides) line = std::min(line, record_.nodes[0].line);
   if (!pending_.empty()) line = std::min(line, pending_[0].line);
   return line;
 }

@@ -153,8 +153,9 @@ class RecordAssembler {
   // Hands on whatever is still open, as calls without a result.
   void Finish();
 
-  // The first line of what is still being assembled (UINT64_MAX: nothing).
-  uint64_t OpenLine() const;
+  // The first line of what is still being assembled (UINT64_MAX: nothing),
+  // `besides` a record being handed on from here just now.
+  uint64_t OpenLine(Record const* besides = nullptr) const;
 
   // The first sign of mixing: its line (0: none seen) and what it was.
   uint64_t signLine() const { return signLine_; }
