@@ -12,6 +12,17 @@ size_t const kMaxPointerDigits = 16;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The digits of a pointer item, as "%p" writes them: lower case.
+struct HexDigitTable {
+  bool digit[256] = {};
+  constexpr HexDigitTable() {
+    for (int c = '0'; c <= '9'; ++c) digit[c] = true;
+    for (int c = 'a'; c <= 'f'; ++c) digit[c] = true;
+  }
+  constexpr bool operator[](unsigned char c) const { return digit[c]; }
+};
+constexpr HexDigitTable kHexDigit;
+
 bool IsRealItem(std::string_view item) {
   if (item.empty()) return false;
   bool digit = false;
@@ -44,6 +55,13 @@ bool ValidItem(ItemKind kind, std::string_view item) {
 
 std::string_view Sub(std::string_view text, size_t start, size_t end) { return text.substr(start, end - start); }
 
+// Where the next space is from `start` (the size when none is): items are a
+// few bytes long, shorter than the library's search takes to start.
+size_t SpaceFrom(std::string_view text, size_t start) {
+  while (start < text.size() && text[start] != ' ') ++start;
+  return start;
+}
+
 // The length of the item of this kind that starts at `position` (for a
 // character item: one byte, or "EMPTY" for the zero character).
 size_t ItemLengthFrom(ItemKind kind, std::string_view text, size_t position) {
@@ -52,7 +70,7 @@ size_t ItemLengthFrom(ItemKind kind, std::string_view text, size_t position) {
     bool const empty = rest.substr(0, 5) == "EMPTY" && (rest.size() == 5 || rest[5] == ' ');
     return empty ? 5 : (rest.empty() ? 0 : 1);
   }
-  return std::min(rest.find(' '), rest.size());
+  return SpaceFrom(rest, 0);
 }
 
 // The length of the item of this kind that ends at `end`.
@@ -70,11 +88,15 @@ size_t ItemLengthTo(ItemKind kind, std::string_view text, size_t end) {
 // stands before it, without its separator.
 bool TakeState(std::string_view body, int words, std::string_view* state, std::string_view& rest) {
   size_t end = body.size();
+  // Every result line's state: the token back from `end` to a space is
+  // found by hand, without the views that ItemLengthTo cuts.
+  char const* const text = body.data();
   auto takeToken = [&](std::string_view& token) {
-    size_t const length = ItemLengthTo(kIntegerItem, body, end);
-    if (length == 0) return false;
-    token = Sub(body, end - length, end);
-    end -= length;
+    size_t start = end;
+    while (start > 0 && text[start - 1] != ' ') --start;
+    if (start == end) return false;
+    token = std::string_view(text + start, end - start);
+    end = start;
     return true;
   };
   auto takeSeparator = [&]() {
@@ -195,8 +217,7 @@ LineTime TakeLineTimeItems(std::string_view& text) {
   return time;
 }
 
-void AppendTimeOfDay(std::string& out, int64_t micros) {
-  char digits[16];
+void PutTimeOfDay(char* digits, int64_t micros) {
   int64_t const parts[] = {micros / 3600000000, micros / 60000000 % 60, micros / 1000000 % 60};
   for (int i = 0; i < 3; ++i) {
     digits[i * 3] = static_cast<char>('0' + parts[i] / 10 % 10);
@@ -204,7 +225,12 @@ void AppendTimeOfDay(std::string& out, int64_t micros) {
     digits[i * 3 + 2] = i < 2 ? ':' : '.';
   }
   for (int i = 5; i >= 0; --i, micros /= 10) digits[9 + i] = static_cast<char>('0' + micros % 10);
-  out.append(digits, 15);
+}
+
+void AppendTimeOfDay(std::string& out, int64_t micros) {
+  char digits[kTimeOfDayBytes];
+  PutTimeOfDay(digits, micros);
+  out.append(digits, kTimeOfDayBytes);
 }
 
 bool ReadRunLine(std::string_view text, RunLine& run) {
@@ -252,10 +278,10 @@ bool IsPointerItem(std::string_view item) {
   // Eight digits on the module's platform; more where pointers are wider.
   if (item.size() < 8 || item.size() > kMaxPointerDigits) return false;
   if (item[0] == '.') return IsMaskedPointer(item);
-  for (char const c : item) {
-    if (!(IsDigit(c) || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
+  // Every call line has one: its digits are checked without a branch each.
+  bool hex = true;
+  for (size_t i = 0; i < item.size(); ++i) hex &= kHexDigit[static_cast<unsigned char>(item[i])];
+  return hex;
 }
 
 bool IsIntegerItem(std::string_view item) {
@@ -295,7 +321,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
     return line;
   }
   if (text[0] != ' ') return BadLine("not a trace line");
-  size_t const pointerEnd = std::min(text.find(' ', 1), std::min(text.size(), kMaxPointerDigits + 2));
+  size_t const pointerEnd = SpaceFrom(text.substr(0, kMaxPointerDigits + 2), 1);
   std::string_view const object = Sub(text, 1, pointerEnd);
   if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
   size_t const signatureStart = pointerEnd + 1;

@@ -57,6 +57,8 @@ inline LineTime TakeLineTime(std::string_view& text) {
 }
 // "HH:MM:SS.ffffff".
 void AppendTimeOfDay(std::string& out, int64_t micros);
+size_t const kTimeOfDayBytes = 15;
+void PutTimeOfDay(char* out, int64_t micros);  // kTimeOfDayBytes at `out`
 
 // What a run line (the first line a process writes, with ids) and an engine
 // line (once the engine library is loaded) say:

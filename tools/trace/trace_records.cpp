@@ -236,6 +236,7 @@ void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
 // the record's bound closes the record, and the next must not use the parent
 // index of a record already handed on.
 void RecordAssembler::FlushPending() {
+  if (pending_.empty()) return;
   for (PendingError const& error : pending_) AddErrorNode(Top(), error);
   pending_.clear();
 }
