@@ -61,6 +61,7 @@ void TraceReader::MakeRoomForStream() {
   for (auto thread = threads_.begin(); thread != threads_.end();) {
     if (thread->second.lastLine <= oldest) {
       thread->second.assembler->Finish();
+      last_ = nullptr;
       thread = threads_.erase(thread);
     } else {
       ++thread;
@@ -70,6 +71,11 @@ void TraceReader::MakeRoomForStream() {
 
 RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
   if (!ids.present) return withoutIds_;
+  // A thread writes many lines in a row: its entry is kept at hand.
+  if (last_ && last_->first.first == ids.process && last_->first.second == ids.thread) {
+    last_->second.lastLine = number;
+    return *last_->second.assembler;
+  }
   auto found = threads_.find({ids.process, ids.thread});
   if (found == threads_.end()) {
     if (threads_.size() >= kMaxStreams) MakeRoomForStream();
@@ -81,6 +87,7 @@ RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
     found = threads_.emplace(std::make_pair(ids.process, ids.thread), std::move(thread)).first;
   }
   found->second.lastLine = number;
+  last_ = &*found;
   return *found->second.assembler;
 }
 
@@ -90,6 +97,7 @@ void TraceReader::StartRun(uint64_t number, LineIds const& ids, RunLine const& l
   for (auto thread = threads_.lower_bound({ids.process, 0});
        thread != threads_.end() && thread->first.first == ids.process;) {
     thread->second.assembler->Finish();
+    last_ = nullptr;
     thread = threads_.erase(thread);
   }
   AddRun(number, ids, line);
@@ -209,6 +217,7 @@ void TraceReader::Finish() {
   HandOnHeld();
   withoutIds_.Finish();
   for (auto& thread : threads_) thread.second.assembler->Finish();
+  last_ = nullptr;
   threads_.clear();
   Release(0, true);
 }

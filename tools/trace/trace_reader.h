@@ -69,6 +69,7 @@ class TraceReader {
     uint64_t lastLine = 0;
   };
   std::map<std::pair<uint32_t, uint32_t>, Thread> threads_;
+  std::pair<std::pair<uint32_t, uint32_t> const, Thread>* last_ = nullptr;  // the thread of the last line
   std::unordered_map<uint32_t, int> runOfProcess_;
   // A call line whose text item goes on on the next lines, joined with the
   // line feeds the module wrote, up to kMaxContinued lines.

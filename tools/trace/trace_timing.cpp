@@ -19,8 +19,7 @@ size_t const kListedContention = 50;
 
 size_t BucketOf(uint64_t value) {
   if (value < static_cast<uint64_t>(kExactBelow)) return static_cast<size_t>(value);
-  int power = 63;
-  while (!(value >> power)) --power;
+  int const power = 63 - __builtin_clzll(value);  // value >= 128: never 0
   size_t const sub = static_cast<size_t>(value >> (power - 6)) & (kSubBuckets - 1);
   return kExactBelow + static_cast<size_t>(power - 7) * kSubBuckets + sub;
 }
