@@ -246,13 +246,17 @@ LineTime TakeLineTimeItems(std::string_view& text) {
 }
 
 void PutTimeOfDay(char* digits, int64_t micros) {
-  int64_t const parts[] = {micros / 3600000000, micros / 60000000 % 60, micros / 1000000 % 60};
+  // Seconds and their fraction apart first: one division by a large
+  // number instead of one for each part.
+  uint64_t const seconds = static_cast<uint64_t>(micros) / 1000000;
+  uint64_t fraction = static_cast<uint64_t>(micros) % 1000000;
+  uint64_t const parts[] = {seconds / 3600, seconds / 60 % 60, seconds % 60};
   for (int i = 0; i < 3; ++i) {
     digits[i * 3] = static_cast<char>('0' + parts[i] / 10 % 10);
     digits[i * 3 + 1] = static_cast<char>('0' + parts[i] % 10);
     digits[i * 3 + 2] = i < 2 ? ':' : '.';
   }
-  for (int i = 5; i >= 0; --i, micros /= 10) digits[9 + i] = static_cast<char>('0' + micros % 10);
+  for (int i = 5; i >= 0; --i, fraction /= 10) digits[9 + i] = static_cast<char>('0' + fraction % 10);
 }
 
 void AppendTimeOfDay(std::string& out, int64_t micros) {

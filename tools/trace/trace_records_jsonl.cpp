@@ -36,6 +36,16 @@ char const* const kPolicyLabels[] = {
 };
 static_assert(sizeof kPolicyLabels / sizeof kPolicyLabels[0] == kSequenceUnlocked + 1, "a label per outcome");
 
+// The bytes a JSON string holds as they are.
+struct PlainBytes {
+  bool plain[256] = {};
+  constexpr PlainBytes() {
+    for (int c = 0x20; c < 0x7f; ++c) plain[c] = c != '"' && c != '\\';
+  }
+  constexpr bool operator[](unsigned char c) const { return plain[c]; }
+};
+constexpr PlainBytes kPlainByte;
+
 // The length of the valid UTF-8 sequence at the start of `text` (0: none):
 // no overlong forms, no surrogates, nothing above U+10FFFF.
 size_t Utf8Length(unsigned char const* text, size_t size) {
@@ -155,7 +165,7 @@ void AppendJsonBytes(JsonText& out, std::string_view text) {
   *at++ = '"';
   for (size_t i = 0; i < size;) {
     unsigned char const c = bytes[i];
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+    if (kPlainByte[c]) {
       *at++ = static_cast<char>(c);
       ++i;
       continue;
