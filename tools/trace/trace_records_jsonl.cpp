@@ -158,44 +158,50 @@ void JsonText::clear() {
 void AppendJsonBytes(JsonText& out, std::string_view text) {
   auto const* const bytes = reinterpret_cast<unsigned char const*>(text.data());
   size_t const size = text.size();
-  // Room for the worst case, six bytes for each ("\u00ff"), so that the
-  // bytes are written one by one without a check each.
-  char* const start = out.Room(6 * size + 2);
-  char* at = start;
-  *at++ = '"';
+  out += '"';
+  // Room for the worst case of a piece, six bytes for each ("\u00ff") and a
+  // UTF-8 sequence that runs past its end, so that its bytes are written one
+  // by one without a check each; pieces, so that a long item takes no more
+  // room than it needs.
+  size_t const kPiece = 1 << 16;
   for (size_t i = 0; i < size;) {
-    unsigned char const c = bytes[i];
-    if (kPlainByte[c]) {
-      *at++ = static_cast<char>(c);
+    size_t const pieceEnd = std::min(size, i + kPiece);
+    char* const start = out.Room(6 * (pieceEnd - i) + 8);
+    char* at = start;
+    while (i < pieceEnd) {
+      unsigned char const c = bytes[i];
+      if (kPlainByte[c]) {
+        *at++ = static_cast<char>(c);
+        ++i;
+        continue;
+      }
+      size_t const sequence = c >= 0x80 ? Utf8Length(bytes + i, size - i) : 0;
+      if (sequence) {
+        std::memcpy(at, bytes + i, sequence);
+        at += sequence;
+        i += sequence;
+        continue;
+      }
+      *at++ = '\\';
+      if (c == '"' || c == '\\') {
+        *at++ = static_cast<char>(c);
+      } else if (c == '\n') {
+        *at++ = 'n';
+      } else if (c == '\r') {
+        *at++ = 'r';
+      } else if (c == '\t') {
+        *at++ = 't';
+      } else {
+        std::memcpy(at, "u00", 3);
+        at[3] = kHexDigits[c >> 4];
+        at[4] = kHexDigits[c & 15];
+        at += 5;
+      }
       ++i;
-      continue;
     }
-    size_t const sequence = c >= 0x80 ? Utf8Length(bytes + i, size - i) : 0;
-    if (sequence) {
-      std::memcpy(at, bytes + i, sequence);
-      at += sequence;
-      i += sequence;
-      continue;
-    }
-    *at++ = '\\';
-    if (c == '"' || c == '\\') {
-      *at++ = static_cast<char>(c);
-    } else if (c == '\n') {
-      *at++ = 'n';
-    } else if (c == '\r') {
-      *at++ = 'r';
-    } else if (c == '\t') {
-      *at++ = 't';
-    } else {
-      std::memcpy(at, "u00", 3);
-      at[3] = kHexDigits[c >> 4];
-      at[4] = kHexDigits[c & 15];
-      at += 5;
-    }
-    ++i;
+    out.Advance(static_cast<size_t>(at - start));
   }
-  *at++ = '"';
-  out.Advance(static_cast<size_t>(at - start));
+  out += '"';
 }
 
 void AppendJsonBytes(std::string& out, std::string_view text) {
