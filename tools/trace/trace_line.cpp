@@ -353,7 +353,9 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
     return line;
   }
   if (text[0] != ' ') return BadLine("not a trace line");
-  size_t const pointerEnd = SpaceFrom(text.substr(0, kMaxPointerDigits + 2), 1);
+  // Pointers have eight digits on the module's platform; wider ones, or a
+  // space among the eight, are looked for (the object is no pointer then).
+  size_t const pointerEnd = text.size() > 9 && text[9] == ' ' ? 9 : SpaceFrom(text.substr(0, kMaxPointerDigits + 2), 1);
   std::string_view const object = Sub(text, 1, pointerEnd);
   if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
   size_t const signatureStart = pointerEnd + 1;

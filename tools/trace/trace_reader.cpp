@@ -193,7 +193,7 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     return;
   }
   TraceLine const line = ClassifyLine(forms_, text);
-  if (Continue(ids, text, line)) return;
+  if (held_.active && Continue(ids, text, line)) return;
   HandOnHeld();
   if (ids.present && line.kind == kBadLine) {
     RunLine run;

@@ -235,8 +235,7 @@ void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
 // Each error goes under whatever is open when it is placed: one that meets
 // the record's bound closes the record, and the next must not use the parent
 // index of a record already handed on.
-void RecordAssembler::FlushPending() {
-  if (pending_.empty()) return;
+void RecordAssembler::PlacePending() {
   for (PendingError const& error : pending_) AddErrorNode(Top(), error);
   pending_.clear();
 }

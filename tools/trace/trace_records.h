@@ -183,7 +183,11 @@ class RecordAssembler {
   void CloseAll();
   bool Waiting(int index) const;
   void AddErrorNode(int parent, PendingError const& error);
-  void FlushPending();
+  // Asked before every call and result line: inline while nothing waits.
+  void FlushPending() {
+    if (!pending_.empty()) PlacePending();
+  }
+  void PlacePending();
   // `sign`: a sign of mixing when the log has no ids.
   void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true,
                   uint32_t continued = 0, int64_t time = -1);
