@@ -249,11 +249,16 @@ void JsonLinesWriter::PutItem(JsonText& out, std::string_view item, bool integer
   }
 }
 
-void JsonLinesWriter::PutHead(JsonText& out, Record const& record, Node const& node) {
-  out += file_;
-  AppendNumber(out, LineOf(node));
-  if (node.continuedLines) PutNumber(out, MEMBER_KEY("continued_lines"), node.continuedLines);
-  LineIds const& ids = record.stream.ids;
+// The members that tell a record's writer, the same for each line of a
+// thread: kept for the thread of the last record.
+std::string_view JsonLinesWriter::StreamText(Stream const& stream) {
+  LineIds const& ids = stream.ids;
+  if (streamKnown_ && streamIds_.present == ids.present && streamIds_.process == ids.process &&
+      streamIds_.thread == ids.thread && streamRun_ == stream.run) {
+    return streamText_.view();
+  }
+  JsonText& out = streamText_;
+  out.clear();
   if (ids.present && request_.redact) {
     // As the redacted report's lanes: writer N, never the ids.
     auto const key = std::make_pair(ids.process, ids.thread);
@@ -266,12 +271,23 @@ void JsonLinesWriter::PutHead(JsonText& out, Record const& record, Node const& n
     PutNumber(out, MEMBER_KEY("pid"), ids.process);
     PutNumber(out, MEMBER_KEY("tid"), ids.thread);
   }
-  int const run = record.stream.run;
+  int const run = stream.run;
   if (run >= 0) PutNumber(out, MEMBER_KEY("run"), static_cast<uint64_t>(run) + 1);
   if (run >= 0 && static_cast<size_t>(run) < summary_.runs.size() && !summary_.runs[run].computer.empty() &&
       !request_.redact) {
     PutKept(out, MEMBER_KEY("computer"), summary_.runs[run].computer);
   }
+  streamKnown_ = true;
+  streamIds_ = ids;
+  streamRun_ = stream.run;
+  return streamText_.view();
+}
+
+void JsonLinesWriter::PutHead(JsonText& out, Record const& record, Node const& node) {
+  out += file_;
+  AppendNumber(out, LineOf(node));
+  if (node.continuedLines) PutNumber(out, MEMBER_KEY("continued_lines"), node.continuedLines);
+  if (record.stream.ids.present || record.stream.run >= 0) out += StreamText(record.stream);
   int64_t const time = TimeOf(node);
   if (time >= 0) {
     PutKey(out, MEMBER_KEY("time"));

@@ -70,6 +70,7 @@ class JsonText {
   char const* data() const { return bytes_.data(); }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
+  std::string_view view() const { return std::string_view(bytes_.data(), size_); }
   // Empties it; the room a long item took is given back.
   void clear();
 
@@ -105,6 +106,7 @@ class JsonLinesWriter {
   void WriteNode(JsonText& out, Record const& record, int index);
   void Release(JsonText& out, uint64_t before);
   void PutHead(JsonText& out, Record const& record, Node const& node);
+  std::string_view StreamText(Stream const& stream);
   void PutCall(JsonText& out, Record const& record, int index);
   TableRef TableOfCall(Record const& record, Node const& node, ArgumentItems const& arguments) const;
   void LearnStoreObject(Record const& record, Node const& node, ArgumentItems const& arguments);
@@ -132,6 +134,10 @@ class JsonLinesWriter {
   std::vector<Held> held_;
   size_t heldStart_ = 0;
   JsonText heldText_;
+  bool streamKnown_ = false;
+  LineIds streamIds_;
+  int streamRun_ = -1;
+  JsonText streamText_;
   size_t releasedBytes_ = 0;
   // Record objects and the table each was built over (or set to), the
   // first kKeptTables at once.
