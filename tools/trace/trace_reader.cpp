@@ -193,15 +193,16 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     return;
   }
   TraceLine const line = ClassifyLine(forms_, text);
+  // Asked of every line: the rare cases stay out of the way inline.
   if (held_.active && Continue(ids, text, line)) return;
-  HandOnHeld();
+  if (held_.active) HandOnHeld();
   if (ids.present && line.kind == kBadLine) {
     RunLine run;
     EngineLine engine;
     if (ReadRunLine(text, run)) return StartRun(number, ids, run);
     if (ReadEngineLine(text, engine)) return NoteEngine(number, ids, engine);
   }
-  if (MayContinue(line)) {
+  if (line.kind == kBadLine && MayContinue(line)) {
     held_.active = true;
     held_.number = number;
     held_.ids = ids;
@@ -210,7 +211,7 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     held_.continued = 0;
     return;
   }
-  StreamOf(number, ids).AddClassified(number, text, ending, line, 0, time);
+  (ids.present ? StreamOf(number, ids) : withoutIds_).AddClassified(number, text, ending, line, 0, time);
 }
 
 void TraceReader::Finish() {
