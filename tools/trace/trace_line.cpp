@@ -304,7 +304,6 @@ bool ReadEngineLine(std::string_view text, EngineLine& engine) {
 }
 
 
-bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 
 bool IsPointerItem(std::string_view item) {
   // Eight digits on the module's platform; more where pointers are wider.
@@ -314,18 +313,6 @@ bool IsPointerItem(std::string_view item) {
   bool hex = true;
   for (size_t i = 0; i < item.size(); ++i) hex &= kHexDigit[static_cast<unsigned char>(item[i])];
   return hex;
-}
-
-bool IsIntegerItem(std::string_view item) {
-  size_t const start = (!item.empty() && item[0] == '-') ? 1 : 0;
-  size_t const digits = item.size() - start;
-  if (digits == 0 || digits > 10) return false;
-  if (item[start] == '0' && (digits > 1 || start)) return false;  // "%d" writes no leading zero, no "-0"
-  for (size_t i = start; i < item.size(); ++i) {
-    if (!IsDigit(item[i])) return false;
-  }
-  if (digits < 10) return true;
-  return item.substr(start) <= (start ? "2147483648" : "2147483647");
 }
 
 bool MayContinue(TraceLine const& line) { return line.problem == kWithoutClosingSeparator; }
