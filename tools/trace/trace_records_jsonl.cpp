@@ -46,6 +46,17 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlainByte;
 
+// Whether all eight bytes of a word are plain, tested at once: none at or
+// above 0x7f, none below 0x20, no quote and no backslash.
+bool PlainWord(uint64_t word) {
+  uint64_t const kOnes = 0x0101010101010101ull;
+  uint64_t const kHigh = 0x8080808080808080ull;
+  auto anyZero = [&](uint64_t value) { return ((value - kOnes) & ~value & kHigh) != 0; };
+  if (word & kHigh) return false;
+  if ((word - kOnes * 0x20) & ~word & kHigh) return false;
+  return !anyZero(word ^ (kOnes * 0x7f)) && !anyZero(word ^ (kOnes * '"')) && !anyZero(word ^ (kOnes * '\\'));
+}
+
 // The length of the valid UTF-8 sequence at the start of `text` (0: none):
 // no overlong forms, no surrogates, nothing above U+10FFFF.
 size_t Utf8Length(unsigned char const* text, size_t size) {
@@ -169,6 +180,16 @@ void AppendJsonBytes(JsonText& out, std::string_view text) {
     char* const start = out.Room(6 * (pieceEnd - i) + 8);
     char* at = start;
     while (i < pieceEnd) {
+      if (i + 8 <= pieceEnd) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (PlainWord(word)) {
+          std::memcpy(at, &word, 8);
+          at += 8;
+          i += 8;
+          continue;
+        }
+      }
       unsigned char const c = bytes[i];
       if (kPlainByte[c]) {
         *at++ = static_cast<char>(c);
