@@ -12,11 +12,11 @@ namespace tools {
 
 namespace {
 
-size_t const kOutputPiece = 1 << 16;
+size_t const kOutputPiece = 1 << 20;  // written at once: a few system calls per GiB of records
 size_t const kKeptWriters = 4096;
 size_t const kMaxHeld = 4 * kMaxReordered;  // lines waiting for other threads' records
 size_t const kMaxHeldBytes = 16 << 20;
-size_t const kKeptRoom = 1 << 20;  // of a JsonText emptied
+size_t const kKeptRoom = 4 << 20;  // of a JsonText emptied: more than an output piece
 char const kHexDigits[] = "0123456789abcdef";
 
 // The policy's labels, by PolicyOutcome: what the report's marks call them.
