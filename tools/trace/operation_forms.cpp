@@ -119,6 +119,22 @@ size_t SlotOf(std::string_view key) {
   return static_cast<size_t>(mixed >> 40) & (OperationForms::kSlots - 1);
 }
 
+// Equal bytes, compared a word at a time: every call line compares its key
+// (16 bytes or more, see SlotOf), and a call of the library's memcmp costs
+// more than the comparison itself.
+bool SameBytes(char const* left, char const* right, size_t size) {
+  auto word = [](char const* at) {
+    uint64_t value;
+    std::memcpy(&value, at, 8);
+    return value;
+  };
+  if (size < 8) return std::memcmp(left, right, size) == 0;
+  for (size_t i = 0; i + 8 <= size; i += 8) {
+    if (word(left + i) != word(right + i)) return false;
+  }
+  return word(left + size - 8) == word(right + size - 8);
+}
+
 }  // namespace
 
 bool BuildOperationForms(OperationForms& forms) {
@@ -142,12 +158,14 @@ bool BuildOperationForms(OperationForms& forms) {
 }
 
 int FindSignature(OperationForms const& forms, std::string_view text) {
-  size_t const close = text.find(')');
-  if (close == std::string_view::npos) return -1;
-  std::string_view const key = text.substr(0, close + 1);
+  void const* const close = std::memchr(text.data(), ')', text.size());
+  if (!close) return -1;
+  size_t const keySize = static_cast<char const*>(close) - text.data() + 1;
+  std::string_view const key = text.substr(0, keySize);
   int op = -1;
   for (size_t slot = SlotOf(key); forms.slots[slot] >= 0; slot = (slot + 1) & (OperationForms::kSlots - 1)) {
-    if (forms.forms[forms.slots[slot]].key == key) {
+    std::string_view const known = forms.forms[forms.slots[slot]].key;
+    if (known.size() == keySize && SameBytes(known.data(), key.data(), keySize)) {
       op = forms.slots[slot];
       break;
     }
@@ -156,7 +174,7 @@ int FindSignature(OperationForms const& forms, std::string_view text) {
   // The key matched: what follows it in the signature (" const", say) must too.
   std::string_view const signature = forms.forms[op].signature;
   if (text.size() < signature.size() ||
-      text.substr(key.size(), signature.size() - key.size()) != signature.substr(key.size())) {
+      text.substr(keySize, signature.size() - keySize) != signature.substr(keySize)) {
     return -1;
   }
   if (signature.size() < text.size() && text[signature.size()] != ' ') return -1;

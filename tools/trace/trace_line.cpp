@@ -1,16 +1,30 @@
 #include "tools/trace/trace_line.h"
 
+#include <cstring>
+
 namespace tolvan {
 namespace tools {
 
 namespace {
 
-std::string_view const kErrorPrefix = " *** Error *** #";
+constexpr std::string_view kErrorPrefix = " *** Error *** #";
 char const kWithoutClosingSeparator[] = "call line without its closing separator";
-std::string_view const kResultIndent = "                ";  // separator, the 14-space item, separator
+constexpr std::string_view kResultIndent = "                ";  // separator, the 14-space item, separator
 size_t const kMaxPointerDigits = 16;
+static_assert(kErrorPrefix.size() == 16 && kResultIndent.size() == 16, "compared as two words");
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The digits of a pointer item, as "%p" writes them: lower case.
+struct HexDigitTable {
+  bool digit[256] = {};
+  constexpr HexDigitTable() {
+    for (int c = '0'; c <= '9'; ++c) digit[c] = true;
+    for (int c = 'a'; c <= 'f'; ++c) digit[c] = true;
+  }
+  constexpr bool operator[](unsigned char c) const { return digit[c]; }
+};
+constexpr HexDigitTable kHexDigit;
 
 bool IsRealItem(std::string_view item) {
   if (item.empty()) return false;
@@ -44,6 +58,13 @@ bool ValidItem(ItemKind kind, std::string_view item) {
 
 std::string_view Sub(std::string_view text, size_t start, size_t end) { return text.substr(start, end - start); }
 
+// Where the next space is from `start` (the size when none is): items are a
+// few bytes long, shorter than the library's search takes to start.
+size_t SpaceFrom(std::string_view text, size_t start) {
+  while (start < text.size() && text[start] != ' ') ++start;
+  return start;
+}
+
 // The length of the item of this kind that starts at `position` (for a
 // character item: one byte, or "EMPTY" for the zero character).
 size_t ItemLengthFrom(ItemKind kind, std::string_view text, size_t position) {
@@ -52,7 +73,7 @@ size_t ItemLengthFrom(ItemKind kind, std::string_view text, size_t position) {
     bool const empty = rest.substr(0, 5) == "EMPTY" && (rest.size() == 5 || rest[5] == ' ');
     return empty ? 5 : (rest.empty() ? 0 : 1);
   }
-  return std::min(rest.find(' '), rest.size());
+  return SpaceFrom(rest, 0);
 }
 
 // The length of the item of this kind that ends at `end`.
@@ -70,11 +91,15 @@ size_t ItemLengthTo(ItemKind kind, std::string_view text, size_t end) {
 // stands before it, without its separator.
 bool TakeState(std::string_view body, int words, std::string_view* state, std::string_view& rest) {
   size_t end = body.size();
+  // Every result line's state: the token back from `end` to a space is
+  // found by hand, without the views that ItemLengthTo cuts.
+  char const* const text = body.data();
   auto takeToken = [&](std::string_view& token) {
-    size_t const length = ItemLengthTo(kIntegerItem, body, end);
-    if (length == 0) return false;
-    token = Sub(body, end - length, end);
-    end -= length;
+    size_t start = end;
+    while (start > 0 && text[start - 1] != ' ') --start;
+    if (start == end) return false;
+    token = std::string_view(text + start, end - start);
+    end = start;
     return true;
   };
   auto takeSeparator = [&]() {
@@ -112,6 +137,16 @@ bool TakeField(std::string_view rest, ResultItems& items) {
   return end > 0;
 }
 
+// Whether `text` begins with `prefix`, 16 bytes: an error line's marker and
+// a result line's indent, asked of every line, compared as two words.
+bool StartsWith16(std::string_view text, std::string_view prefix) {
+  if (text.size() < 16) return false;
+  uint64_t words[4];
+  std::memcpy(words, text.data(), 16);
+  std::memcpy(words + 2, prefix.data(), 16);
+  return words[0] == words[2] && words[1] == words[3];
+}
+
 TraceLine BadLine(char const* problem) {
   TraceLine line;
   line.problem = problem;
@@ -128,11 +163,16 @@ std::string_view TakeItem(std::string_view& text) {
   return item;
 }
 
+// A digit's value; above 9 for any other byte.
+unsigned DigitValue(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+
 bool TakeNumber(std::string_view& text, char end, uint32_t& value) {
+  char const* const bytes = text.data();
+  size_t const most = std::min<size_t>(text.size(), 10);
   size_t digits = 0;
   uint64_t number = 0;
-  while (digits < text.size() && digits < 10 && IsDigit(text[digits])) number = number * 10 + (text[digits++] - '0');
-  if (digits == 0 || digits == text.size() || text[digits] != end || number > 0xffffffffu) return false;
+  for (unsigned digit; digits < most && (digit = DigitValue(bytes[digits])) <= 9; ++digits) number = number * 10 + digit;
+  if (digits == 0 || digits == text.size() || bytes[digits] != end || number > 0xffffffffu) return false;
   value = static_cast<uint32_t>(number);
   text.remove_prefix(digits + 1);
   return true;
@@ -157,37 +197,47 @@ LineIds TakeLineIdsItem(std::string_view& text) {
   return ids;
 }
 
-namespace {
-
-bool TakeDigits(std::string_view text, size_t at, size_t count, int64_t limit, int64_t& value) {
-  value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (!IsDigit(text[i])) return false;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value < limit;
-}
-
-}  // namespace
-
 LineTime TakeLineTimeItems(std::string_view& text) {
-  // " @HH:MM:SS.ffffff", then a separator.
+  // " @HH:MM:SS.ffffff", then a separator: every line of a timed log has it.
   LineTime time;
-  int64_t hours, minutes, seconds, micros;
-  if (text[4] != ':' || text[7] != ':' || text[10] != '.' || (text.size() > 17 && text[17] != ' ') ||
-      !TakeDigits(text, 2, 2, 24, hours) || !TakeDigits(text, 5, 2, 60, minutes) ||
-      !TakeDigits(text, 8, 2, 61, seconds) || !TakeDigits(text, 11, 6, 1000000, micros)) {
-    return time;
-  }
+  char const* const bytes = text.data();
+  if (bytes[4] != ':' || bytes[7] != ':' || bytes[10] != '.' || (text.size() > 17 && bytes[17] != ' ')) return time;
+  // "HH:MM:SS" and "S.ffffff" as two words, each byte checked for a digit
+  // at once (the separators made digits first).
+  uint64_t clock;
+  uint64_t fraction;
+  std::memcpy(&clock, bytes + 2, 8);
+  std::memcpy(&fraction, bytes + 9, 8);
+  uint64_t const kZeros = 0x3030303030303030ull;
+  clock = (clock & ~0x0000ff0000ff0000ull) | (kZeros & 0x0000ff0000ff0000ull);
+  fraction = (fraction & ~0xffffull) | (kZeros & 0xffffull);
+  auto digitsOnly = [kZeros](uint64_t word) {
+    uint64_t const kHigh = 0xf0f0f0f0f0f0f0f0ull;
+    return (word & kHigh) == kZeros && ((word + 0x0606060606060606ull) & kHigh) == kZeros;
+  };
+  if (!digitsOnly(clock) || !digitsOnly(fraction)) return time;
+  clock -= kZeros;
+  fraction -= kZeros;
+  auto byte = [](uint64_t word, int at) { return static_cast<int64_t>((word >> (8 * at)) & 0xff); };
+  int64_t const hours = byte(clock, 0) * 10 + byte(clock, 1);
+  int64_t const minutes = byte(clock, 3) * 10 + byte(clock, 4);
+  int64_t const seconds = byte(clock, 6) * 10 + byte(clock, 7);
+  int64_t micros = 0;
+  for (int at = 2; at < 8; ++at) micros = micros * 10 + byte(fraction, at);
+  if (hours >= 24 || minutes >= 60 || seconds >= 61) return time;
   time.present = true;
   time.micros = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + micros;
   text.remove_prefix(17);
   // " +Nus"
-  if (text.size() > 4 && text[0] == ' ' && text[1] == '+' && IsDigit(text[2])) {
+  char const* const rest = text.data();
+  size_t const size = text.size();
+  if (size > 4 && rest[0] == ' ' && rest[1] == '+' && DigitValue(rest[2]) <= 9) {
     size_t end = 2;
     int64_t duration = 0;
-    while (end < text.size() && end < 20 && IsDigit(text[end])) duration = duration * 10 + (text[end++] - '0');
-    if (text.substr(end, 2) == "us" && (end + 2 == text.size() || text[end + 2] == ' ')) {
+    for (unsigned digit; end < size && end < 20 && (digit = DigitValue(rest[end])) <= 9; ++end) {
+      duration = duration * 10 + digit;
+    }
+    if (end + 2 <= size && rest[end] == 'u' && rest[end + 1] == 's' && (end + 2 == size || rest[end + 2] == ' ')) {
       time.duration = duration;
       text.remove_prefix(end + 2);
     }
@@ -195,16 +245,24 @@ LineTime TakeLineTimeItems(std::string_view& text) {
   return time;
 }
 
-void AppendTimeOfDay(std::string& out, int64_t micros) {
-  char digits[16];
-  int64_t const parts[] = {micros / 3600000000, micros / 60000000 % 60, micros / 1000000 % 60};
+void PutTimeOfDay(char* digits, int64_t micros) {
+  // Seconds and their fraction apart first: one division by a large
+  // number instead of one for each part.
+  uint64_t const seconds = static_cast<uint64_t>(micros) / 1000000;
+  uint64_t fraction = static_cast<uint64_t>(micros) % 1000000;
+  uint64_t const parts[] = {seconds / 3600, seconds / 60 % 60, seconds % 60};
   for (int i = 0; i < 3; ++i) {
     digits[i * 3] = static_cast<char>('0' + parts[i] / 10 % 10);
     digits[i * 3 + 1] = static_cast<char>('0' + parts[i] % 10);
     digits[i * 3 + 2] = i < 2 ? ':' : '.';
   }
-  for (int i = 5; i >= 0; --i, micros /= 10) digits[9 + i] = static_cast<char>('0' + micros % 10);
-  out.append(digits, 15);
+  for (int i = 5; i >= 0; --i, fraction /= 10) digits[9 + i] = static_cast<char>('0' + fraction % 10);
+}
+
+void AppendTimeOfDay(std::string& out, int64_t micros) {
+  char digits[kTimeOfDayBytes];
+  PutTimeOfDay(digits, micros);
+  out.append(digits, kTimeOfDayBytes);
 }
 
 bool ReadRunLine(std::string_view text, RunLine& run) {
@@ -274,34 +332,21 @@ bool IsRecorderTrigger(std::string_view word) {
   return false;
 }
 
-bool IsMaskedPointer(std::string_view item) { return item == "........"; }
 
 bool IsPointerItem(std::string_view item) {
   // Eight digits on the module's platform; more where pointers are wider.
   if (item.size() < 8 || item.size() > kMaxPointerDigits) return false;
   if (item[0] == '.') return IsMaskedPointer(item);
-  for (char const c : item) {
-    if (!(IsDigit(c) || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
-bool IsIntegerItem(std::string_view item) {
-  size_t const start = (!item.empty() && item[0] == '-') ? 1 : 0;
-  size_t const digits = item.size() - start;
-  if (digits == 0 || digits > 10) return false;
-  if (item[start] == '0' && (digits > 1 || start)) return false;  // "%d" writes no leading zero, no "-0"
-  for (size_t i = start; i < item.size(); ++i) {
-    if (!IsDigit(item[i])) return false;
-  }
-  if (digits < 10) return true;
-  return item.substr(start) <= (start ? "2147483648" : "2147483647");
+  // Every call line has one: its digits are checked without a branch each.
+  bool hex = true;
+  for (size_t i = 0; i < item.size(); ++i) hex &= kHexDigit[static_cast<unsigned char>(item[i])];
+  return hex;
 }
 
 bool MayContinue(TraceLine const& line) { return line.problem == kWithoutClosingSeparator; }
 
 TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
-  if (text.substr(0, kErrorPrefix.size()) == kErrorPrefix && text.size() >= kErrorPrefix.size() + 5) {
+  if (text.size() >= kErrorPrefix.size() + 5 && StartsWith16(text, kErrorPrefix)) {
     std::string_view const number = text.substr(kErrorPrefix.size());
     if (!(IsDigit(number[0]) && IsDigit(number[1]) && IsDigit(number[2]) && number[3] == ' ' && number[4] == '(')) {
       return BadLine("error line without its number");
@@ -313,7 +358,7 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
     return line;
   }
   if (text.empty()) return BadLine("empty line");
-  if (text.substr(0, kResultIndent.size()) == kResultIndent) {
+  if (StartsWith16(text, kResultIndent)) {
     if (text.size() == kResultIndent.size() || text.back() != ' ') {
       return BadLine("result line without its items or its closing separator");
     }
@@ -323,7 +368,9 @@ TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
     return line;
   }
   if (text[0] != ' ') return BadLine("not a trace line");
-  size_t const pointerEnd = std::min(text.find(' ', 1), std::min(text.size(), kMaxPointerDigits + 2));
+  // Pointers have eight digits on the module's platform; wider ones, or a
+  // space among the eight, are looked for (the object is no pointer then).
+  size_t const pointerEnd = text.size() > 9 && text[9] == ' ' ? 9 : SpaceFrom(text.substr(0, kMaxPointerDigits + 2), 1);
   std::string_view const object = Sub(text, 1, pointerEnd);
   if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
   size_t const signatureStart = pointerEnd + 1;

@@ -57,6 +57,8 @@ inline LineTime TakeLineTime(std::string_view& text) {
 }
 // "HH:MM:SS.ffffff".
 void AppendTimeOfDay(std::string& out, int64_t micros);
+size_t const kTimeOfDayBytes = 15;
+void PutTimeOfDay(char* out, int64_t micros);  // kTimeOfDayBytes at `out`
 
 // What a run line (the first line a process writes, with ids) and an engine
 // line (once the engine library is loaded) say:
@@ -133,8 +135,19 @@ struct ResultItems {
 bool SplitResult(OperationForm const& form, std::string_view body, ResultItems& items);
 
 bool IsPointerItem(std::string_view item);
-bool IsMaskedPointer(std::string_view item);
-bool IsIntegerItem(std::string_view item);
+// Inline: asked of nearly every item.
+inline bool IsMaskedPointer(std::string_view item) { return item == "........"; }
+inline bool IsIntegerItem(std::string_view item) {
+  size_t const start = (!item.empty() && item[0] == '-') ? 1 : 0;
+  size_t const digits = item.size() - start;
+  if (digits == 0 || digits > 10) return false;
+  if (item[start] == '0' && (digits > 1 || start)) return false;  // "%d" writes no leading zero, no "-0"
+  for (size_t i = start; i < item.size(); ++i) {
+    if (item[i] < '0' || item[i] > '9') return false;
+  }
+  if (digits < 10) return true;
+  return item.substr(start) <= (start ? "2147483648" : "2147483647");
+}
 
 }  // namespace tools
 }  // namespace tolvan

@@ -20,13 +20,19 @@ void TraceReader::HandOn(Record const& record) {
     summary_.mixing.sign = withoutIds_.sign();
   }
   if (!inLineOrder_) return handler_(record);
+  // Nothing waits and nothing still open began before it: it goes on at
+  // once, without a copy (a log without ids, one thread of a log with them).
+  size_t const kFewThreads = 8;
+  if (waiting_.empty() && threads_.size() <= kFewThreads && record.nodes[0].line < OpenLine(&record)) {
+    return handler_(record);
+  }
   waiting_.push_back({record.nodes[0].line, handedOn_++, record});
   std::push_heap(waiting_.begin(), waiting_.end(), std::greater<Waiting>());
 }
 
-uint64_t TraceReader::OpenLine() const {
-  uint64_t line = withoutIds_.OpenLine();
-  for (auto const& thread : threads_) line = std::min(line, thread.second.assembler->OpenLine());
+uint64_t TraceReader::OpenLine(Record const* besides) const {
+  uint64_t line = withoutIds_.OpenLine(besides);
+  for (auto const& thread : threads_) line = std::min(line, thread.second.assembler->OpenLine(besides));
   return held_.active ? std::min(line, held_.number) : line;
 }
 
@@ -55,6 +61,7 @@ void TraceReader::MakeRoomForStream() {
   for (auto thread = threads_.begin(); thread != threads_.end();) {
     if (thread->second.lastLine <= oldest) {
       thread->second.assembler->Finish();
+      last_ = nullptr;
       thread = threads_.erase(thread);
     } else {
       ++thread;
@@ -64,6 +71,11 @@ void TraceReader::MakeRoomForStream() {
 
 RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
   if (!ids.present) return withoutIds_;
+  // A thread writes many lines in a row: its entry is kept at hand.
+  if (last_ && last_->first.first == ids.process && last_->first.second == ids.thread) {
+    last_->second.lastLine = number;
+    return *last_->second.assembler;
+  }
   auto found = threads_.find({ids.process, ids.thread});
   if (found == threads_.end()) {
     if (threads_.size() >= kMaxStreams) MakeRoomForStream();
@@ -75,6 +87,7 @@ RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
     found = threads_.emplace(std::make_pair(ids.process, ids.thread), std::move(thread)).first;
   }
   found->second.lastLine = number;
+  last_ = &*found;
   return *found->second.assembler;
 }
 
@@ -89,6 +102,7 @@ void TraceReader::StartRun(uint64_t number, LineIds const& ids, RunLine const& l
 void TraceReader::FinishProcess(uint32_t process) {
   for (auto thread = threads_.lower_bound({process, 0}); thread != threads_.end() && thread->first.first == process;) {
     thread->second.assembler->Finish();
+    last_ = nullptr;
     thread = threads_.erase(thread);
   }
 }
@@ -246,8 +260,9 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     return;
   }
   TraceLine const line = ClassifyLine(forms_, text);
-  if (Continue(ids, text, line)) return CountBlockLine(ids);
-  HandOnHeld();
+  // Asked of every line: the rare cases stay out of the way inline.
+  if (held_.active && Continue(ids, text, line)) return CountBlockLine(ids);
+  if (held_.active) HandOnHeld();
   if (ids.present && line.kind == kBadLine) {
     RunLine run;
     EngineLine engine;
@@ -259,7 +274,7 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
   } else {
     CountBlockLine(ids);
   }
-  if (MayContinue(line)) {
+  if (line.kind == kBadLine && MayContinue(line)) {
     held_.active = true;
     held_.number = number;
     held_.ids = ids;
@@ -268,13 +283,14 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     held_.continued = 0;
     return;
   }
-  StreamOf(number, ids).AddClassified(number, text, ending, line, 0, time);
+  (ids.present ? StreamOf(number, ids) : withoutIds_).AddClassified(number, text, ending, line, 0, time);
 }
 
 void TraceReader::Finish() {
   HandOnHeld();
   withoutIds_.Finish();
   for (auto& thread : threads_) thread.second.assembler->Finish();
+  last_ = nullptr;
   threads_.clear();
   Release(0, true);
 }

@@ -61,7 +61,7 @@ class TraceReader {
   void MakeRoomForStream();
   void HandOn(Record const& record);
   void Release(uint64_t number, bool all);
-  uint64_t OpenLine() const;
+  uint64_t OpenLine(Record const* besides = nullptr) const;
   void Finish();
 
   OperationForms const& forms_;
@@ -73,6 +73,7 @@ class TraceReader {
     uint64_t lastLine = 0;
   };
   std::map<std::pair<uint32_t, uint32_t>, Thread> threads_;
+  std::pair<std::pair<uint32_t, uint32_t> const, Thread>* last_ = nullptr;  // the thread of the last line
   std::unordered_map<uint32_t, int> runOfProcess_;
   // Each process's recorder block still open: its index among those kept.
   std::unordered_map<uint32_t, size_t> openBlocks_;

@@ -43,7 +43,10 @@ int RecordAssembler::ChildrenWithOp(int parent, int op) const {
 int RecordAssembler::NewNode(int parent, NodeKind kind, uint64_t line) {
   std::vector<Node>& nodes = record_.nodes;
   int const index = static_cast<int>(nodes.size());
-  nodes.emplace_back();
+  // A copy of a blank node: value-initialising one costs a string store
+  // instruction that is slow to start, and a node is made for every line.
+  static constexpr Node kBlank{};
+  nodes.push_back(kBlank);
   Node& node = nodes.back();
   node.kind = kind;
   node.parent = parent;
@@ -79,10 +82,10 @@ void RecordAssembler::Emit() {
   if (record_.text.capacity() > kKeptCapacity) std::string().swap(record_.text);
 }
 
-uint64_t RecordAssembler::OpenLine() const {
+uint64_t RecordAssembler::OpenLine(Record const* besides) const {
   uint64_t line = UINT64_MAX;
-  if (!startRecords_.empty()) line = startRecords_[0].nodes[0].line;
-  if (!record_.nodes.empty()) line = std::min(line, record_.nodes[0].line);
+  if (!startRecords_.empty() && &startRecords_[0] != besides) line = startRecords_[0].nodes[0].line;
+  if (!record_.nodes.empty() && &record_ != besides) line = std::min(line, record_.nodes[0].line);
   if (!pending_.empty()) line = std::min(line, pending_[0].line);
   return line;
 }
@@ -232,7 +235,7 @@ void RecordAssembler::AddErrorNode(int parent, PendingError const& error) {
 // Each error goes under whatever is open when it is placed: one that meets
 // the record's bound closes the record, and the next must not use the parent
 // index of a record already handed on.
-void RecordAssembler::FlushPending() {
+void RecordAssembler::PlacePending() {
   for (PendingError const& error : pending_) AddErrorNode(Top(), error);
   pending_.clear();
 }

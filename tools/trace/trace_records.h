@@ -155,8 +155,9 @@ class RecordAssembler {
   // Hands on whatever is still open, as calls without a result.
   void Finish();
 
-  // The first line of what is still being assembled (UINT64_MAX: nothing).
-  uint64_t OpenLine() const;
+  // The first line of what is still being assembled (UINT64_MAX: nothing),
+  // `besides` a record being handed on from here just now.
+  uint64_t OpenLine(Record const* besides = nullptr) const;
 
   // The first sign of mixing: its line (0: none seen) and what it was.
   uint64_t signLine() const { return signLine_; }
@@ -184,7 +185,11 @@ class RecordAssembler {
   void CloseAll();
   bool Waiting(int index) const;
   void AddErrorNode(int parent, PendingError const& error);
-  void FlushPending();
+  // Asked before every call and result line: inline while nothing waits.
+  void FlushPending() {
+    if (!pending_.empty()) PlacePending();
+  }
+  void PlacePending();
   // `sign`: a sign of mixing when the log has no ids.
   void AddBadLine(uint64_t number, std::string_view text, char const* problem, bool sign = true,
                   uint32_t continued = 0, int64_t time = -1);

@@ -1,6 +1,7 @@
 #include "tools/trace/trace_records_jsonl.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "tools/common/tool_platform.h"
 #include "tools/trace/trace_outcome.h"
@@ -11,10 +12,11 @@ namespace tools {
 
 namespace {
 
-size_t const kOutputPiece = 1 << 16;
+size_t const kOutputPiece = 1 << 20;  // written at once: a few system calls per GiB of records
 size_t const kKeptWriters = 4096;
 size_t const kMaxHeld = 4 * kMaxReordered;  // lines waiting for other threads' records
 size_t const kMaxHeldBytes = 16 << 20;
+size_t const kKeptRoom = 4 << 20;  // of a JsonText emptied: more than an output piece
 char const kHexDigits[] = "0123456789abcdef";
 
 // The policy's labels, by PolicyOutcome: what the report's marks call them.
@@ -33,6 +35,27 @@ char const* const kPolicyLabels[] = {
     "read sequence passed on unlocked (Tolvan32_NoSEQ)",
 };
 static_assert(sizeof kPolicyLabels / sizeof kPolicyLabels[0] == kSequenceUnlocked + 1, "a label per outcome");
+
+// The bytes a JSON string holds as they are.
+struct PlainBytes {
+  bool plain[256] = {};
+  constexpr PlainBytes() {
+    for (int c = 0x20; c < 0x7f; ++c) plain[c] = c != '"' && c != '\\';
+  }
+  constexpr bool operator[](unsigned char c) const { return plain[c]; }
+};
+constexpr PlainBytes kPlainByte;
+
+// Whether all eight bytes of a word are plain, tested at once: none at or
+// above 0x7f, none below 0x20, no quote and no backslash.
+bool PlainWord(uint64_t word) {
+  uint64_t const kOnes = 0x0101010101010101ull;
+  uint64_t const kHigh = 0x8080808080808080ull;
+  auto anyZero = [&](uint64_t value) { return ((value - kOnes) & ~value & kHigh) != 0; };
+  if (word & kHigh) return false;
+  if ((word - kOnes * 0x20) & ~word & kHigh) return false;
+  return !anyZero(word ^ (kOnes * 0x7f)) && !anyZero(word ^ (kOnes * '"')) && !anyZero(word ^ (kOnes * '\\'));
+}
 
 // The length of the valid UTF-8 sequence at the start of `text` (0: none):
 // no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -57,32 +80,38 @@ size_t Utf8Length(unsigned char const* text, size_t size) {
 
 // A member's key, appended at once: `MEMBER_KEY` names it without its quotes.
 #define MEMBER_KEY(name) ",\"" name "\":"
-template <size_t N>
-void PutKey(std::string& out, char const (&key)[N]) {
-  out.append(key, N - 1);
+void AppendNumber(JsonText& out, uint64_t value) {
+  char* const at = out.Room(20);
+  out.Advance(static_cast<size_t>(std::to_chars(at, at + 20, value).ptr - at));
 }
 
 template <size_t N>
-void PutNumber(std::string& out, char const (&key)[N], uint64_t value) {
-  out.append(key, N - 1);
+void PutKey(JsonText& out, char const (&key)[N]) {
+  out.Append(key, N - 1);
+}
+
+template <size_t N>
+void PutNumber(JsonText& out, char const (&key)[N], uint64_t value) {
+  out.Append(key, N - 1);
   AppendNumber(out, value);
 }
 
 template <size_t N>
-void PutString(std::string& out, char const (&key)[N], std::string_view value) {
-  out.append(key, N - 1);
+void PutString(JsonText& out, char const (&key)[N], std::string_view value) {
+  out.Append(key, N - 1);
   AppendJsonBytes(out, value);
 }
 
 template <size_t N>
-void PutKept(std::string& out, char const (&key)[N], KeptText const& text) {
-  out.append(key, N - 1);
+void PutKept(JsonText& out, char const (&key)[N], KeptText const& text) {
+  out.Append(key, N - 1);
   AppendJsonBytes(out, text.text);
   if (!text.cut()) return;
   out.pop_back();
-  out += "\\u2026";
-  AppendCutSize(out, text.size);
-  out += '"';
+  std::string more = "\\u2026";
+  AppendCutSize(more, text.size);
+  more += '"';
+  out += more;
 }
 
 // A result a redacted record may show, as the redacted report does: a small
@@ -130,41 +159,76 @@ bool ReadTimeOfDay(std::string_view text, uint64_t& microseconds) {
   return true;
 }
 
-void AppendJsonBytes(std::string& out, std::string_view text) {
+void JsonText::Grow(size_t size) { bytes_.resize(std::max(2 * bytes_.size(), size_ + size)); }
+
+void JsonText::clear() {
+  size_ = 0;
+  if (bytes_.size() > kKeptRoom) std::vector<char>().swap(bytes_);
+}
+
+void AppendJsonBytes(JsonText& out, std::string_view text) {
   auto const* const bytes = reinterpret_cast<unsigned char const*>(text.data());
   size_t const size = text.size();
   out += '"';
-  size_t plain = 0;  // the start of the bytes not yet appended, which need no escape
+  // Room for the worst case of a piece, six bytes for each ("\u00ff") and a
+  // UTF-8 sequence that runs past its end, so that its bytes are written one
+  // by one without a check each; pieces, so that a long item takes no more
+  // room than it needs.
+  size_t const kPiece = 1 << 16;
   for (size_t i = 0; i < size;) {
-    unsigned char const c = bytes[i];
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+    size_t const pieceEnd = std::min(size, i + kPiece);
+    char* const start = out.Room(6 * (pieceEnd - i) + 8);
+    char* at = start;
+    while (i < pieceEnd) {
+      if (i + 8 <= pieceEnd) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (PlainWord(word)) {
+          std::memcpy(at, &word, 8);
+          at += 8;
+          i += 8;
+          continue;
+        }
+      }
+      unsigned char const c = bytes[i];
+      if (kPlainByte[c]) {
+        *at++ = static_cast<char>(c);
+        ++i;
+        continue;
+      }
+      size_t const sequence = c >= 0x80 ? Utf8Length(bytes + i, size - i) : 0;
+      if (sequence) {
+        std::memcpy(at, bytes + i, sequence);
+        at += sequence;
+        i += sequence;
+        continue;
+      }
+      *at++ = '\\';
+      if (c == '"' || c == '\\') {
+        *at++ = static_cast<char>(c);
+      } else if (c == '\n') {
+        *at++ = 'n';
+      } else if (c == '\r') {
+        *at++ = 'r';
+      } else if (c == '\t') {
+        *at++ = 't';
+      } else {
+        std::memcpy(at, "u00", 3);
+        at[3] = kHexDigits[c >> 4];
+        at[4] = kHexDigits[c & 15];
+        at += 5;
+      }
       ++i;
-      continue;
     }
-    size_t const sequence = c >= 0x80 ? Utf8Length(bytes + i, size - i) : 0;
-    if (sequence) {
-      i += sequence;
-      continue;
-    }
-    out.append(text.data() + plain, i - plain);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else {
-      out += "\\u00";
-      out += kHexDigits[c >> 4];
-      out += kHexDigits[c & 15];
-    }
-    plain = ++i;
+    out.Advance(static_cast<size_t>(at - start));
   }
-  out.append(text.data() + plain, size - plain);
   out += '"';
+}
+
+void AppendJsonBytes(std::string& out, std::string_view text) {
+  JsonText json;
+  AppendJsonBytes(json, text);
+  out.append(json.data(), json.size());
 }
 
 JsonLinesWriter::JsonLinesWriter(OperationForms const& forms, Summary const& summary, RecordsRequest const& request,
@@ -180,11 +244,15 @@ JsonLinesWriter::JsonLinesWriter(OperationForms const& forms, Summary const& sum
   };
   for (OperationForm const& form : forms.forms) {
     names_.emplace_back();
-    PutString(names_.back(), MEMBER_KEY("operation"), nameOf(form));
+    names_.back() += MEMBER_KEY("operation");
+    AppendJsonBytes(names_.back(), nameOf(form));
     bool const overloaded = std::count_if(forms.forms.begin(), forms.forms.end(), [&](OperationForm const& other) {
                               return nameOf(other) == nameOf(form);
                             }) > 1;
-    if (overloaded) PutString(names_.back(), MEMBER_KEY("signature"), form.signature);
+    if (overloaded) {
+      names_.back() += MEMBER_KEY("signature");
+      AppendJsonBytes(names_.back(), form.signature);
+    }
   }
   for (CallStatus status : {kAwaitingResult, kCompleted, kSingleLine, kWithoutResult, kNotPerformed}) {
     statuses_.resize(std::max<size_t>(statuses_.size(), status + 1));
@@ -192,7 +260,7 @@ JsonLinesWriter::JsonLinesWriter(OperationForms const& forms, Summary const& sum
   }
 }
 
-void JsonLinesWriter::PutItem(std::string& out, std::string_view item, bool integer) const {
+void JsonLinesWriter::PutItem(JsonText& out, std::string_view item, bool integer) const {
   if (request_.redact) {
     out += "\"[value]\"";
   } else if (integer && IsIntegerItem(item)) {
@@ -202,11 +270,16 @@ void JsonLinesWriter::PutItem(std::string& out, std::string_view item, bool inte
   }
 }
 
-void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const& node) {
-  out += file_;
-  AppendNumber(out, LineOf(node));
-  if (node.continuedLines) PutNumber(out, MEMBER_KEY("continued_lines"), node.continuedLines);
-  LineIds const& ids = record.stream.ids;
+// The members that tell a record's writer, the same for each line of a
+// thread: kept for the thread of the last record.
+std::string_view JsonLinesWriter::StreamText(Stream const& stream) {
+  LineIds const& ids = stream.ids;
+  if (streamKnown_ && streamIds_.present == ids.present && streamIds_.process == ids.process &&
+      streamIds_.thread == ids.thread && streamRun_ == stream.run) {
+    return streamText_.view();
+  }
+  JsonText& out = streamText_;
+  out.clear();
   if (ids.present && request_.redact) {
     // As the redacted report's lanes: writer N, never the ids.
     auto const key = std::make_pair(ids.process, ids.thread);
@@ -219,18 +292,31 @@ void JsonLinesWriter::PutHead(std::string& out, Record const& record, Node const
     PutNumber(out, MEMBER_KEY("pid"), ids.process);
     PutNumber(out, MEMBER_KEY("tid"), ids.thread);
   }
-  int const run = record.stream.run;
+  int const run = stream.run;
   if (run >= 0) PutNumber(out, MEMBER_KEY("run"), static_cast<uint64_t>(run) + 1);
   if (run >= 0 && static_cast<size_t>(run) < summary_.runs.size() && !summary_.runs[run].computer.empty() &&
       !request_.redact) {
     PutKept(out, MEMBER_KEY("computer"), summary_.runs[run].computer);
   }
+  streamKnown_ = true;
+  streamIds_ = ids;
+  streamRun_ = stream.run;
+  return streamText_.view();
+}
+
+void JsonLinesWriter::PutHead(JsonText& out, Record const& record, Node const& node) {
+  out += file_;
+  AppendNumber(out, LineOf(node));
+  if (node.continuedLines) PutNumber(out, MEMBER_KEY("continued_lines"), node.continuedLines);
+  if (record.stream.ids.present || record.stream.run >= 0) out += StreamText(record.stream);
   int64_t const time = TimeOf(node);
   if (time >= 0) {
     PutKey(out, MEMBER_KEY("time"));
-    out += '"';
-    AppendTimeOfDay(out, time);
-    out += '"';
+    char* const at = out.Room(kTimeOfDayBytes + 2);
+    at[0] = '"';
+    PutTimeOfDay(at + 1, time);
+    at[kTimeOfDayBytes + 1] = '"';
+    out.Advance(kTimeOfDayBytes + 2);
   }
   if (node.duration >= 0) PutNumber(out, MEMBER_KEY("duration_us"), static_cast<uint64_t>(node.duration));
 }
@@ -317,7 +403,7 @@ bool JsonLinesWriter::Wanted(Record const& record, Node const& node, TableRef co
   return true;
 }
 
-void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index) {
+void JsonLinesWriter::PutCall(JsonText& out, Record const& record, int index) {
   Node const& node = record.nodes[index];
   OperationForm const& form = forms_.forms[node.op];
   std::string_view const argumentText = record.TextOf(node.arguments);
@@ -362,7 +448,7 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
   if (node.entryMissing || node.status == kNotPerformed) out += ",\"entry_missing\":true";
   if (node.status == kCompleted) {
     std::string_view const resultText = record.TextOf(node.result);
-    ResultItems items;
+    ResultItems& items = resultItems_;
     if (!SplitResult(form, resultText, items)) {
       PutString(out, MEMBER_KEY("result_text"), redact ? std::string_view("[value]") : resultText);
     } else if (form.result == kFieldResult) {
@@ -417,7 +503,7 @@ void JsonLinesWriter::PutCall(std::string& out, Record const& record, int index)
 // Records come in the order of their first lines; the calls the module
 // made inside one may come after the first lines of other threads' records,
 // and wait for them. A log without ids has one writer: nothing waits.
-void JsonLinesWriter::Write(std::string& out, Record const& record) {
+void JsonLinesWriter::Write(JsonText& out, Record const& record) {
   // Nodes stand in the order of their first lines, but for a call made
   // before the log began, which its children's lines precede.
   std::vector<int>& order = order_;
@@ -448,10 +534,10 @@ void JsonLinesWriter::Write(std::string& out, Record const& record) {
   }
 }
 
-void JsonLinesWriter::Release(std::string& out, uint64_t before) {
+void JsonLinesWriter::Release(JsonText& out, uint64_t before) {
   while (heldStart_ < held_.size() && held_[heldStart_].line < before) {
     Held const& held = held_[heldStart_++];
-    out.append(heldText_, held.offset, held.length);
+    out.Append(heldText_.data() + held.offset, held.length);
     releasedBytes_ += held.length;
   }
   if (heldStart_ == held_.size()) {
@@ -459,10 +545,10 @@ void JsonLinesWriter::Release(std::string& out, uint64_t before) {
     heldText_.clear();
     heldStart_ = releasedBytes_ = 0;
   } else if (releasedBytes_ > kMaxHeldBytes / 2) {
-    std::string text;
+    JsonText text;
     for (size_t i = heldStart_; i < held_.size(); ++i) {
       size_t const offset = text.size();
-      text.append(heldText_, held_[i].offset, held_[i].length);
+      text.Append(heldText_.data() + held_[i].offset, held_[i].length);
       held_[i].offset = offset;
     }
     held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(heldStart_));
@@ -471,9 +557,15 @@ void JsonLinesWriter::Release(std::string& out, uint64_t before) {
   }
 }
 
-void JsonLinesWriter::Finish(std::string& out) { Release(out, UINT64_MAX); }
+void JsonLinesWriter::Write(std::string& out, Record const& record) {
+  JsonText text;
+  Write(text, record);
+  out.append(text.data(), text.size());
+}
 
-void JsonLinesWriter::WriteNode(std::string& out, Record const& record, int index) {
+void JsonLinesWriter::Finish(JsonText& out) { Release(out, UINT64_MAX); }
+
+void JsonLinesWriter::WriteNode(JsonText& out, Record const& record, int index) {
   bool const redact = request_.redact;
   Node const& node = record.nodes[index];
   sawTimes_ = sawTimes_ || TimeOf(node) >= 0;
@@ -530,8 +622,7 @@ void JsonLinesWriter::WriteNode(std::string& out, Record const& record, int inde
 int WriteRecords(OperationForms const& forms, RecordsRequest const& request) {
   int status = 0;
   bool timed = false;
-  std::string out;
-  out.reserve(2 * kOutputPiece);
+  JsonText out;
   auto flush = [&]() {
     if (!out.empty()) WriteStandard(kStandardOutput, out.data(), out.size());
     out.clear();

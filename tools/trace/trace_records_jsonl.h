@@ -12,6 +12,7 @@
 #define TOLVAN_TOOLS_TRACE_TRACE_RECORDS_JSONL_H
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
@@ -38,8 +39,50 @@ struct RecordsRequest {
 // "HH:MM", "HH:MM:SS" or "HH:MM:SS.ffffff" as microseconds of the day.
 bool ReadTimeOfDay(std::string_view text, uint64_t& microseconds);
 
+// The text of the objects as it is built: a record line takes some thirty
+// appends, each inline here, where a string's would call the library.
+class JsonText {
+ public:
+  // Room for `size` more bytes at the end; Advance then takes what was written.
+  char* Room(size_t size) {
+    if (bytes_.size() - size_ < size) Grow(size);
+    return bytes_.data() + size_;
+  }
+  void Advance(size_t size) { size_ += size; }
+  void Append(char const* data, size_t size) {
+    std::memcpy(Room(size), data, size);
+    size_ += size;
+  }
+  JsonText& operator+=(std::string_view text) {
+    Append(text.data(), text.size());
+    return *this;
+  }
+  JsonText& operator+=(char c) {
+    *Room(1) = c;
+    ++size_;
+    return *this;
+  }
+  void pop_back() { --size_; }
+  void swap(JsonText& other) {
+    bytes_.swap(other.bytes_);
+    std::swap(size_, other.size_);
+  }
+  char const* data() const { return bytes_.data(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return std::string_view(bytes_.data(), size_); }
+  // Empties it; the room a long item took is given back.
+  void clear();
+
+ private:
+  void Grow(size_t size);
+  std::vector<char> bytes_;
+  size_t size_ = 0;
+};
+
 // A JSON string of every byte of `text` (see above).
 void AppendJsonBytes(std::string& out, std::string_view text);
+void AppendJsonBytes(JsonText& out, std::string_view text);
 
 // Writes the objects of one log's records.
 class JsonLinesWriter {
@@ -48,9 +91,10 @@ class JsonLinesWriter {
   // it knows the names of the table objects so far.
   JsonLinesWriter(OperationForms const& forms, Summary const& summary, RecordsRequest const& request,
                   std::string_view file);
+  void Write(JsonText& out, Record const& record);
   void Write(std::string& out, Record const& record);
   // Writes what still waits.
-  void Finish(std::string& out);
+  void Finish(JsonText& out);
   uint64_t written() const { return written_; }
   bool sawTimes() const { return sawTimes_; }
 
@@ -59,14 +103,15 @@ class JsonLinesWriter {
     TableTally const* tally = nullptr;  // the object's entry, or
     std::string_view name;              // the name an argument gives
   };
-  void WriteNode(std::string& out, Record const& record, int index);
-  void Release(std::string& out, uint64_t before);
-  void PutHead(std::string& out, Record const& record, Node const& node);
-  void PutCall(std::string& out, Record const& record, int index);
+  void WriteNode(JsonText& out, Record const& record, int index);
+  void Release(JsonText& out, uint64_t before);
+  void PutHead(JsonText& out, Record const& record, Node const& node);
+  std::string_view StreamText(Stream const& stream);
+  void PutCall(JsonText& out, Record const& record, int index);
   TableRef TableOfCall(Record const& record, Node const& node, ArgumentItems const& arguments) const;
   void LearnStoreObject(Record const& record, Node const& node, ArgumentItems const& arguments);
   bool Wanted(Record const& record, Node const& node, TableRef const& table) const;
-  void PutItem(std::string& out, std::string_view item, bool integer) const;
+  void PutItem(JsonText& out, std::string_view item, bool integer) const;
 
   OperationForms const& forms_;
   Summary const& summary_;
@@ -77,6 +122,7 @@ class JsonLinesWriter {
   uint64_t written_ = 0;
   bool sawTimes_ = false;
   ArgumentItems arguments_;  // kept to spare an allocation per call
+  ResultItems resultItems_;  // and a clearing
   std::vector<int> order_;   // and per record
   // Lines waiting for other threads' records, in line order: each a piece
   // of `heldText_`; those before `heldStart_` are written already.
@@ -87,7 +133,11 @@ class JsonLinesWriter {
   };
   std::vector<Held> held_;
   size_t heldStart_ = 0;
-  std::string heldText_;
+  JsonText heldText_;
+  bool streamKnown_ = false;
+  LineIds streamIds_;
+  int streamRun_ = -1;
+  JsonText streamText_;
   size_t releasedBytes_ = 0;
   // Record objects and the table each was built over (or set to), the
   // first kKeptTables at once.
