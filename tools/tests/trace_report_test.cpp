@@ -631,15 +631,13 @@ TEST_F(TraceProgramTest, AMistakeOnTheCommandLineIsNamedWithTheNearestWord) {
   } const cases[] = {
       {"show --eror " + good, "tolvan32-trace: unknown option --eror; did you mean --errors?\n"},
       {"sumary " + good, "tolvan32-trace: unknown command sumary; did you mean summary?\n"},
-      {"summary " + good + " " + good, "tolvan32-trace: one log only, and " + good + " and " + good +
-                                           " were both given\n"},
       {"show " + good + " --op", "tolvan32-trace: --op needs a value after it\n"},
   };
   for (Case const& c : cases) {
     std::string output;
     EXPECT_EQ(Run(c.arguments, output), 2) << c.arguments;
     EXPECT_EQ(output.find(c.message), 0u) << c.arguments << "\n" << output;
-    EXPECT_NE(output.find("\nusage: tolvan32-trace [summary|show|report|records] [options] LOG (records: LOG...)\n"), std::string::npos);
+    EXPECT_NE(output.find("\nusage: tolvan32-trace [summary|show|report|records] [options] LOG...\n"), std::string::npos);
     EXPECT_NE(output.find("tolvan32-trace --help lists every option.\n"), std::string::npos);
     EXPECT_EQ(output.find("--object ADDRESS"), std::string::npos) << "the short usage, not the whole";
   }

@@ -34,11 +34,6 @@ uint64_t MiddleOf(size_t bucket) {
   return (uint64_t{1} << power) + sub * width + width / 2;
 }
 
-std::string_view ComputerOf(Summary const& summary, int run) {
-  return run >= 0 && static_cast<size_t>(run) < summary.runs.size() ? std::string_view(summary.runs[run].computer.text)
-                                                                      : std::string_view();
-}
-
 int64_t EndOf(Node const& node) { return node.resultTime >= 0 ? node.resultTime : node.time; }
 
 bool Inside(Hold const& hold, int64_t time) {
@@ -98,7 +93,7 @@ void StartHold(Summary& summary, TableTally& table, Hold const& hold, bool open)
   TimingFigures::RecentHold& recent = NextInRing(timing.recentHolds, kRecentHolds, serial);
   recent.serial = serial;
   recent.table = table.name;
-  recent.computer = std::string(ComputerOf(summary, hold.run));
+  recent.computer = ComputerKey(summary, hold.run);
   recent.hold = hold;
   recent.hold.kind = open ? "open" : hold.kind;
   // A record is handed on with its last line: an open of another process
@@ -131,7 +126,7 @@ void Attempted(Summary& summary, TableTally const& table, Record const& record, 
   uint64_t const serial = ++timing.attemptSerial;
   TimingFigures::Attempt& attempt = NextInRing(timing.recentAttempts, kRecentAttempts, serial);
   attempt.table = table.name;
-  attempt.computer = std::string(ComputerOf(summary, record.stream.run));
+  attempt.computer = ComputerKey(summary, record.stream.run);
   attempt.pid = record.stream.ids.process;
   attempt.run = record.stream.run;
   attempt.line = node.line;
