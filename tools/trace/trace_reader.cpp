@@ -213,6 +213,7 @@ bool TraceReader::ReadAll(ChunkSource& source) {
                    summary_.lines);
   bool const read = lines.ReadAll(source);
   Finish();
+  PairHoldsLeftOpen(summary_.timing);
   summary_.lines = lines.lines();
   summary_.bytes += lines.bytes();
   return read;

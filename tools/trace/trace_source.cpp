@@ -92,6 +92,14 @@ class LogFile::Impl : public ChunkSource {
   bool Inflate(std::string_view& piece, uint64_t limit);
   bool NextEntry(std::string& name);
   bool SkipEntry();
+  // An entry's bytes, for the check of its size and CRC (zlib takes a null
+  // piece for a request of the initial CRC).
+  void Count(std::string_view piece) {
+    if (piece.empty()) return;
+    entry_.sizeRead += piece.size();
+    entry_.crcRead = static_cast<uint32_t>(
+        crc32(entry_.crcRead, reinterpret_cast<Bytef const*>(piece.data()), static_cast<uInt>(piece.size())));
+  }
   bool EndEntry();
 
   std::string path_;
@@ -237,9 +245,7 @@ bool LogFile::Impl::Next(std::string_view& piece) {
   } else if (!Inflate(piece, entry_.flags & kSizesAfterData ? UINT64_MAX : entry_.packed - entry_.packedRead)) {
     return false;
   }
-  entry_.sizeRead += piece.size();
-  entry_.crcRead = static_cast<uint32_t>(
-      crc32(entry_.crcRead, reinterpret_cast<Bytef const*>(piece.data()), static_cast<uInt>(piece.size())));
+  Count(piece);
   if (logEnded_ && !EndEntry()) return false;
   return true;
 }
@@ -281,9 +287,7 @@ bool LogFile::Impl::SkipEntry() {
   std::string_view piece;
   while (!logEnded_) {
     if (!Inflate(piece, UINT64_MAX)) return false;
-    entry_.sizeRead += piece.size();
-    entry_.crcRead = static_cast<uint32_t>(
-        crc32(entry_.crcRead, reinterpret_cast<Bytef const*>(piece.data()), static_cast<uInt>(piece.size())));
+    Count(piece);
   }
   return EndEntry();
 }

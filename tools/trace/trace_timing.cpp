@@ -83,6 +83,19 @@ Entry& NextInRing(std::vector<Entry>& ring, size_t size, uint64_t serial) {
   return ring[(serial - 1) % size] = Entry();
 }
 
+// A record is handed on with its last line: an open of another process
+// inside a Pack may have come first, and so may, in a log read earlier, one
+// of the same computer.
+void PairWithEarlier(TimingFigures& timing, TimingFigures::RecentHold& hold) {
+  if (hold.pairedWithEarlier) return;
+  hold.pairedWithEarlier = true;
+  for (TimingFigures::Attempt const& attempt : timing.recentAttempts) {
+    if (attempt.line && attempt.serial <= hold.attemptsBefore && Contends(hold, attempt)) {
+      AddContention(timing, hold, attempt);
+    }
+  }
+}
+
 void StartHold(Summary& summary, TableTally& table, Hold const& hold, bool open) {
   TimingFigures& timing = summary.timing;
   TableHolds& holds = table.holds;
@@ -96,11 +109,8 @@ void StartHold(Summary& summary, TableTally& table, Hold const& hold, bool open)
   recent.computer = ComputerKey(summary, hold.run);
   recent.hold = hold;
   recent.hold.kind = open ? "open" : hold.kind;
-  // A record is handed on with its last line: an open of another process
-  // inside a Pack may have come first.
-  for (TimingFigures::Attempt const& attempt : timing.recentAttempts) {
-    if (attempt.line && Contends(recent, attempt)) AddContention(timing, recent, attempt);
-  }
+  recent.attemptsBefore = timing.attemptSerial;
+  if (!open) PairWithEarlier(timing, recent);
 }
 
 void EndHold(TableTally& table, TimingFigures& timing, Node const& node) {
@@ -115,6 +125,7 @@ void EndHold(TableTally& table, TimingFigures& timing, Node const& node) {
   if (TimingFigures::RecentHold* const recent = InRing(timing.recentHolds, kRecentHolds, holds.openHold)) {
     recent->hold.end = EndOf(node);
     recent->hold.endLine = node.line;
+    PairWithEarlier(timing, *recent);
   }
   holds.openHold = 0;
 }
@@ -125,6 +136,7 @@ void Attempted(Summary& summary, TableTally const& table, Record const& record, 
   if (node.time < 0 || table.name.empty()) return;
   uint64_t const serial = ++timing.attemptSerial;
   TimingFigures::Attempt& attempt = NextInRing(timing.recentAttempts, kRecentAttempts, serial);
+  attempt.serial = serial;
   attempt.table = table.name;
   attempt.computer = ComputerKey(summary, record.stream.run);
   attempt.pid = record.stream.ids.process;
@@ -137,6 +149,16 @@ void Attempted(Summary& summary, TableTally const& table, Record const& record, 
     if (hold.serial && Contends(hold, attempt)) AddContention(timing, hold, attempt);
   }
 }
+
+}  // namespace
+
+void PairHoldsLeftOpen(TimingFigures& timing) {
+  for (TimingFigures::RecentHold& hold : timing.recentHolds) {
+    if (hold.serial) PairWithEarlier(timing, hold);
+  }
+}
+
+namespace {
 
 void ConsiderSlow(Summary& summary, Record const& record, Node const& node, CallBrief const& brief) {
   TimingFigures& timing = summary.timing;
