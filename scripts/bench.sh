@@ -15,6 +15,7 @@ mkdir -p "$out"
 # kind of line the module writes, beside "grep -c ." on the same file: wall
 # time and peak memory of each, the file read once before from the page
 # cache. grep writes to a file: to /dev/null it would stop at the first line.
+# The timed log is read once more compressed by gzip, beside gzip -dc | grep.
 bench_reader() {
   ensure_packages cmake make g++ python3 time
   build_trace_reader
@@ -73,6 +74,10 @@ PY
     measure grep-timed sh -c "grep -c . '$timed' >'$out/grep.txt'"
     measure summary-timed "$reader" summary "$timed"
     measure records-timed "$reader" records "$timed"
+    # The timed log compressed, read through zlib, beside gzip -dc piped to grep.
+    gzip -1 -c "$timed" >"$timed.gz"
+    measure zcat-grep-timed sh -c "gzip -dc '$timed.gz' | grep -c . >'$out/grep.txt'"
+    measure summary-timed-gz "$reader" summary "$timed.gz"
   } >"$out/reader-times.txt"
   python3 - "$out/reader-times.txt" "$out/reader.txt" "$(stat -c %s "$log")" <<'PY'
 import sys
@@ -82,7 +87,8 @@ for line in open(sys.argv[1]):
     rows[label] = (float(seconds), int(kib))
 size = int(sys.argv[3]) / (1 << 30)
 lines = []
-for label, base in (("summary", "grep"), ("summary-json", "grep"), ("report", "grep"), ("summary-timed", "grep-timed")):
+for label, base in (("summary", "grep"), ("summary-json", "grep"), ("report", "grep"), ("summary-timed", "grep-timed"),
+                    ("summary-timed-gz", "zcat-grep-timed")):
     s, k = rows[label]
     g, gk = rows[base]
     lines.append(f"{label} of {size:.2f} GiB: {s:.2f} s beside {base} -c . {g:.2f} s = {s / g:.2f}x (target <= 3x); "
@@ -96,7 +102,7 @@ text = "\n".join(lines) + "\n"
 open(sys.argv[2], "w").write(text)
 sys.stdout.write(text)
 PY
-  rm -f "$log" "$timed"
+  rm -f "$log" "$timed" "$timed.gz"
 }
 
 if [ "${1:-}" = reader ]; then
