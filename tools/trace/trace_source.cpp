@@ -349,7 +349,7 @@ bool LogFile::Impl::NextLog(std::string& name) {
   if (kind_ == kUnknown) {
     Fill(4);
     if (failed_) return false;
-    if (Buffered() >= 2 && Bytes()[0] == 0x1f && Bytes()[1] == 0x8b) {
+    if (Buffered() >= 3 && Bytes()[0] == 0x1f && Bytes()[1] == 0x8b && Bytes()[2] == 8) {  // and deflate
       kind_ = kGzip;
     } else if (Buffered() >= 4 && Little(Bytes(), 4) == kLocalHeader) {
       kind_ = kZip;
