@@ -661,7 +661,7 @@ typos() {
     typo "tolvan32-setup: one folder only, and a and b were both given" "$setup_exe" check a b &&
     typo "tolvan32-trace: unknown command sumary; did you mean summary?" "$trace_exe" sumary x.log &&
     typo "tolvan32-trace: unknown option --eror; did you mean --errors?" "$trace_exe" show --eror x.log &&
-    typo "tolvan32-trace: one log only, and a.log and b.log were both given" "$trace_exe" a.log b.log
+    typo "tolvan32-trace: unknown option --jsn; did you mean --json?" "$trace_exe" summary a.log b.log --jsn
 }
 report "typos in both tools: the word named, the nearest verb or option suggested, a short usage, exit 2" typos
 
