@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
@@ -324,6 +325,10 @@ int ReadTrace(int argc, char** argv) {
     while (file.NextLog(name)) {
       ++logs;
       StartLog(summary, name, file.Kind());
+      // As in the figures: a log without run lines names its objects by address alone.
+      for (auto key = options.filter.tableObjects.begin(); key != options.filter.tableObjects.end();) {
+        key = key->find(' ') == std::string::npos ? options.filter.tableObjects.erase(key) : std::next(key);
+      }
       source += (source.empty() ? "" : " + ") + name;
       if (options.command == kShow && (options.records.paths.size() > 1 || std::strcmp(file.Kind(), "zip") == 0)) {
         if (options.json) {
