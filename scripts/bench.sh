@@ -17,6 +17,7 @@ mkdir -p "$out"
 # read once before from the page cache; summary and report against grep,
 # records against summary. grep writes to a file: to /dev/null it would stop
 # at the first line.
+# The timed log is read once more compressed by gzip, beside gzip -dc | grep.
 bench_reader() {
   ensure_packages cmake make g++ python3 time
   build_trace_reader
@@ -78,6 +79,10 @@ PY
       measure "report-$kind" "$reader" report --html "$out/bench-report.html" "$file"
       measure "records-$kind" "$reader" records "$file"
     done
+    # The timed log compressed, read through zlib, beside gzip -dc piped to grep.
+    [ -f "$timed.gz" ] || gzip -1 -c "$timed" >"$timed.gz"
+    measure zcat-grep-timed sh -c "gzip -dc '$timed.gz' | grep -c . >'$out/grep.txt'"
+    measure summary-timed-gz "$reader" summary "$timed.gz"
   done >"$out/reader-times.txt"
   python3 - "$out/reader-times.txt" "$out/reader.txt" "$(stat -c %s "$log")" <<'PY'
 import sys
@@ -97,11 +102,15 @@ for kind in ("plain", "timed"):
         b = rows[f"{base}-{kind}"][0]
         goal = f" (target <= {target}x)" if target else ""
         lines.append(f"  {label:<13} {s:6.2f} s = {s / b:.2f}x {base}{goal}; peak memory {k / 1024:.1f} MiB")
+s, k = rows["summary-timed-gz"]
+g = rows["zcat-grep-timed"][0]
+lines.append(f"timed log gzipped: summary {s:.2f} s beside gzip -dc | grep -c . {g:.2f} s = {s / g:.2f}x; "
+             f"peak memory {k / 1024:.1f} MiB")
 text = "\n".join(lines) + "\n"
 open(sys.argv[2], "w").write(text)
 sys.stdout.write(text)
 PY
-  rm -f "$log" "$timed"
+  rm -f "$log" "$timed" "$timed.gz"
 }
 
 if [ "${1:-}" = reader ]; then

@@ -705,7 +705,7 @@ typos() {
     typo "tolvan32-setup: one folder only, and a and b were both given" "$setup_exe" check a b &&
     typo "tolvan32-trace: unknown command sumary; did you mean summary?" "$trace_exe" sumary x.log &&
     typo "tolvan32-trace: unknown option --eror; did you mean --errors?" "$trace_exe" show --eror x.log &&
-    typo "tolvan32-trace: one log only, and a.log and b.log were both given" "$trace_exe" a.log b.log
+    typo "tolvan32-trace: unknown option --jsn; did you mean --json?" "$trace_exe" summary a.log b.log --jsn
 }
 report "typos in both tools: the word named, the nearest verb or option suggested, a short usage, exit 2" typos
 
@@ -836,13 +836,12 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ]; then
   loop "$dist" "$dist/tolvan32-setup.exe" trace collect "$host_w"
   example[trace-collect]=$out loop_status+=" $status"
   bundle=$(ls "$dist"/Tolvan32-*.zip 2>/dev/null | head -n 1)
-  unpacked=$work/loop-bundle
-  rm -rf "$unpacked" && mkdir -p "$unpacked"
-  [ -n "$bundle" ] && python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$bundle" "$unpacked"
-  # TODO: once tolvan32-trace reads a bundle itself, give it "$bundle" here instead of the extracted log.
-  loop "$unpacked" "$trace_exe" summary Tolvan32_a.log
+  # The reader takes the bundle itself: its plain log, read out of the zip.
+  loop "$dist" "$trace_exe" summary "$(basename "${bundle:-none.zip}")"
   loop_summary=$out loop_status+=" $status"
-  processes=$(grep -aoE '^ \[[0-9]+:' "$unpacked/Tolvan32_a.log" 2>/dev/null | sort -u | wc -l)
+  [ -n "$bundle" ] && cp "$bundle" "$work/loop-bundle.zip"
+  processes=$("$host_trace" summary --json "$work/loop-bundle.zip" 2>/dev/null |
+    python3 -c 'import json, sys; print(len({r["process"] for r in json.load(sys.stdin)["runs"]}))' 2>/dev/null || echo 0)
   loop "$dist" "$dist/tolvan32-setup.exe" uninstall "$host_w"
   example[uninstall]=$out loop_status+=" $status"
   loop "$dist" "$dist/tolvan32-setup.exe" trace off --delete-logs
@@ -953,6 +952,8 @@ if [ -f "$e2e/tolvan_e2e_host.exe" ] && [ -f "$TOLVAN_ROOT/tests/e2e/wine.sh" ];
       for letter in a b; do
         [ -f "$E2E_DRIVE_C/Tolvan32_$letter.log" ] && cat "$E2E_DRIVE_C/Tolvan32_$letter.log" >>"$logs/e2e${ids}_$letter.log"
       done
+      # Two processes contending for one table, timed, for the report of time below.
+      [ "${fields[0]}$ids" = timed-contention ] && cp "$E2E_DRIVE_C/Tolvan32_a.log" "$logs/timed_a.log"
       [ -z "$ids" ] && runs=$((runs + 1))
     done <<<"$scenarios"
   done
@@ -1115,6 +1116,39 @@ print("\n".join(problems) if problems else "%d figures equal" % len(keys))
 sys.exit(1 if problems else 0)
 PYTHON
 }
+# timed_checks DOM JSON: the page of the timed contention log shows the slow
+# Pack first among the slowest, its hold, and the other process's open inside it.
+timed_checks() {
+  python3 - "$@" <<'PYTHON'
+import html, json, re, sys
+dom = open(sys.argv[1], encoding="utf-8").read()
+d = json.load(open(sys.argv[2]))
+problems = []
+def rows(table_id):
+    table = re.search(r'<table id="%s">(.*?)</table>' % table_id, dom, re.S)
+    if not table: return []
+    return [[html.unescape(re.sub(r"<[^>]*>", "", cell)).strip() for cell in re.findall(r"<td[^>]*>(.*?)</td>", row, re.S)]
+            for row in re.findall(r"<tr[^>]*>(.*?)</tr>", table.group(1), re.S) if "<td" in row]
+slowest = rows("slowest")
+first = d["slowest"][0] if d["slowest"] else {}
+if not slowest or "CTable::Pack(void)" not in slowest[0][3] or first.get("operation") != "CTable::Pack(void)" \
+        or first.get("duration_us", 0) < 900000 or slowest[0][5] != str(first.get("duration_us")):
+    problems.append("the slow Pack is not first among the slowest: %s" % (slowest[:1],))
+packer = first.get("pid")
+holds = [h for t in d["tables"] if t.get("name") == "LANG" for h in t["holds"] if h["kind"] == "Pack" and h["pid"] == packer]
+shown = [r for r in rows("holds-table") if r[0] == "LANG" and r[2] == "Pack" and "process %s" % packer in r[1]]
+if not holds or not shown: problems.append("the Pack's hold of LANG is not on the page: %s" % rows("holds-table"))
+inside = [c for c in d["contention"] if c["table"] == "LANG" and c["holder_pid"] == packer and c["waiter_pid"] != packer
+          and holds and c["holder_line"] == holds[0]["start_line"] and holds[0]["start"] <= c["time"] <= holds[0]["end"]]
+contended = [r for r in rows("contention") if r[0] == "LANG" and r[1] == "process %s" % packer and inside
+             and r[4] == str(inside[0]["waiter_line"])]
+if not inside or not contended:
+    problems.append("the other process's open inside the hold is not there: %s %s" % (d["contention"], rows("contention")))
+print("\n".join(problems) if problems else "the Pack first among the slowest (%s us), its hold, the open of process %s inside it"
+      % (first["duration_us"], inside[0]["waiter_pid"]))
+sys.exit(1 if problems else 0)
+PYTHON
+}
 if command -v chromium >/dev/null; then
   report_name=$(basename "$report_log")
   for redact in 0 1; do
@@ -1133,6 +1167,62 @@ if command -v chromium >/dev/null; then
   done
   browser "$work/screenshot.out" --screenshot="$work/report.png" "file://$work/report-0.html"
   report "trace: report screenshot taken ($work/report.png)" test -s "$work/report.png"
+  # The timed report of two processes contending for one table: one packs it
+  # for about a second (its engine slow), the other opens it meanwhile.
+  if [ -s "$logs/timed_a.log" ]; then
+    page=$work/report-timed.html
+    wine "$logs" "$trace_exe" report --html "$(windows_path "$page")" timed_a.log
+    (cd "$logs" && "$host_trace" summary --json timed_a.log) >"$work/timed.json"
+    browser "$page.dom" --dump-dom "file://$page"
+    checks=0
+    out=$(page_checks "$page.dom" "$work/timed.json" "$logs/timed_a.log" 0 "$host_trace" 2>&1) || checks=$?
+    extra=$(timed_checks "$page.dom" "$work/timed.json" 2>&1) || checks=$?
+    out+=$'\n'$extra
+    console=$(grep -E 'CONSOLE|Uncaught' "$page.dom.err")
+    out+=$'\n'$console
+    report "trace: timed report of two processes contending in chromium: the slow Pack first among the slowest, its hold, the other's open inside it; figures equal summary --json's" \
+      bash -c '[ "$1" -eq 0 ] && [ "$2" -eq 0 ] && [ -z "$3" ]' _ "$status" "$checks" "$console"
+    browser "$work/screenshot-timed.out" --screenshot="$work/report-timed.png" "file://$page"
+    report "trace: timed report screenshot taken ($work/report-timed.png)" test -s "$work/report-timed.png"
+
+    # Several logs at once (a second computer: the same log under another
+    # name), a .gz and the support loop's bundle, by the Windows build.
+    sed -E 's/ Computer [^ ]+ User / Computer OTHER-WS User /' "$logs/timed_a.log" >"$logs/timed_other.log"
+    gzip -c "$logs/timed_a.log" >"$logs/timed_a.log.gz"
+    cp "$logs/timed_a.log.gz" "$logs/timed-packed.bin"
+    [ -s "$work/loop-bundle.zip" ] && cp "$work/loop-bundle.zip" "$logs/bundle.zip"
+    for case in "timed_a.log timed_other.log" "timed_a.log.gz" "timed-packed.bin" "bundle.zip"; do
+      # shellcheck disable=SC2086
+      wine "$logs" "$trace_exe" summary --json $case
+      windows_json=$out windows_status=$status
+      # shellcheck disable=SC2086
+      out=$(cd "$logs" && "$host_trace" report --html /dev/null $case >/dev/null 2>&1 && "$host_trace" summary --json $case |
+        python3 -c '
+import json, subprocess, sys
+d, w = json.load(sys.stdin), json.loads(sys.argv[2])
+one = json.loads(subprocess.run([sys.argv[1], "summary", "--json", "timed_a.log"], capture_output=True).stdout)
+case = sys.argv[3].split()
+problems = []
+if d != w: problems.append("the Windows build reads it otherwise")
+if len(case) == 2:
+    if d["calls"] != 2 * one["calls"] or len(d["computers"]) != 2 or "not compared" not in d.get("clocks", ""):
+        problems.append("two logs: %s calls of %s, computers %s" % (d["calls"], one["calls"], d["computers"]))
+    # Each computer its own contention: none between the two, though their clocks say the same times.
+    if d["contention_more"] + len(d["contention"]) != 2 * len(one["contention"]) or not one["contention"]:
+        problems.append("contention %d, of one log %d" % (len(d["contention"]), len(one["contention"])))
+elif case[0] == "bundle.zip":
+    if not d["logs"] or not d["logs"][0]["log"].endswith(":Tolvan32_a.log") or d["calls"] == 0 or d["bad_lines"]:
+        problems.append("the bundle: %s" % d["logs"])
+elif d["logs"][0]["compressed"] != "gzip" or [d[k] for k in ("lines", "bytes", "calls", "contention")] != \
+        [one[k] for k in ("lines", "bytes", "calls", "contention")]:
+    problems.append("gzip: %s" % d["logs"])
+print("\n".join(problems) or "ok")
+sys.exit(1 if problems else 0)' "$host_trace" "$windows_json" "$case" 2>&1)
+      report "trace: summary and report of $case (Windows build alike)" bash -c '[ "$1" -eq 0 ] && [ "$2" = ok ]' _ "$windows_status" "$out"
+    done
+  else
+    report "trace: a timed log of two processes contending (timed-contention)" false
+  fi
 else
   report "trace: chromium for the report's browser check" false
 fi

@@ -89,25 +89,31 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   WriteFile(path, log);
   std::string json;
   int status = Run({"summary", "--json", path.c_str()}, output, &json);
-  TOLVAN_FUZZ_EXPECT(status == 0 || status == 1, "summary --json exit status %d", status);
+  // Bytes that begin as gzip or a zip does are read so: their damage is a
+  // file error (2), named, never a crash.
+  bool const compressed = log.compare(0, 3, "\x1f\x8b\x08") == 0 || log.compare(0, 4, "PK\3\4") == 0;
+  int const worst = compressed ? 2 : 1;
+  TOLVAN_FUZZ_EXPECT(status >= 0 && status <= worst, "summary --json exit status %d", status);
   size_t const lines = Count(log, "\n") + (!log.empty() && log.back() != '\n');
   std::string const linesKey = "\"lines\":" + std::to_string(lines) + ",";
-  TOLVAN_FUZZ_EXPECT(json.find(linesKey) != std::string::npos, "not every line counted: %s", linesKey.c_str());
+  TOLVAN_FUZZ_EXPECT(compressed || json.find(linesKey) != std::string::npos, "not every line counted: %s",
+                     linesKey.c_str());
 
   for (std::vector<char const*> const& command :
        {std::vector<char const*>{"summary", path.c_str()}, {"show", path.c_str()}, {"show", "--json", path.c_str()},
         {"show", "--errors", path.c_str()}, {"records", path.c_str()}, {"records", "--redact", path.c_str()}}) {
     std::vector<char const*> arguments = command;
     status = Run(arguments, output, nullptr);
-    TOLVAN_FUZZ_EXPECT(status == 0 || status == 1, "%s exit status %d", command[0], status);
+    TOLVAN_FUZZ_EXPECT(status >= 0 && status <= worst, "%s exit status %d", command[0], status);
   }
   for (bool redact : {false, true}) {
     std::string page;
     std::vector<char const*> arguments = {"report", "--html", "-", path.c_str()};
     if (redact) arguments.insert(arguments.begin() + 1, "--redact");
     status = Run(arguments, output, &page);
-    TOLVAN_FUZZ_EXPECT(status == 0 || status == 1, "report exit status %d", status);
-    TOLVAN_FUZZ_EXPECT(Count(page, "<script") == 1 && Count(page, "</html>") == 1, "markup from the log on the page");
+    TOLVAN_FUZZ_EXPECT(status >= 0 && status <= worst, "report exit status %d", status);
+    TOLVAN_FUZZ_EXPECT((compressed && page.empty()) || (Count(page, "<script") == 1 && Count(page, "</html>") == 1),
+                       "markup from the log on the page");
   }
   return 0;
 }

@@ -1,17 +1,7 @@
 #include "tools/trace/trace_input.h"
 
-#include <vector>
-
-#include "tools/common/tool_platform.h"
-
 namespace tolvan {
 namespace tools {
-
-namespace {
-
-size_t const kReadSize = 1 << 20;
-
-}  // namespace
 
 void LineReader::Deliver(std::string_view text, LineEnding ending) {
   ++lines_;
@@ -54,13 +44,12 @@ void LineReader::ReadEnd() {
   carried_ = 0;
 }
 
-bool LineReader::ReadAll(int handle) {
-  std::vector<char> chunk(kReadSize);
+bool LineReader::ReadAll(ChunkSource& source) {
+  std::string_view piece;
   while (true) {
-    long const count = ReadInput(handle, chunk.data(), chunk.size());
-    if (count < 0) return false;
-    if (count == 0) break;
-    ReadPiece(std::string_view(chunk.data(), static_cast<size_t>(count)));
+    if (!source.Next(piece)) return false;
+    if (piece.empty()) break;
+    ReadPiece(piece);
   }
   ReadEnd();
   return true;

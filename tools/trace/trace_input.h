@@ -9,18 +9,20 @@
 #include <string_view>
 
 #include "tools/trace/trace_records.h"
+#include "tools/trace/trace_source.h"
 
 namespace tolvan {
 namespace tools {
 
 class LineReader {
  public:
-  // Each line without its line end (CR LF or LF), numbered from 1.
+  // Each line without its line end (CR LF or LF), numbered on from
+  // `linesBefore` + 1 (the lines of the logs read before this one).
   using LineSink = std::function<void(uint64_t number, std::string_view text, LineEnding ending)>;
-  explicit LineReader(LineSink sink) : sink_(std::move(sink)) {}
+  explicit LineReader(LineSink sink, uint64_t linesBefore = 0) : sink_(std::move(sink)), lines_(linesBefore) {}
 
-  // Every line of the open input. Returns false when reading failed.
-  bool ReadAll(int handle);
+  // Every line of the log. Returns false when reading failed.
+  bool ReadAll(ChunkSource& source);
   // The same for a log already in memory (the tests use it).
   void ReadText(std::string_view text);
 

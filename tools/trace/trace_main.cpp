@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
@@ -46,8 +47,7 @@ void Write(StandardHandle handle, std::string& text) {
 void WriteError(std::string text) { Write(kStandardError, text); }
 
 char const kUsage[] =
-    "usage: tolvan32-trace [summary|show|report|records] [options] LOG (records: LOG...)\n"
-    "       tolvan32-trace records [options] LOG...\n"
+    "usage: tolvan32-trace [summary|show|report|records] [options] LOG...\n"
     "  summary           the figures of the whole log (the default)\n"
     "  show              the records as an indented tree: each call with its result,\n"
     "                    and the calls the module made for it beneath it\n"
@@ -61,7 +61,7 @@ char const kUsage[] =
     "  --json            summary: one JSON object; show: one JSON object per record and line\n"
     "  report            one HTML page to attach to a ticket: errors with the records before\n"
     "                    them, the policy per table, charts and a timeline\n"
-    "  --html FILE       report: the page's file (default: the log's name and .html in the\n"
+    "  --html FILE       report: the page's file (default: the first log's name and .html in the\n"
     "                    current folder; - for standard output)\n"
     "  records           every call, error line and damaged line of the logs as one JSON object\n"
     "                    per line (JSON Lines), in log order; --op, --table, --object, --pid,\n"
@@ -70,9 +70,15 @@ char const kUsage[] =
     "  --redact          report and records: mask addresses, field values, texts and paths\n"
     "  --slow MS         summary and report: an open of another process taking longer than this\n"
     "                    inside a hold waited for it (default 100)\n"
-    "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input\n"
-    "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error,\n"
-    "3 out of memory.\n";
+    "  LOG               C:\\Tolvan32_a.log (plain), C:\\Tolvan32_b.log (masked), or - for input;\n"
+    "                    also compressed by gzip (.gz), or the .zip of tolvan32-setup trace collect,\n"
+    "                    of which every *.log entry but the masked Tolvan32_b*.log is read (told by\n"
+    "                    their first bytes, whatever the name)\n"
+    "  LOG...            several logs, of several computers say, are read in turn as one: their\n"
+    "                    lines numbered on through them, each log's runs its own; holds and\n"
+    "                    contention within one computer (clocks of two are not compared)\n"
+    "Exit status: 0 the whole log was read, 1 some lines could not be read, 2 usage or file error\n"
+    "(a file missing, damaged compressed data), 3 out of memory.\n";
 
 // A decimal id as the log's ids item writes it.
 bool ReadId(std::string_view text, uint32_t& id) {
@@ -82,6 +88,16 @@ bool ReadId(std::string_view text, uint32_t& id) {
   }
   id = static_cast<uint32_t>(value);
   return !text.empty();
+}
+
+// A first log that is no file but near a command's name: "sumary LOG" is
+// a command misspelt, not two logs.
+bool MisspeltCommand(std::string const& path) {
+  if (NearestWord(path, {"summary", "show", "report", "records"}).empty()) return false;
+  int const handle = OpenInput(path.c_str());
+  if (handle < 0) return true;
+  CloseInput(handle);
+  return false;
 }
 
 bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& options) {
@@ -148,7 +164,7 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
         WriteError(std::string("tolvan32-trace: not a time of day (HH:MM[:SS[.ffffff]]): ") + argv[i] + "\n");
         return false;
       }
-    } else if ((argument.size() > 1 && argument[0] == '-') || (havePath && options.command != kRecords)) {
+    } else if ((argument.size() > 1 && argument[0] == '-') || (havePath && MisspeltCommand(options.path))) {
       ArgumentWords const words = {"tolvan32-trace", "", {"--json", "--redact", "--html", "--errors", "--op",
                                    "--table", "--object", "--pid", "--tid", "--slow", "--from", "--to", "--help",
                                    "--version"}, "log", {"summary", "show", "report", "records"}};
@@ -156,8 +172,8 @@ bool ParseOptions(int argc, char** argv, OperationForms const& forms, Options& o
                  std::string(kUsage, std::strchr(kUsage, '\n') + 1 - kUsage) + "tolvan32-trace --help lists every option.\n");
       return false;
     } else {
-      options.path = std::string(argument);
-      options.records.paths.push_back(options.path);
+      if (!havePath) options.path = std::string(argument);
+      options.records.paths.emplace_back(argument);
       havePath = true;
     }
   }
@@ -206,9 +222,9 @@ void ShowFooter(Summary const& summary, Options const& options) {
   Write(kStandardError, text);
 }
 
-bool WriteReport(HtmlReport const& report, Summary const& summary, Options const& options) {
+bool WriteReport(HtmlReport const& report, Summary const& summary, Options const& options, std::string const& source) {
   std::string page;
-  report.Write(page, summary, options.path);
+  report.Write(page, summary, source);
   if (options.html == "-") {
     Write(kStandardOutput, page);
     return true;
@@ -254,11 +270,6 @@ int ReadTrace(int argc, char** argv) {
     return WriteRecords(forms, options.records);
   }
 
-  int const handle = OpenInput(options.path.c_str());
-  if (handle < 0) {
-    WriteError("tolvan32-trace: cannot open " + options.path + ": " + std::strerror(errno) + "\n");
-    return 2;
-  }
   Summary summary;
   summary.table = options.filter.table;
   summary.timing.slowMicros = uint64_t{options.slowMs} * 1000;
@@ -267,7 +278,7 @@ int ReadTrace(int argc, char** argv) {
   bool explained = false;
   HtmlReport report(forms, options.redact);
   CountedEvents* const events = options.command == kReport ? &report : nullptr;
-  TraceReader reader(forms, summary, [&](Record const& record) {
+  auto handle = [&](Record const& record) {
     LearnTableObjects(options.filter, forms, record);
     CountRecord(summary, forms, record, TableWanted(options.filter, record), events);
     if (events) report.AddRecord(record);
@@ -298,27 +309,75 @@ int ReadTrace(int argc, char** argv) {
       PrintRecordTree(out, forms, record);
     }
     if (out.size() >= kOutputPiece) Write(kStandardOutput, out);
-  });
-  if (options.command == kShow) reader.KeepLineOrder();
-  bool const read = reader.ReadAll(handle);
-  CloseInput(handle);
+  };
+  // Each log in turn, each in one pass: a zip's plain logs one after another.
+  int failure = 0;
+  std::string source;
+  for (std::string const& path : options.records.paths) {
+    LogFile file;
+    if (!file.Open(path)) {
+      WriteError("tolvan32-trace: cannot open " + path + ": " + std::strerror(errno) + "\n");
+      failure = 2;
+      continue;
+    }
+    std::string name;
+    uint64_t logs = 0;
+    while (file.NextLog(name)) {
+      ++logs;
+      StartLog(summary, name, file.Kind());
+      // As in the figures: a log without run lines names its objects by address alone.
+      for (auto key = options.filter.tableObjects.begin(); key != options.filter.tableObjects.end();) {
+        key = key->find(' ') == std::string::npos ? options.filter.tableObjects.erase(key) : std::next(key);
+      }
+      source += (source.empty() ? "" : " + ") + name;
+      if (options.command == kShow && (options.records.paths.size() > 1 || std::strcmp(file.Kind(), "zip") == 0)) {
+        if (options.json) {
+          out += "{\"type\":\"log\",\"log\":";
+          AppendJsonString(out, name);
+          out += ",\"first_line\":";
+          AppendNumber(out, summary.lines + 1);
+          out += "}\n";
+        } else {
+          out += "======== " + name + ", its lines numbered from ";
+          AppendNumber(out, summary.lines + 1);
+          out += '\n';
+        }
+      }
+      TraceReader reader(forms, summary, handle);
+      if (options.command == kShow) reader.KeepLineOrder();
+      bool const read = reader.ReadAll(file.Log());
+      EndLog(summary);
+      if (!read) break;
+    }
+    if (!file.Error().empty()) {
+      std::string text = "tolvan32-trace: " + file.Error() + "; read up to line ";
+      AppendNumber(text, summary.lines);
+      WriteError(text + "\n");
+      failure = 2;
+    } else if (logs == 0) {
+      // A zip without a plain log: a --redact bundle holds the report alone.
+      std::string text = "tolvan32-trace: " + path + " holds no log to read (the plain logs, *.log but Tolvan32_b*.log)";
+      if (!file.Skipped().empty()) {
+        text += "; its entries:";
+        for (std::string const& entry : file.Skipped()) text += " " + entry;
+      }
+      WriteError(text + "\n");
+      failure = 2;
+    }
+  }
+  if (summary.logCount == 0) return 2;
 
   if (options.command == kSummary) {
     if (options.json) {
-      PrintSummaryJson(out, summary, forms, options.path);
+      PrintSummaryJson(out, summary, forms, source);
     } else {
-      PrintSummary(out, summary, forms, options.path);
+      PrintSummary(out, summary, forms, source);
     }
   }
-  if (options.command == kReport && !WriteReport(report, summary, options)) return 2;
+  if (options.command == kReport && !WriteReport(report, summary, options, source)) return 2;
   Write(kStandardOutput, out);
   if (options.command == kShow) ShowFooter(summary, options);
-  if (!read) {
-    std::string text = "tolvan32-trace: reading " + options.path + " failed after line ";
-    AppendNumber(text, summary.lines);
-    WriteError(text + "\n");
-    return 2;
-  }
+  if (failure) return failure;
   return summary.badLines ? 1 : 0;
 }
 

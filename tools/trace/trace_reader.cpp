@@ -185,6 +185,7 @@ void TraceReader::AddRun(uint64_t number, LineIds const& ids, RunLine const& lin
   run.line = number;
   run.process = ids.process;
   run.thread = ids.thread;
+  run.log = summary_.logCount;
   run.date = KeptText(line.date);
   run.time = KeptText(line.time);
   run.version = KeptText(line.version);
@@ -295,21 +296,20 @@ void TraceReader::Finish() {
   Release(0, true);
 }
 
-bool TraceReader::ReadAll(int handle) {
-  LineReader lines([this](uint64_t number, std::string_view text, LineEnding ending) { AddLine(number, text, ending); });
-  bool const read = lines.ReadAll(handle);
+bool TraceReader::ReadAll(ChunkSource& source) {
+  LineReader lines([this](uint64_t number, std::string_view text, LineEnding ending) { AddLine(number, text, ending); },
+                   summary_.lines);
+  bool const read = lines.ReadAll(source);
   Finish();
+  PairHoldsLeftOpen(summary_.timing);
   summary_.lines = lines.lines();
-  summary_.bytes = lines.bytes();
+  summary_.bytes += lines.bytes();
   return read;
 }
 
 void TraceReader::ReadText(std::string_view text) {
-  LineReader lines([this](uint64_t number, std::string_view text, LineEnding ending) { AddLine(number, text, ending); });
-  lines.ReadText(text);
-  Finish();
-  summary_.lines = lines.lines();
-  summary_.bytes = lines.bytes();
+  TextSource source(text);
+  ReadAll(source);
 }
 
 }  // namespace tools

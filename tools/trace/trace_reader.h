@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "tools/trace/trace_records.h"
+#include "tools/trace/trace_source.h"
 #include "tools/trace/trace_summary.h"
 
 namespace tolvan {
@@ -40,8 +41,10 @@ class TraceReader {
   // a record is finished only with its last line).
   void KeepLineOrder() { inLineOrder_ = true; }
 
-  // Every line of the open input. Returns false when reading failed.
-  bool ReadAll(int handle);
+  // Every line of the log, numbered on after the lines `summary` counted
+  // already (those of the logs read before it). Returns false when reading
+  // failed.
+  bool ReadAll(ChunkSource& source);
   // The same for a log already in memory.
   void ReadText(std::string_view text);
 

@@ -632,32 +632,36 @@ int WriteRecords(OperationForms const& forms, RecordsRequest const& request) {
     WriteStandard(kStandardError, text.data(), text.size());
   };
   for (std::string const& path : request.paths) {
-    int const handle = OpenInput(path.c_str());
-    if (handle < 0) {
+    LogFile file;
+    if (!file.Open(path)) {
       complain("tolvan32-trace: cannot open " + path + "\n");
       status = 2;
       continue;
     }
-    Summary summary;
-    JsonLinesWriter writer(forms, summary, request, path);
-    TraceReader reader(forms, summary, [&](Record const& record) {
-      CountRecord(summary, forms, record);
-      writer.Write(out, record);
-      if (out.size() >= kOutputPiece) flush();
-    });
-    reader.KeepLineOrder();
-    bool const read = reader.ReadAll(handle);
-    CloseInput(handle);
-    writer.Finish(out);
-    if (!read) {
-      std::string text = "tolvan32-trace: reading " + path + " failed after line ";
-      AppendNumber(text, summary.lines);
-      complain(text + "\n");
-      status = 2;
+    std::string name;
+    uint64_t logs = 0;
+    while (file.NextLog(name)) {
+      ++logs;
+      Summary summary;
+      JsonLinesWriter writer(forms, summary, request, name);
+      TraceReader reader(forms, summary, [&](Record const& record) {
+        CountRecord(summary, forms, record);
+        writer.Write(out, record);
+        if (out.size() >= kOutputPiece) flush();
+      });
+      reader.KeepLineOrder();
+      bool const read = reader.ReadAll(file.Log());
+      writer.Finish(out);
+      timed = timed || writer.sawTimes();
+      if (!read) break;
+      if (summary.badLines && status == 0) status = 1;
     }
-    timed = timed || writer.sawTimes();
-    if (read && summary.badLines && status == 0) {
-      status = 1;
+    if (!file.Error().empty()) {
+      complain("tolvan32-trace: " + file.Error() + "\n");
+      status = 2;
+    } else if (logs == 0) {
+      complain("tolvan32-trace: " + path + " holds no log to read (the plain logs, *.log but Tolvan32_b*.log)\n");
+      status = 2;
     }
   }
   flush();

@@ -408,7 +408,9 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
   } else {
     AppendHtml(out, source, kWholeText, true);
   }
-  out += "</p><dl class=\"facts\">";
+  out += "</p>";
+  WriteLogs(out, summary);
+  out += "<dl class=\"facts\">";
   WriteRuns(out, summary);
   Fact const facts[] = {
       {"Size (bytes)", "bytes", summary.bytes},
@@ -436,6 +438,29 @@ void HtmlReport::WriteHeader(std::string& out, Summary const& summary, std::stri
     out += "</div>";
   }
   out += "</header>";
+}
+
+// Several logs: which lines are whose, and why holds and contention stay
+// within one computer. A redacted page names the logs by their file names
+// and no computer.
+void HtmlReport::WriteLogs(std::string& out, Summary const& summary) const {
+  if (summary.logCount < 2) return;
+  out += "<div class=\"warn\" id=\"logs\"><b>" + Number(summary.logCount) +
+         " logs</b>, their lines numbered on through them:<ol>";
+  for (LogInfo const& log : summary.logs) {
+    out += "<li>lines " + Number(log.firstLine) + "&ndash;" + Number(log.firstLine + log.lines - (log.lines ? 1 : 0)) +
+           ": ";
+    std::string_view name = log.name;
+    if (redact_) name.remove_prefix(std::min(name.size(), name.find_last_of("\\/") + 1));
+    AppendHtml(out, name, kWholeText, true);
+    if (*log.kind) out += std::string(" (") + log.kind + ")";
+    out += "</li>";
+  }
+  out += "</ol>";
+  AppendHtmlParagraph(out, redact_ ? std::string("Holds and contention are computed within one computer: the clocks of "
+                                                 "different computers are not compared.")
+                                   : ComputersNote(summary));
+  out += "</div>";
 }
 
 // The runs as their run lines name them; a redacted page leaves out the

@@ -58,6 +58,7 @@ class HtmlReport : public CountedEvents {
   void RenderRecord(std::string& out, Record const& record, bool withError) const;
   void WriteHeader(std::string& out, Summary const& summary, std::string_view source) const;
   void WriteRuns(std::string& out, Summary const& summary) const;
+  void WriteLogs(std::string& out, Summary const& summary) const;
   void WriteTableOrigin(std::string& out, Summary const& summary, TableTally const& table) const;
   void WriteErrors(std::string& out, Summary const& summary) const;
   void WriteRecorder(std::string& out, Summary const& summary) const;

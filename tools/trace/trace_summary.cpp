@@ -443,6 +443,7 @@ void PrintSummary(std::string& out, Summary const& summary, OperationForms const
   out += "Trace ";
   out += source;
   out += '\n';
+  PrintLogs(out, summary);
   if (!summary.table.empty()) {
     out += "  the calls on table ";
     AppendVisible(out, summary.table);
@@ -702,6 +703,7 @@ void PutRunsJson(JsonObject& json, std::vector<RunInfo> const& runs) {
     entry.Number("line", run.line);
     entry.Number("process", run.process);
     entry.Number("thread", run.thread);
+    entry.Number("log", run.log);
     entry.String("date", run.date);
     entry.String("time", run.time);
     entry.String("version", run.version);
@@ -821,6 +823,7 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
     PutJsonNotes(json, "bad_line_notes", summary.badNotes, summary.badLines);
     PutJsonOpenCalls(json, forms, paired.openCalls, paired.withoutResult);
     PutTimingJson(json, summary, forms);
+    PutLogsJson(json, summary);
     PutRunsJson(json, summary.runs);
     json.Number("runs_more", summary.runCount - summary.runs.size());
 

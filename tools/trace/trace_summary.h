@@ -78,6 +78,7 @@ struct RunInfo {
   uint64_t line = 0;  // 0: the log began after the run line
   uint32_t process = 0;
   uint32_t thread = 0;
+  uint64_t log = 0;  // the number of its log among several, from 1
   KeptText date;
   KeptText time;
   KeptText version;
@@ -89,6 +90,16 @@ struct RunInfo {
   uint64_t engineLine = 0;  // 0: no engine line
   KeptText engineVersion;
   KeptText enginePath;
+};
+
+// One of the logs read, when several are: their lines are numbered on
+// through them in the order given, so that a line number names one line.
+struct LogInfo {
+  std::string name;
+  char const* kind = "";  // "gzip" or "zip" when it was read compressed
+  uint64_t firstLine = 1;
+  uint64_t lines = 0;
+  uint64_t bytes = 0;  // as the module wrote them, after decompression
 };
 
 // The first sign that a log without ids mixes the lines of several threads
@@ -186,6 +197,8 @@ struct Summary {
   std::vector<RunInfo> runs;       // the first kKeptRuns
   uint64_t runCount = 0;
   RecorderFigures recorder;  // a log holding blocks is a recorder log
+  std::vector<LogInfo> logs;  // the first kKeptRuns logs read
+  uint64_t logCount = 0;
   TimingFigures timing;
 };
 
@@ -236,6 +249,19 @@ void PrintSummaryJson(std::string& out, Summary const& summary, OperationForms c
 TableTally const* FindTable(Summary const& summary, std::string_view address, int run = -1);
 // The key of an object in a run: an address reused in another run is another object.
 std::string ObjectKey(int run, std::string_view address);
+
+// Several logs (trace_logs.cpp): each begun with StartLog before its first
+// line and ended with EndLog after its last.
+void StartLog(Summary& summary, std::string_view name, char const* kind);
+void EndLog(Summary& summary);
+// The computer a run's calls are compared on: its run line's Computer, or,
+// where no run line names it, the log's own.
+std::string ComputerKey(Summary const& summary, int run);
+// The logs, the computers and why their clocks are not compared: nothing
+// for one log.
+void PrintLogs(std::string& out, Summary const& summary);
+void PutLogsJson(JsonObject& json, Summary const& summary);
+std::string ComputersNote(Summary const& summary);
 
 // The warning about a log that mixes threads or processes, for every printer.
 std::string MixingWarning(MixingSign const& mixing);

@@ -37,11 +37,6 @@ uint64_t MiddleOf(size_t bucket) {
   return (uint64_t{1} << power) + sub * width + width / 2;
 }
 
-std::string_view ComputerOf(Summary const& summary, int run) {
-  return run >= 0 && static_cast<size_t>(run) < summary.runs.size() ? std::string_view(summary.runs[run].computer.text)
-                                                                      : std::string_view();
-}
-
 int64_t EndOf(Node const& node) { return node.resultTime >= 0 ? node.resultTime : node.time; }
 
 bool Inside(Hold const& hold, int64_t time) {
@@ -91,6 +86,19 @@ Entry& NextInRing(std::vector<Entry>& ring, size_t size, uint64_t serial) {
   return ring[(serial - 1) % size] = Entry();
 }
 
+// A record is handed on with its last line: an open of another process
+// inside a Pack may have come first, and so may, in a log read earlier, one
+// of the same computer.
+void PairWithEarlier(TimingFigures& timing, TimingFigures::RecentHold& hold) {
+  if (hold.pairedWithEarlier) return;
+  hold.pairedWithEarlier = true;
+  for (TimingFigures::Attempt const& attempt : timing.recentAttempts) {
+    if (attempt.line && attempt.serial <= hold.attemptsBefore && Contends(hold, attempt)) {
+      AddContention(timing, hold, attempt);
+    }
+  }
+}
+
 void StartHold(Summary& summary, TableTally& table, Hold const& hold, bool open) {
   TimingFigures& timing = summary.timing;
   TableHolds& holds = table.holds;
@@ -101,14 +109,11 @@ void StartHold(Summary& summary, TableTally& table, Hold const& hold, bool open)
   TimingFigures::RecentHold& recent = NextInRing(timing.recentHolds, kRecentHolds, serial);
   recent.serial = serial;
   recent.table = table.name;
-  recent.computer = std::string(ComputerOf(summary, hold.run));
+  recent.computer = ComputerKey(summary, hold.run);
   recent.hold = hold;
   recent.hold.kind = open ? "open" : hold.kind;
-  // A record is handed on with its last line: an open of another process
-  // inside a Pack may have come first.
-  for (TimingFigures::Attempt const& attempt : timing.recentAttempts) {
-    if (attempt.line && Contends(recent, attempt)) AddContention(timing, recent, attempt);
-  }
+  recent.attemptsBefore = timing.attemptSerial;
+  if (!open) PairWithEarlier(timing, recent);
 }
 
 void EndHold(TableTally& table, TimingFigures& timing, Node const& node) {
@@ -123,6 +128,7 @@ void EndHold(TableTally& table, TimingFigures& timing, Node const& node) {
   if (TimingFigures::RecentHold* const recent = InRing(timing.recentHolds, kRecentHolds, holds.openHold)) {
     recent->hold.end = EndOf(node);
     recent->hold.endLine = node.line;
+    PairWithEarlier(timing, *recent);
   }
   holds.openHold = 0;
 }
@@ -133,8 +139,9 @@ void Attempted(Summary& summary, TableTally const& table, Record const& record, 
   if (node.time < 0 || table.name.empty()) return;
   uint64_t const serial = ++timing.attemptSerial;
   TimingFigures::Attempt& attempt = NextInRing(timing.recentAttempts, kRecentAttempts, serial);
+  attempt.serial = serial;
   attempt.table = table.name;
-  attempt.computer = std::string(ComputerOf(summary, record.stream.run));
+  attempt.computer = ComputerKey(summary, record.stream.run);
   attempt.pid = record.stream.ids.process;
   attempt.run = record.stream.run;
   attempt.line = node.line;
@@ -145,6 +152,16 @@ void Attempted(Summary& summary, TableTally const& table, Record const& record, 
     if (hold.serial && Contends(hold, attempt)) AddContention(timing, hold, attempt);
   }
 }
+
+}  // namespace
+
+void PairHoldsLeftOpen(TimingFigures& timing) {
+  for (TimingFigures::RecentHold& hold : timing.recentHolds) {
+    if (hold.serial) PairWithEarlier(timing, hold);
+  }
+}
+
+namespace {
 
 void ConsiderSlow(Summary& summary, Record const& record, Node const& node, CallBrief const& brief) {
   TimingFigures& timing = summary.timing;

@@ -106,8 +106,11 @@ struct TimingFigures {
     KeptText table;
     std::string computer;
     Hold hold;
+    uint64_t attemptsBefore = 0;  // the attempt serial when it began
+    bool pairedWithEarlier = false;
   };
   struct Attempt {
+    uint64_t serial = 0;
     KeptText table;
     std::string computer;
     uint32_t pid = 0;
@@ -122,6 +125,12 @@ struct TimingFigures {
   uint64_t holdSerial = 0;
   uint64_t attemptSerial = 0;
 };
+
+// At the end of a log: the holds still open there are paired with the
+// attempts handed on before them (an open hold is paired so only once its
+// end is known, lest an attempt after its close, in a log read earlier,
+// be taken for one inside it).
+void PairHoldsLeftOpen(TimingFigures& timing);
 
 char const* ContentionOutcomeName(ContentionOutcome outcome);
 // "HH:MM:SS.ffffff", after "DATE " when the date is known.
