@@ -816,7 +816,6 @@ void RecorderSnapshot() {
     Expect(request && fputs("asked\n", request) >= 0, "the request file is appended to");
     if (request) fclose(request);
   }
-  unsigned long const asked = GetTickCount();
   CallUntil(dictionary, nullptr, 2500);
   SetEvent(stop);
   WaitForSingleObject(peer, kHalfMinute);
@@ -828,15 +827,12 @@ void RecorderSnapshot() {
     int count = 0;
     if (!Expect(ReadLines(log, content, lines, count, kMostRecorderLogLines), "%s can be read", log)) continue;
     int ours = 0, theirs = 0;
-    long long first = -1;
     for (int i = 0; i < count; ++i) {
       TimedLine line;
       if (!ParseTimedLine(lines[i], line) || !strstr(lines[i], " *** Recorder *** snapshot ")) continue;
       (line.process == self ? ours : theirs) += 1;
-      if (first < 0) first = line.microseconds;
     }
     Expect(ours == 1 && theirs == 1, "%s: one snapshot block of each process (%d, %d)", log, ours, theirs);
-    (void)asked;
   }
 }
 
