@@ -107,6 +107,13 @@ bool TakeState(std::string_view body, int words, std::string_view* state, std::s
     --end;
     return true;
   };
+  // Nearly every state is "( d )" of one digit: taken without the tokens.
+  if (words == 1 && end >= 5 && text[end - 1] == ')' && text[end - 2] == ' ' && IsDigit(text[end - 3]) &&
+      text[end - 4] == ' ' && text[end - 5] == '(' && (end == 5 || text[end - 6] == ' ')) {
+    state[0] = std::string_view(text + end - 3, 1);
+    rest = body.substr(0, end == 5 ? 0 : end - 6);
+    return true;
+  }
   std::string_view token;
   if (!takeToken(token) || token != ")") return false;
   for (int i = words - 1; i >= 0; --i) {
@@ -166,8 +173,45 @@ std::string_view TakeItem(std::string_view& text) {
 // A digit's value; above 9 for any other byte.
 unsigned DigitValue(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
 
+// Eight bytes from `bytes` as one word, the first byte lowest.
+uint64_t LoadWord(char const* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  return word;
+}
+
+// `word` (the first byte lowest) with each digit made its value: the number
+// of digits before the first other byte, 8 when all are digits. A carry
+// from a byte far from a digit spoils only the bytes above it.
+unsigned LeadingDigits(uint64_t& word) {
+  word ^= 0x3030303030303030ull;  // only '0'..'9' become 0..9
+  uint64_t const others = ((word + 0x7676767676767676ull) | word) & 0x8080808080808080ull;
+  return others ? static_cast<unsigned>(__builtin_ctzll(others)) / 8 : 8;
+}
+
+// The number of the first `count` (1 to 8) digit values of `word`.
+uint64_t NumberOfDigits(uint64_t word, unsigned count) {
+  word <<= 8 * (8 - count);  // leading zeros in place of the bytes after them
+  word = (word * 10) + (word >> 8);
+  word = ((word & 0x000000ff000000ffull) * (100 + (1000000ull << 32)) +
+          ((word >> 16) & 0x000000ff000000ffull) * (1 + (10000ull << 32))) >>
+         32;
+  return word;
+}
+
 bool TakeNumber(std::string_view& text, char end, uint32_t& value) {
   char const* const bytes = text.data();
+  if (text.size() >= 8) {
+    // Ids of up to seven digits, as nearly all are, at once.
+    uint64_t word = LoadWord(bytes);
+    unsigned const count = LeadingDigits(word);
+    if (count < 8) {
+      if (count == 0 || bytes[count] != end) return false;
+      value = static_cast<uint32_t>(NumberOfDigits(word, count));
+      text.remove_prefix(count + 1);
+      return true;
+    }
+  }
   size_t const most = std::min<size_t>(text.size(), 10);
   size_t digits = 0;
   uint64_t number = 0;
@@ -222,8 +266,7 @@ LineTime TakeLineTimeItems(std::string_view& text) {
   int64_t const hours = byte(clock, 0) * 10 + byte(clock, 1);
   int64_t const minutes = byte(clock, 3) * 10 + byte(clock, 4);
   int64_t const seconds = byte(clock, 6) * 10 + byte(clock, 7);
-  int64_t micros = 0;
-  for (int at = 2; at < 8; ++at) micros = micros * 10 + byte(fraction, at);
+  int64_t const micros = static_cast<int64_t>(NumberOfDigits(fraction >> 16, 6));
   if (hours >= 24 || minutes >= 60 || seconds >= 61) return time;
   time.present = true;
   time.micros = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + micros;
@@ -234,8 +277,16 @@ LineTime TakeLineTimeItems(std::string_view& text) {
   if (size > 4 && rest[0] == ' ' && rest[1] == '+' && DigitValue(rest[2]) <= 9) {
     size_t end = 2;
     int64_t duration = 0;
-    for (unsigned digit; end < size && end < 20 && (digit = DigitValue(rest[end])) <= 9; ++end) {
-      duration = duration * 10 + digit;
+    uint64_t word = 0;
+    unsigned const count = size >= 10 ? LeadingDigits(word = LoadWord(rest + 2)) : 8;
+    if (count < 8) {
+      // Up to seven digits at once: "us" follows them within the word.
+      duration = static_cast<int64_t>(NumberOfDigits(word, count));
+      end += count;
+    } else {
+      for (unsigned digit; end < size && end < 20 && (digit = DigitValue(rest[end])) <= 9; ++end) {
+        duration = duration * 10 + digit;
+      }
     }
     if (end + 2 <= size && rest[end] == 'u' && rest[end + 1] == 's' && (end + 2 == size || rest[end + 2] == ' ')) {
       time.duration = duration;

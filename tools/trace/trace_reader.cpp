@@ -69,13 +69,8 @@ void TraceReader::MakeRoomForStream() {
   }
 }
 
-RecordAssembler& TraceReader::StreamOf(uint64_t number, LineIds const& ids) {
+RecordAssembler& TraceReader::FindStream(uint64_t number, LineIds const& ids) {
   if (!ids.present) return withoutIds_;
-  // A thread writes many lines in a row: its entry is kept at hand.
-  if (last_ && last_->first.first == ids.process && last_->first.second == ids.thread) {
-    last_->second.lastLine = number;
-    return *last_->second.assembler;
-  }
   auto found = threads_.find({ids.process, ids.thread});
   if (found == threads_.end()) {
     if (threads_.size() >= kMaxStreams) MakeRoomForStream();

@@ -60,7 +60,16 @@ class TraceReader {
   void AddMark(uint64_t number, LineIds const& ids, LineTime const& time, RecorderMark const& mark);
   void EndBlock(uint32_t process);
   void CountBlockLine(LineIds const& ids);
-  RecordAssembler& StreamOf(uint64_t number, LineIds const& ids);
+  // A thread writes many lines in a row: its entry is kept at hand, asked
+  // inline.
+  RecordAssembler& StreamOf(uint64_t number, LineIds const& ids) {
+    if (ids.present && last_ && last_->first.first == ids.process && last_->first.second == ids.thread) {
+      last_->second.lastLine = number;
+      return *last_->second.assembler;
+    }
+    return FindStream(number, ids);
+  }
+  RecordAssembler& FindStream(uint64_t number, LineIds const& ids);
   void MakeRoomForStream();
   void HandOn(Record const& record);
   void Release(uint64_t number, bool all);
