@@ -75,20 +75,18 @@ TOLVAN_NEVER_INLINE size_t SlotText(Slot const& slot, bool masked, char* out) {
   return length + slot.length - from;
 }
 
+// A line's prefix always fits, with room for the cut mark after it.
+static_assert(static_cast<size_t>(kLinePrefixRoom) + kCutMarkLength < sizeof(Slot::bytes), "a slot holds a prefix and a cut mark");
+
 TOLVAN_NEVER_INLINE void FillSlot(Slot& slot, char const* prefix, size_t prefixLength, char const* text, size_t length,
               RecordedPointers const& pointers) {
-  size_t const room = sizeof slot.bytes;
   bool const whole = length && text[length - 1] == '\n';
   // A line cut short by an exception is ended here: the block holds whole lines.
-  size_t const needed = prefixLength + length + (whole ? 0 : 2);
-  bool const cut = needed > room;
-  size_t keep = cut ? room - kCutMarkLength : needed;
-  size_t const prefixKept = prefixLength < keep ? prefixLength : keep;
-  memcpy(slot.bytes, prefix, prefixKept);
-  size_t textKept = keep - prefixKept;
-  if (!cut && !whole) textKept = length;
-  memcpy(slot.bytes + prefixKept, text, textKept);
-  size_t end = prefixKept + textKept;
+  bool const cut = prefixLength + length + (whole ? 0 : 2) > sizeof slot.bytes;
+  size_t const textKept = cut ? sizeof slot.bytes - kCutMarkLength - prefixLength : length;
+  memcpy(slot.bytes, prefix, prefixLength);
+  memcpy(slot.bytes + prefixLength, text, textKept);
+  size_t end = prefixLength + textKept;
   if (cut) {
     memcpy(slot.bytes + end, kCutMark, kCutMarkLength);
     end += kCutMarkLength;
@@ -99,10 +97,10 @@ TOLVAN_NEVER_INLINE void FillSlot(Slot& slot, char const* prefix, size_t prefixL
   slot.length = static_cast<unsigned short>(end);
   int count = 0;
   for (int i = 0; i < pointers.count && i < kSlotPointers; ++i) {
-    size_t const at = prefixKept + pointers.at[i];
+    size_t const at = prefixLength + pointers.at[i];
     // A pointer item cut by the bound is not kept at all: its digits never
     // reach the masked log.
-    if (at + pointers.length[i] > prefixKept + textKept) {
+    if (at + pointers.length[i] > prefixLength + textKept) {
       memcpy(slot.bytes + at, kCutMark + 1, kCutMarkLength - 1);
       slot.length = static_cast<unsigned short>(at + kCutMarkLength - 1);
       break;
@@ -114,9 +112,19 @@ TOLVAN_NEVER_INLINE void FillSlot(Slot& slot, char const* prefix, size_t prefixL
   slot.pointerCount = static_cast<unsigned char>(count);
 }
 
+// Tickets count on through a wrap-around of their word: the ring's slot of
+// a ticket, the next ticket, and whether one is no later than another.
+Slot& SlotOf(long ticket) {
+  return g_recorder.slots[static_cast<unsigned long>(ticket) % static_cast<unsigned long>(g_recorder.capacity)];
+}
+long NextTicket(long ticket) { return static_cast<long>(static_cast<unsigned long>(ticket) + 1); }
+bool NoLaterThan(long ticket, long newest) {
+  return static_cast<long>(static_cast<unsigned long>(newest) - static_cast<unsigned long>(ticket)) >= 0;
+}
+
 // A ring slot's copy, when it still holds the line of `ticket`.
 bool CopySlot(long ticket, Slot& copy) {
-  Slot const& slot = g_recorder.slots[static_cast<unsigned long>(ticket) % static_cast<unsigned long>(g_recorder.capacity)];
+  Slot const& slot = SlotOf(ticket);
   if (!ticket || PlatformLoad(&slot.ticket) != ticket) return false;
   copy.length = slot.length;
   copy.pointerCount = slot.pointerCount;
@@ -186,8 +194,7 @@ long FirstUnwritten(long newest) {
 
 void WriteLines(BlockWriter& writer, long first, long newest) {
   Slot copy;
-  for (long ticket = first; static_cast<long>(static_cast<unsigned long>(newest) - static_cast<unsigned long>(ticket)) >= 0;
-       ticket = static_cast<long>(static_cast<unsigned long>(ticket) + 1)) {
+  for (long ticket = first; NoLaterThan(ticket, newest); ticket = NextTicket(ticket)) {
     if (CopySlot(ticket, copy)) writer.AddSlot(copy);
   }
   PlatformStore(&g_recorder.writtenThrough, newest);
@@ -195,10 +202,8 @@ void WriteLines(BlockWriter& writer, long first, long newest) {
 
 long CountLines(long first, long newest) {
   long count = 0;
-  for (long ticket = first; static_cast<long>(static_cast<unsigned long>(newest) - static_cast<unsigned long>(ticket)) >= 0;
-       ticket = static_cast<long>(static_cast<unsigned long>(ticket) + 1)) {
-    Slot const& slot = g_recorder.slots[static_cast<unsigned long>(ticket) % static_cast<unsigned long>(g_recorder.capacity)];
-    if (ticket && PlatformLoad(&slot.ticket) == ticket) ++count;
+  for (long ticket = first; NoLaterThan(ticket, newest); ticket = NextTicket(ticket)) {
+    if (ticket && PlatformLoad(&SlotOf(ticket).ticket) == ticket) ++count;
   }
   return count;
 }
@@ -279,7 +284,7 @@ void RecordLine(char const* prefix, size_t prefixLength, char const* text, size_
   }
   long const ticket = PlatformAdd(&g_recorder.lastTicket, 1);
   if (!ticket) return;  // the one ticket a wrap-around gives that marks a slot being filled
-  Slot& slot = g_recorder.slots[static_cast<unsigned long>(ticket) % static_cast<unsigned long>(g_recorder.capacity)];
+  Slot& slot = SlotOf(ticket);
   // Marked as being filled before a byte changes, for a block being written.
   PlatformExchange(&slot.ticket, 0);
   FillSlot(slot, prefix, prefixLength, text, length, pointers);

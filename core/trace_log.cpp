@@ -267,7 +267,8 @@ void AddItem(ThreadLine* line, char const* text, int length, ItemMasking masking
     LineText& plain = line->text[kPlainLog];
     if (Reserve(plain, 1 + static_cast<size_t>(length))) {
       RecordedPointers& pointers = line->pointers;
-      if (masked && pointers.count < 8 && plain.length < 0xffff) {
+      if (masked && pointers.count < static_cast<int>(sizeof pointers.at / sizeof pointers.at[0]) &&
+          plain.length < 0xffff) {
         pointers.at[pointers.count] = static_cast<unsigned short>(plain.length + 1);
         pointers.length[pointers.count++] = static_cast<unsigned char>(length);
       }
