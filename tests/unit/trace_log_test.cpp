@@ -413,7 +413,12 @@ TEST_F(TraceItemTest, RecorderBlocksOfEveryTrigger) {
   };
   std::string const tableHex = Hex(table);
   std::vector<Case> const cases = {
-      {"error", [&] { host::HideEngineExport(DecoratedName(kDataDictionary_Close)); dictionary->Close(); },
+      {"error", [&] {
+         // A line over the ring's line bound is kept cut, its pointer masked.
+         dictionary->SetSysFilePath(std::string(300, 'x').c_str());
+         host::HideEngineExport(DecoratedName(kDataDictionary_Close));
+         dictionary->Close();
+       },
        Hex(&storage) + " CDataDictionary::Close(void)"},
       {"policy", [&] {
          engine.QueueResult(kTable_CloseAccess, 1);
@@ -459,6 +464,12 @@ TEST_F(TraceItemTest, RecorderBlocksOfEveryTrigger) {
     std::string const last = WithoutTimes(block.lines.back());
     EXPECT_EQ(last.substr(last.find("@T ") + 3), c.lastLine + " \r") << c.trigger;
     EXPECT_EQ(std::regex_replace(plain, std::regex("[0-9a-f]{8,} C"), "........ C"), MaskedLog()) << c.trigger;
+    if (c.trigger == std::string("error")) {
+      auto const cut = std::find_if(block.lines.begin(), block.lines.end(),
+                                    [](std::string const& line) { return line.find("xxx ... \r") != std::string::npos; });
+      ASSERT_NE(cut, block.lines.end()) << "the long line, cut";
+      EXPECT_LE(cut->size(), 241u);
+    }
   }
   unlink((logDirectory_ + "Tolvan32_snapshot.req").c_str());
 }
