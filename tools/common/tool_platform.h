@@ -1,5 +1,6 @@
 // What the tools need from the operating system: writing to the standard
-// handles and reading a file from start to end in binary mode. One
+// handles, reading a file from start to end in binary mode, and a second
+// thread with the semaphores that hand work to it and back. One
 // implementation for the host build, one for the Windows build.
 #ifndef TOLVAN_TOOLS_COMMON_TOOL_PLATFORM_H
 #define TOLVAN_TOOLS_COMMON_TOOL_PLATFORM_H
@@ -18,6 +19,21 @@ int OpenInput(char const* path);
 // Reads up to `capacity` bytes: the count read, 0 at the end, -1 on an error.
 long ReadInput(int handle, char* buffer, size_t capacity);
 void CloseInput(int handle);
+
+// A thread that runs `work(context)`; nullptr when none could be started.
+// JoinThread waits for it to end and frees it.
+struct ToolThread;
+ToolThread* StartThread(void (*work)(void* context), void* context);
+void JoinThread(ToolThread* thread);
+
+// A counting semaphore: Wait takes one count, waiting while there is none;
+// Post gives one back. Each is a full barrier between the threads.
+// nullptr when none could be made.
+struct ToolSemaphore;
+ToolSemaphore* NewSemaphore(long count);
+void WaitSemaphore(ToolSemaphore* semaphore);
+void PostSemaphore(ToolSemaphore* semaphore);
+void FreeSemaphore(ToolSemaphore* semaphore);
 
 // Each tool's own entry, called by main with the command line split into
 // arguments.

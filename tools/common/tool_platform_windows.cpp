@@ -2,8 +2,10 @@
 // own, linked in statically, on the system msvcrt.dll's files.
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 
+#include <new>
 #include <vector>
 
 #include "tools/common/command_line.h"
@@ -46,6 +48,51 @@ long ReadInput(int handle, char* buffer, size_t capacity) {
 
 void CloseInput(int handle) {
   if (handle > 0) _close(handle);
+}
+
+// Started through the C runtime, which the thread uses (files, memory).
+struct ToolThread {
+  HANDLE handle;
+  void (*work)(void* context);
+  void* context;
+};
+
+namespace {
+
+unsigned __stdcall RunThread(void* argument) {
+  ToolThread* const thread = static_cast<ToolThread*>(argument);
+  thread->work(thread->context);
+  return 0;
+}
+
+}  // namespace
+
+ToolThread* StartThread(void (*work)(void* context), void* context) {
+  ToolThread* const thread = new (std::nothrow) ToolThread{nullptr, work, context};
+  if (!thread) return nullptr;
+  uintptr_t const handle = _beginthreadex(nullptr, 0, RunThread, thread, 0, nullptr);
+  if (!handle) {
+    delete thread;
+    return nullptr;
+  }
+  thread->handle = reinterpret_cast<HANDLE>(handle);
+  return thread;
+}
+
+void JoinThread(ToolThread* thread) {
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  delete thread;
+}
+
+ToolSemaphore* NewSemaphore(long count) {
+  return reinterpret_cast<ToolSemaphore*>(CreateSemaphoreW(nullptr, count, 0x7fffffff, nullptr));
+}
+
+void WaitSemaphore(ToolSemaphore* semaphore) { WaitForSingleObject(reinterpret_cast<HANDLE>(semaphore), INFINITE); }
+void PostSemaphore(ToolSemaphore* semaphore) { ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore), 1, nullptr); }
+void FreeSemaphore(ToolSemaphore* semaphore) {
+  if (semaphore) CloseHandle(reinterpret_cast<HANDLE>(semaphore));
 }
 
 }  // namespace tools

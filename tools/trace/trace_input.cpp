@@ -10,7 +10,7 @@ void LineReader::Deliver(std::string_view text, LineEnding ending) {
     text = text.substr(0, kMaxLineBytes);
     ending = kLongLine;
   }
-  sink_(lines_, text, ending);
+  sink_.Line(lines_, text.data(), text.size(), ending);
 }
 
 void LineReader::Carry(std::string_view part) {
@@ -42,22 +42,6 @@ void LineReader::ReadEnd() {
   if (carried_) Deliver(carry_, kCutLine);
   carry_.clear();
   carried_ = 0;
-}
-
-bool LineReader::ReadAll(ChunkSource& source) {
-  std::string_view piece;
-  while (true) {
-    if (!source.Next(piece)) return false;
-    if (piece.empty()) break;
-    ReadPiece(piece);
-  }
-  ReadEnd();
-  return true;
-}
-
-void LineReader::ReadText(std::string_view text) {
-  ReadPiece(text);
-  ReadEnd();
 }
 
 }  // namespace tools

@@ -3,8 +3,8 @@
 #ifndef TOLVAN_TOOLS_TRACE_TRACE_INPUT_H
 #define TOLVAN_TOOLS_TRACE_TRACE_INPUT_H
 
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,27 +14,34 @@
 namespace tolvan {
 namespace tools {
 
+// Where the lines go. The text comes as a pointer and a size, which stay
+// in registers: a view passed on is stored and loaded again on every line.
+class LineSink {
+ public:
+  virtual void Line(uint64_t number, char const* text, size_t size, LineEnding ending) = 0;
+
+ protected:
+  ~LineSink() = default;
+};
+
 class LineReader {
  public:
   // Each line without its line end (CR LF or LF), numbered on from
   // `linesBefore` + 1 (the lines of the logs read before this one).
-  using LineSink = std::function<void(uint64_t number, std::string_view text, LineEnding ending)>;
-  explicit LineReader(LineSink sink, uint64_t linesBefore = 0) : sink_(std::move(sink)), lines_(linesBefore) {}
+  explicit LineReader(LineSink& sink, uint64_t linesBefore = 0) : sink_(sink), lines_(linesBefore) {}
 
-  // Every line of the log. Returns false when reading failed.
-  bool ReadAll(ChunkSource& source);
-  // The same for a log already in memory (the tests use it).
-  void ReadText(std::string_view text);
+  // The log piece by piece: the lines each piece ends, then at the end of
+  // the log the line it left unfinished.
+  void ReadPiece(std::string_view piece);
+  void ReadEnd();
 
   uint64_t lines() const { return lines_; }
   uint64_t bytes() const { return bytes_; }
 
  private:
   void Deliver(std::string_view text, LineEnding ending);
-  void ReadPiece(std::string_view piece);
-  void ReadEnd();
 
-  LineSink sink_;
+  LineSink& sink_;
   uint64_t lines_ = 0;
   uint64_t bytes_ = 0;
   void Carry(std::string_view part);

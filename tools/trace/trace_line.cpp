@@ -154,12 +154,6 @@ bool StartsWith16(std::string_view text, std::string_view prefix) {
   return words[0] == words[2] && words[1] == words[3];
 }
 
-TraceLine BadLine(char const* problem) {
-  TraceLine line;
-  line.problem = problem;
-  return line;
-}
-
 // The next item of `text` (which starts at an item's separator), taken off it.
 std::string_view TakeItem(std::string_view& text) {
   if (text.empty() || text[0] != ' ') return {};
@@ -396,45 +390,50 @@ bool IsPointerItem(std::string_view item) {
 
 bool MayContinue(TraceLine const& line) { return line.problem == kWithoutClosingSeparator; }
 
-TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
+// Fills a line as it stands, default made: the reader's own lines are
+// taken apart where they are kept, without a copy.
+void ClassifyLineInto(OperationForms const& forms, std::string_view text, TraceLine& line) {
+  auto bad = [&line](char const* problem) { line.problem = problem; };
   if (text.size() >= kErrorPrefix.size() + 5 && StartsWith16(text, kErrorPrefix)) {
     std::string_view const number = text.substr(kErrorPrefix.size());
     if (!(IsDigit(number[0]) && IsDigit(number[1]) && IsDigit(number[2]) && number[3] == ' ' && number[4] == '(')) {
-      return BadLine("error line without its number");
+      return bad("error line without its number");
     }
-    TraceLine line;
     line.kind = kErrorLine;
     line.errorNumber = (number[0] - '0') * 100 + (number[1] - '0') * 10 + (number[2] - '0');
     line.text = text.substr(1);
-    return line;
+    return;
   }
-  if (text.empty()) return BadLine("empty line");
+  if (text.empty()) return bad("empty line");
   if (StartsWith16(text, kResultIndent)) {
     if (text.size() == kResultIndent.size() || text.back() != ' ') {
-      return BadLine("result line without its items or its closing separator");
+      return bad("result line without its items or its closing separator");
     }
-    TraceLine line;
     line.kind = kResultLine;
     line.body = Sub(text, kResultIndent.size(), text.size() - 1);
-    return line;
+    return;
   }
-  if (text[0] != ' ') return BadLine("not a trace line");
+  if (text[0] != ' ') return bad("not a trace line");
   // Pointers have eight digits on the module's platform; wider ones, or a
   // space among the eight, are looked for (the object is no pointer then).
   size_t const pointerEnd = text.size() > 9 && text[9] == ' ' ? 9 : SpaceFrom(text.substr(0, kMaxPointerDigits + 2), 1);
   std::string_view const object = Sub(text, 1, pointerEnd);
-  if (pointerEnd >= text.size() || !IsPointerItem(object)) return BadLine("not a trace line");
+  if (pointerEnd >= text.size() || !IsPointerItem(object)) return bad("not a trace line");
   size_t const signatureStart = pointerEnd + 1;
   int const op = FindSignature(forms, text.substr(signatureStart));
-  if (op < 0) return BadLine("unknown operation text");
+  if (op < 0) return bad("unknown operation text");
   size_t const restStart = signatureStart + forms.forms[op].signature.size();
   // The rest: the separator of each argument item, then the line end's.
-  if (restStart == text.size() || text.back() != ' ') return BadLine(kWithoutClosingSeparator);
-  TraceLine line;
+  if (restStart == text.size() || text.back() != ' ') return bad(kWithoutClosingSeparator);
   line.kind = kCallLine;
   line.op = op;
   line.object = object;
   line.arguments = restStart + 1 == text.size() ? text.substr(text.size()) : Sub(text, restStart + 1, text.size() - 1);
+}
+
+TraceLine ClassifyLine(OperationForms const& forms, std::string_view text) {
+  TraceLine line;
+  ClassifyLineInto(forms, text, line);
   return line;
 }
 

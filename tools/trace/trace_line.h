@@ -109,6 +109,8 @@ struct TraceLine {
 };
 
 TraceLine ClassifyLine(OperationForms const& forms, std::string_view text);
+// The same into `line`, default made.
+void ClassifyLineInto(OperationForms const& forms, std::string_view text, TraceLine& line);
 // A call line without its closing separator: a text item with a line feed
 // in it (a memo field's value) goes on on the next line.
 bool MayContinue(TraceLine const& line);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "tools/trace/trace_input.h"
 
 namespace tolvan {
 namespace tools {
@@ -240,22 +239,24 @@ bool TraceReader::Continue(LineIds const& ids, std::string_view text, TraceLine 
   return true;
 }
 
-void TraceReader::AddLine(uint64_t number, std::string_view text, LineEnding ending) {
-  AddPhysicalLine(number, text, ending);
-  if (!waiting_.empty()) Release(number, false);
+void TraceReader::AddLine(ReadLine const& read) {
+  AddPhysicalLine(read);
+  if (!waiting_.empty()) Release(read.number, false);
 }
 
-void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending) {
-  LineIds const ids = TakeLineIds(text);
-  LineTime const time = TakeLineTime(text);
+void TraceReader::AddPhysicalLine(ReadLine const& read) {
+  uint64_t const number = read.number;
+  std::string_view const text = read.text;
+  LineIds const& ids = read.ids;
+  LineTime const& time = read.time;
+  TraceLine const& line = read.line;
   if (ids.present) lastProcess_ = ids.process;
-  if (ending != kWholeLine) {
+  if (read.ending != kWholeLine) {
     CountBlockLine(ids);
     HandOnHeld();
-    StreamOf(number, ids).AddLine(number, text, ending);
+    StreamOf(number, ids).AddLine(number, text, read.ending);
     return;
   }
-  TraceLine const line = ClassifyLine(forms_, text);
   // Asked of every line: the rare cases stay out of the way inline.
   if (held_.active && Continue(ids, text, line)) return CountBlockLine(ids);
   if (held_.active) HandOnHeld();
@@ -279,7 +280,7 @@ void TraceReader::AddPhysicalLine(uint64_t number, std::string_view text, LineEn
     held_.continued = 0;
     return;
   }
-  (ids.present ? StreamOf(number, ids) : withoutIds_).AddClassified(number, text, ending, line, 0, time);
+  (ids.present ? StreamOf(number, ids) : withoutIds_).AddClassified(number, text, kWholeLine, line, 0, time);
 }
 
 void TraceReader::Finish() {
@@ -292,13 +293,12 @@ void TraceReader::Finish() {
 }
 
 bool TraceReader::ReadAll(ChunkSource& source) {
-  LineReader lines([this](uint64_t number, std::string_view text, LineEnding ending) { AddLine(number, text, ending); },
-                   summary_.lines);
-  bool const read = lines.ReadAll(source);
+  LineCounts counts;
+  bool const read = ReadAhead(source, forms_, summary_.lines, [this](ReadLine const& line) { AddLine(line); }, counts);
   Finish();
   PairHoldsLeftOpen(summary_.timing);
-  summary_.lines = lines.lines();
-  summary_.bytes += lines.bytes();
+  summary_.lines = counts.lines;
+  summary_.bytes += counts.bytes;
   return read;
 }
 

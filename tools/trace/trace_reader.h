@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "tools/trace/trace_read_ahead.h"
 #include "tools/trace/trace_records.h"
 #include "tools/trace/trace_source.h"
 #include "tools/trace/trace_summary.h"
@@ -49,8 +50,8 @@ class TraceReader {
   void ReadText(std::string_view text);
 
  private:
-  void AddLine(uint64_t number, std::string_view text, LineEnding ending);
-  void AddPhysicalLine(uint64_t number, std::string_view text, LineEnding ending);
+  void AddLine(ReadLine const& read);
+  void AddPhysicalLine(ReadLine const& read);
   bool Continue(LineIds const& ids, std::string_view text, TraceLine const& line);
   void HandOnHeld();
   void StartRun(uint64_t number, LineIds const& ids, RunLine const& line);
