@@ -225,21 +225,27 @@ bool TakeMarked(std::string_view text, std::string_view marker, std::string_view
 
 }  // namespace
 
-LineIds TakeLineIdsItem(std::string_view& text) {
-  LineIds ids;
+namespace {
+
+// The ids and time are set field by field into the caller's: a struct made
+// here and returned is stored in parts and loaded whole, and such a load
+// waits for the stores. Every line of a log with them asks.
+void ReadIds(std::string_view& text, LineIds& ids) {
   std::string_view rest = text;
   rest.remove_prefix(2);
-  if (!TakeNumber(rest, ':', ids.process) || !TakeNumber(rest, ']', ids.thread)) return LineIds();
+  uint32_t process;
+  uint32_t thread;
+  if (!TakeNumber(rest, ':', process) || !TakeNumber(rest, ']', thread)) return;
   ids.present = true;
+  ids.process = process;
+  ids.thread = thread;
   text = rest;
-  return ids;
 }
 
-LineTime TakeLineTimeItems(std::string_view& text) {
-  // " @HH:MM:SS.ffffff", then a separator: every line of a timed log has it.
-  LineTime time;
+// " @HH:MM:SS.ffffff", then a separator: every line of a timed log has it.
+void ReadTime(std::string_view& text, LineTime& time) {
   char const* const bytes = text.data();
-  if (bytes[4] != ':' || bytes[7] != ':' || bytes[10] != '.' || (text.size() > 17 && bytes[17] != ' ')) return time;
+  if (bytes[4] != ':' || bytes[7] != ':' || bytes[10] != '.' || (text.size() > 17 && bytes[17] != ' ')) return;
   // "HH:MM:SS" and "S.ffffff" as two words, each byte checked for a digit
   // at once (the separators made digits first).
   uint64_t clock;
@@ -249,11 +255,11 @@ LineTime TakeLineTimeItems(std::string_view& text) {
   uint64_t const kZeros = 0x3030303030303030ull;
   clock = (clock & ~0x0000ff0000ff0000ull) | (kZeros & 0x0000ff0000ff0000ull);
   fraction = (fraction & ~0xffffull) | (kZeros & 0xffffull);
-  auto digitsOnly = [kZeros](uint64_t word) {
+  auto digitsOnly = [](uint64_t word) {
     uint64_t const kHigh = 0xf0f0f0f0f0f0f0f0ull;
     return (word & kHigh) == kZeros && ((word + 0x0606060606060606ull) & kHigh) == kZeros;
   };
-  if (!digitsOnly(clock) || !digitsOnly(fraction)) return time;
+  if (!digitsOnly(clock) || !digitsOnly(fraction)) return;
   clock -= kZeros;
   fraction -= kZeros;
   auto byte = [](uint64_t word, int at) { return static_cast<int64_t>((word >> (8 * at)) & 0xff); };
@@ -261,9 +267,10 @@ LineTime TakeLineTimeItems(std::string_view& text) {
   int64_t const minutes = byte(clock, 3) * 10 + byte(clock, 4);
   int64_t const seconds = byte(clock, 6) * 10 + byte(clock, 7);
   int64_t const micros = static_cast<int64_t>(NumberOfDigits(fraction >> 16, 6));
-  if (hours >= 24 || minutes >= 60 || seconds >= 61) return time;
+  if (hours >= 24 || minutes >= 60 || seconds >= 61) return;
   time.present = true;
   time.micros = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + micros;
+  time.duration = -1;
   text.remove_prefix(17);
   // " +Nus"
   char const* const rest = text.data();
@@ -287,7 +294,30 @@ LineTime TakeLineTimeItems(std::string_view& text) {
       text.remove_prefix(end + 2);
     }
   }
+}
+
+}  // namespace
+
+LineIds TakeLineIdsItem(std::string_view& text) {
+  LineIds ids;
+  ReadIds(text, ids);
+  return ids;
+}
+
+LineTime TakeLineTimeItems(std::string_view& text) {
+  LineTime time;
+  ReadTime(text, time);
   return time;
+}
+
+size_t TakeLineItems(char const* bytes, size_t size, LineIds& ids, LineTime& time) {
+  std::string_view text(bytes, size);
+  ids.present = false;
+  time.present = false;
+  time.duration = -1;
+  if (text.size() >= 2 && text[1] == '[' && text[0] == ' ') ReadIds(text, ids);
+  if (text.size() >= 17 && text[1] == '@' && text[0] == ' ') ReadTime(text, time);
+  return size - text.size();
 }
 
 void PutTimeOfDay(char* digits, int64_t micros) {

@@ -49,22 +49,15 @@ struct PackedLine {
 static_assert(sizeof(PackedLine) <= 64, "one cache line");
 static_assert(kOperationCount < 0x7fff && kMaxLineBytes < 0xffffffffu, "fits the packed line");
 
-// Taken only when present: most logs have neither. The text is kept as a
-// pointer and a size: a view whose address is taken goes to memory, and its
-// copies are loaded again in one piece, which waits on the two stores.
-template <typename Items>
-void TakeItems(char const*& bytes, size_t& size, Items (*take)(std::string_view&), Items& items) {
-  std::string_view rest(bytes, size);
-  items = take(rest);
-  bytes = rest.data();
-  size = rest.size();
-}
-
 void Pack(OperationForms const& forms, char const* bytes, size_t size, LineEnding ending, PackedLine& packed) {
   LineIds ids;
   LineTime time;
-  if (size >= 2 && bytes[1] == '[' && bytes[0] == ' ') TakeItems(bytes, size, TakeLineIdsItem, ids);
-  if (size >= 17 && bytes[1] == '@' && bytes[0] == ' ') TakeItems(bytes, size, TakeLineTimeItems, time);
+  // Most logs have neither.
+  if (size >= 2 && bytes[0] == ' ' && (bytes[1] == '[' || bytes[1] == '@')) {
+    size_t const taken = TakeLineItems(bytes, size, ids, time);
+    bytes += taken;
+    size -= taken;
+  }
   std::string_view const text(bytes, size);
   TraceLine line;
   if (ending == kWholeLine) ClassifyLineInto(forms, text, line);
@@ -89,6 +82,8 @@ void Pack(OperationForms const& forms, char const* bytes, size_t size, LineEndin
   packed.itemsEnd = packed.itemsStart + static_cast<uint32_t>(items.size());
 }
 
+// Sets every field: one line is reused for the whole batch, since making
+// a blank one costs a string store instruction that is slow to start.
 void Unpack(PackedLine const& packed, uint64_t number, ReadLine& read) {
   read.number = number;
   read.text = std::string_view(packed.text, packed.size);
@@ -105,14 +100,11 @@ void Unpack(PackedLine const& packed, uint64_t number, ReadLine& read) {
   line.errorNumber = packed.errorNumber;
   line.problem = packed.problem;
   std::string_view const items(packed.text + packed.itemsStart, packed.itemsEnd - packed.itemsStart);
-  if (line.kind == kCallLine) {
-    line.object = std::string_view(packed.text + 1, packed.objectEnd - 1);
-    line.arguments = items;
-  } else if (line.kind == kResultLine) {
-    line.body = items;
-  } else if (line.kind == kErrorLine) {
-    line.text = items;
-  }
+  bool const call = line.kind == kCallLine;
+  line.object = call ? std::string_view(packed.text + 1, packed.objectEnd - 1) : std::string_view();
+  line.arguments = call ? items : std::string_view();
+  line.body = line.kind == kResultLine ? items : std::string_view();
+  line.text = line.kind == kErrorLine ? items : std::string_view();
 }
 
 struct Batch {
@@ -213,8 +205,8 @@ void ReadAheadRun::Fill(Batch& batch) {
 
 void ReadAheadRun::Handle(Batch const& batch, std::function<void(ReadLine const&)> const& handle) {
   uint64_t number = batch.firstNumber;
+  ReadLine read;
   for (PackedLine const& packed : batch.lines) {
-    ReadLine read;
     Unpack(packed, number++, read);
     handle(read);
   }
