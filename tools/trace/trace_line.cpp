@@ -193,27 +193,27 @@ uint64_t NumberOfDigits(uint64_t word, unsigned count) {
   return word;
 }
 
-bool TakeNumber(std::string_view& text, char end, uint32_t& value) {
-  char const* const bytes = text.data();
-  if (text.size() >= 8) {
+// The number at `at` that `stop` ends: where the byte after `stop` is, or
+// nullptr. Pointers rather than a view: the reader asks it twice a line.
+char const* NumberEndedBy(char const* at, char const* end, char stop, uint32_t& value) {
+  size_t const size = static_cast<size_t>(end - at);
+  if (size >= 8) {
     // Ids of up to seven digits, as nearly all are, at once.
-    uint64_t word = LoadWord(bytes);
+    uint64_t word = LoadWord(at);
     unsigned const count = LeadingDigits(word);
     if (count < 8) {
-      if (count == 0 || bytes[count] != end) return false;
+      if (count == 0 || at[count] != stop) return nullptr;
       value = static_cast<uint32_t>(NumberOfDigits(word, count));
-      text.remove_prefix(count + 1);
-      return true;
+      return at + count + 1;
     }
   }
-  size_t const most = std::min<size_t>(text.size(), 10);
+  size_t const most = std::min<size_t>(size, 10);
   size_t digits = 0;
   uint64_t number = 0;
-  for (unsigned digit; digits < most && (digit = DigitValue(bytes[digits])) <= 9; ++digits) number = number * 10 + digit;
-  if (digits == 0 || digits == text.size() || bytes[digits] != end || number > 0xffffffffu) return false;
+  for (unsigned digit; digits < most && (digit = DigitValue(at[digits])) <= 9; ++digits) number = number * 10 + digit;
+  if (digits == 0 || digits == size || at[digits] != stop || number > 0xffffffffu) return nullptr;
   value = static_cast<uint32_t>(number);
-  text.remove_prefix(digits + 1);
-  return true;
+  return at + digits + 1;
 }
 
 // The rest of a line after its marker, up to the closing separator.
@@ -227,25 +227,26 @@ bool TakeMarked(std::string_view text, std::string_view marker, std::string_view
 
 namespace {
 
-// The ids and time are set field by field into the caller's: a struct made
-// here and returned is stored in parts and loaded whole, and such a load
-// waits for the stores. Every line of a log with them asks.
-void ReadIds(std::string_view& text, LineIds& ids) {
-  std::string_view rest = text;
-  rest.remove_prefix(2);
+// The ids and time items at `at`: where the rest of the line begins (`at`
+// when the items are not there). Their fields are set one by one into the
+// caller's: a struct made here and returned is stored in parts and loaded
+// whole, and such a load waits for the stores. Every line of a log with
+// them asks.
+char const* ReadIds(char const* at, char const* end, LineIds& ids) {
   uint32_t process;
   uint32_t thread;
-  if (!TakeNumber(rest, ':', process) || !TakeNumber(rest, ']', thread)) return;
+  char const* const colon = NumberEndedBy(at + 2, end, ':', process);
+  char const* const rest = colon ? NumberEndedBy(colon, end, ']', thread) : nullptr;
+  if (!rest) return at;
   ids.present = true;
   ids.process = process;
   ids.thread = thread;
-  text = rest;
+  return rest;
 }
 
 // " @HH:MM:SS.ffffff", then a separator: every line of a timed log has it.
-void ReadTime(std::string_view& text, LineTime& time) {
-  char const* const bytes = text.data();
-  if (bytes[4] != ':' || bytes[7] != ':' || bytes[10] != '.' || (text.size() > 17 && bytes[17] != ' ')) return;
+char const* ReadTime(char const* const bytes, char const* last, LineTime& time) {
+  if (bytes[4] != ':' || bytes[7] != ':' || bytes[10] != '.' || (last - bytes > 17 && bytes[17] != ' ')) return bytes;
   // "HH:MM:SS" and "S.ffffff" as two words, each byte checked for a digit
   // at once (the separators made digits first).
   uint64_t clock;
@@ -259,7 +260,7 @@ void ReadTime(std::string_view& text, LineTime& time) {
     uint64_t const kHigh = 0xf0f0f0f0f0f0f0f0ull;
     return (word & kHigh) == kZeros && ((word + 0x0606060606060606ull) & kHigh) == kZeros;
   };
-  if (!digitsOnly(clock) || !digitsOnly(fraction)) return;
+  if (!digitsOnly(clock) || !digitsOnly(fraction)) return bytes;
   clock -= kZeros;
   fraction -= kZeros;
   auto byte = [](uint64_t word, int at) { return static_cast<int64_t>((word >> (8 * at)) & 0xff); };
@@ -267,14 +268,13 @@ void ReadTime(std::string_view& text, LineTime& time) {
   int64_t const minutes = byte(clock, 3) * 10 + byte(clock, 4);
   int64_t const seconds = byte(clock, 6) * 10 + byte(clock, 7);
   int64_t const micros = static_cast<int64_t>(NumberOfDigits(fraction >> 16, 6));
-  if (hours >= 24 || minutes >= 60 || seconds >= 61) return;
+  if (hours >= 24 || minutes >= 60 || seconds >= 61) return bytes;
   time.present = true;
   time.micros = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + micros;
   time.duration = -1;
-  text.remove_prefix(17);
   // " +Nus"
-  char const* const rest = text.data();
-  size_t const size = text.size();
+  char const* const rest = bytes + 17;
+  size_t const size = static_cast<size_t>(last - rest);
   if (size > 4 && rest[0] == ' ' && rest[1] == '+' && DigitValue(rest[2]) <= 9) {
     size_t end = 2;
     int64_t duration = 0;
@@ -291,33 +291,37 @@ void ReadTime(std::string_view& text, LineTime& time) {
     }
     if (end + 2 <= size && rest[end] == 'u' && rest[end + 1] == 's' && (end + 2 == size || rest[end + 2] == ' ')) {
       time.duration = duration;
-      text.remove_prefix(end + 2);
+      return rest + end + 2;
     }
   }
+  return rest;
 }
 
 }  // namespace
 
 LineIds TakeLineIdsItem(std::string_view& text) {
   LineIds ids;
-  ReadIds(text, ids);
+  char const* const rest = ReadIds(text.data(), text.data() + text.size(), ids);
+  text.remove_prefix(static_cast<size_t>(rest - text.data()));
   return ids;
 }
 
 LineTime TakeLineTimeItems(std::string_view& text) {
   LineTime time;
-  ReadTime(text, time);
+  char const* const rest = ReadTime(text.data(), text.data() + text.size(), time);
+  text.remove_prefix(static_cast<size_t>(rest - text.data()));
   return time;
 }
 
 size_t TakeLineItems(char const* bytes, size_t size, LineIds& ids, LineTime& time) {
-  std::string_view text(bytes, size);
+  char const* at = bytes;
+  char const* const end = bytes + size;
   ids.present = false;
   time.present = false;
   time.duration = -1;
-  if (text.size() >= 2 && text[1] == '[' && text[0] == ' ') ReadIds(text, ids);
-  if (text.size() >= 17 && text[1] == '@' && text[0] == ' ') ReadTime(text, time);
-  return size - text.size();
+  if (end - at >= 2 && at[1] == '[' && at[0] == ' ') at = ReadIds(at, end, ids);
+  if (end - at >= 17 && at[1] == '@' && at[0] == ' ') at = ReadTime(at, end, time);
+  return static_cast<size_t>(at - bytes);
 }
 
 void PutTimeOfDay(char* digits, int64_t micros) {

@@ -22,7 +22,8 @@ size_t const kBatchBytes = 128 << 10;
 size_t const kBatches = 8;
 // Lines of one batch at most: a log of empty lines would hold a line for
 // each byte.
-size_t const kBatchLines = 4096;
+size_t const kBatchLines = 16384;
+size_t const kLeastRead = 4096;
 
 // A line as a batch keeps it, taken apart: one cache line, since one
 // thread writes every one of them and the other reads it. Its items are
@@ -151,7 +152,6 @@ class ReadAheadRun : private LineSink {
   LineReader reader_;
   Batch batches_[kBatches];
   Batch* filling_ = nullptr;
-  std::string_view pending_;  // of the source's piece, not yet in a batch
   bool ended_ = false;
   bool failed_ = false;
   std::exception_ptr fault_;  // of the reading thread: read once it has ended
@@ -182,20 +182,19 @@ void ReadAheadRun::Fill(Batch& batch) {
   batch.faulted = false;
   filling_ = &batch;
   while (!ended_ && batch.used < kBatchBytes && batch.lines.size() < kBatchLines) {
-    if (pending_.empty()) {
-      if (!source_.Next(pending_)) failed_ = true;
-      if (failed_ || pending_.empty()) {
-        ended_ = true;
-        break;
-      }
-    }
-    // A piece of N bytes ends N lines at most.
-    size_t const take = std::min({pending_.size(), kBatchBytes - batch.used, kBatchLines - batch.lines.size()});
+    // A piece of N bytes ends N lines at most; a batch near its bound of
+    // lines is handed on rather than filled by small reads.
+    size_t const room = std::min(kBatchBytes - batch.used, kBatchLines - batch.lines.size());
+    if (room < kLeastRead && batch.used) break;
     char* const at = batch.bytes.get() + batch.used;
-    std::copy(pending_.data(), pending_.data() + take, at);
-    batch.used += take;
-    pending_.remove_prefix(take);
-    reader_.ReadPiece(std::string_view(at, take));
+    size_t got = 0;
+    if (!source_.NextInto(at, room, got)) failed_ = true;
+    if (failed_ || got == 0) {
+      ended_ = true;
+      break;
+    }
+    batch.used += got;
+    reader_.ReadPiece(std::string_view(at, got));
   }
   if (ended_) {
     reader_.ReadEnd();

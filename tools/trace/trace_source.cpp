@@ -11,6 +11,15 @@
 namespace tolvan {
 namespace tools {
 
+bool ChunkSource::NextInto(char* buffer, size_t capacity, size_t& count) {
+  count = 0;
+  if (unread_.empty() && !Next(unread_)) return false;
+  count = std::min(capacity, unread_.size());
+  std::memcpy(buffer, unread_.data(), count);
+  unread_.remove_prefix(count);
+  return true;
+}
+
 bool TextSource::Next(std::string_view& piece) {
   piece = text_.substr(0, piece_);
   text_.remove_prefix(piece.size());
@@ -68,6 +77,7 @@ class LogFile::Impl : public ChunkSource {
 
   bool NextLog(std::string& name);
   bool Next(std::string_view& piece) override;
+  bool NextInto(char* buffer, size_t capacity, size_t& count) override;
   std::string Error() const override { return error_; }
   char const* Kind() const { return kind_ == kGzip ? "gzip" : kind_ == kZip ? "zip" : ""; }
   std::vector<std::string> const& Skipped() const { return skipped_; }
@@ -247,6 +257,21 @@ bool LogFile::Impl::Next(std::string_view& piece) {
   }
   Count(piece);
   if (logEnded_ && !EndEntry()) return false;
+  return true;
+}
+
+// A log as it is: once the bytes read to tell its kind are handed on, the
+// file is read into the caller's buffer without a copy between.
+bool LogFile::Impl::NextInto(char* buffer, size_t capacity, size_t& count) {
+  if (kind_ != kPlain || !logOpen_ || failed_ || fromText_ || Buffered() || !unread_.empty() || rawEnded_) {
+    return ChunkSource::NextInto(buffer, capacity, count);
+  }
+  count = 0;
+  long const got = ReadInput(handle_, buffer, capacity);
+  if (got < 0) return Fail(std::string("reading failed: ") + std::strerror(errno));
+  if (got == 0) rawEnded_ = true;
+  count = static_cast<size_t>(got);
+  offset_ += count;
   return true;
 }
 

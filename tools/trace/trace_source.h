@@ -26,6 +26,13 @@ class ChunkSource {
   // (Error says why).
   virtual bool Next(std::string_view& piece) = 0;
   virtual std::string Error() const = 0;
+  // The next bytes, at most `capacity`, copied into `buffer`: `count` is 0
+  // at the end of the log. A log as it is goes from the file straight into
+  // `buffer`. False when reading failed.
+  virtual bool NextInto(char* buffer, size_t capacity, size_t& count);
+
+ protected:
+  std::string_view unread_;  // of the last piece, for NextInto
 };
 
 // A log already in memory, handed on in pieces of `piece` bytes.
