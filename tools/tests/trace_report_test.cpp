@@ -504,6 +504,46 @@ TEST_F(TraceProgramTest, ExitStatusTellsWhetherTheWholeLogWasRead) {
   EXPECT_EQ(Run("", output), 2);
 }
 
+// The log is read in batches on a second thread, a plain file straight
+// into them: read from a file, from a pipe (pieces of its own sizes) and
+// from memory, a log of 3 MiB whose lines fall across every boundary, one
+// of them longer than a batch, gives every line and byte and the same figures.
+TEST_F(TraceProgramTest, ALogIsReadWholeWhateverPiecesItComesIn) {
+  std::string const result = std::string(16, ' ') + "1 ( 5 ) \r\n";
+  std::string log;
+  uint64_t calls = 0;
+  for (int i = 0; log.size() < (3u << 20); ++i) {
+    log += " 00a41230 CTable::IsOpen(void) \r\n" + result;
+    log += " 00a41230 CTable::AddField(char const *) F" + std::string(i % 53, 'y') + " \r\n" +
+           std::string(16, ' ') + "00a41240 ( 5 ) \r\n";
+    calls += 2;
+    if (i == 9000) {
+      log += " 00a41230 CDataDictionary::Open(char const *) " + std::string(300000, 'x') + " \r\n" +
+             std::string(16, ' ') + "1 \r\n";
+      ++calls;
+    }
+  }
+  std::string const path = Write("pieces.log", log);
+  std::string fromFile;
+  std::string fromPipe;
+  ASSERT_EQ(Run("summary --json " + path, fromFile), 0) << fromFile.substr(0, 300);
+  ASSERT_EQ(Run("-c 'cat " + path + " | " + std::string(TOLVAN_TRACE_TOOL) + " summary --json -'", fromPipe, "sh"), 0);
+  std::string const counts = "\"lines\":" + std::to_string(std::count(log.begin(), log.end(), '\n')) +
+                             ",\"bytes\":" + std::to_string(log.size()) + ",\"calls\":" + std::to_string(calls) +
+                             ",";
+  EXPECT_NE(fromFile.find(counts), std::string::npos) << fromFile.substr(0, 300);
+  EXPECT_NE(fromFile.find("\"bad_lines\":0,"), std::string::npos);
+  auto figures = [](std::string const& json) {  // all but the log's name
+    size_t const start = json.find("\"lines\"");
+    return json.substr(start, json.find("\"logs\":") - start);
+  };
+  EXPECT_EQ(figures(fromPipe), figures(fromFile));
+  std::unique_ptr<Summary> const inMemory = Summarise(log);
+  EXPECT_EQ(inMemory->calls, calls);
+  EXPECT_EQ(inMemory->bytes, log.size());
+  EXPECT_EQ(inMemory->badLines, 0u);
+}
+
 // Bounded memory on a log of damage and many objects (a note per damaged
 // line took 24 bytes before: 3 M of them, more than 64 MB); and a machine
 // without that much says so with its own exit status. Sanitizers reserve
