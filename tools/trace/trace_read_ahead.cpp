@@ -123,14 +123,7 @@ struct Batch {
 class ReadAheadRun : private LineSink {
  public:
   ReadAheadRun(ChunkSource& source, OperationForms const& forms, uint64_t linesBefore)
-      : source_(source),
-        forms_(forms),
-        reader_(*this, linesBefore) {
-    for (Batch& batch : batches_) {
-      batch.bytes.reset(new char[kBatchBytes]);
-      batch.lines.reserve(kBatchLines + 1);
-    }
-  }
+      : source_(source), forms_(forms), reader_(*this, linesBefore) {}
   ~ReadAheadRun() {
     FreeSemaphore(free_);
     FreeSemaphore(full_);
@@ -175,6 +168,8 @@ void ReadAheadRun::Line(uint64_t number, char const* bytes, size_t size, LineEnd
 }
 
 void ReadAheadRun::Fill(Batch& batch) {
+  // Made when first filled: a small log fills one batch.
+  if (!batch.bytes) batch.bytes.reset(new char[kBatchBytes]);
   batch.used = 0;
   batch.carried.clear();
   batch.lines.clear();

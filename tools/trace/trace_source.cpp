@@ -15,7 +15,7 @@ bool ChunkSource::NextInto(char* buffer, size_t capacity, size_t& count) {
   count = 0;
   if (unread_.empty() && !Next(unread_)) return false;
   count = std::min(capacity, unread_.size());
-  std::memcpy(buffer, unread_.data(), count);
+  if (count) std::memcpy(buffer, unread_.data(), count);  // an empty piece may have no bytes at all
   unread_.remove_prefix(count);
   return true;
 }
