@@ -23,6 +23,8 @@ size_t const kBatches = 8;
 // Lines of one batch at most: a log of empty lines would hold a line for
 // each byte.
 size_t const kBatchLines = 16384;
+// A batch near its bound of lines is handed on rather than read into a few
+// bytes at a time.
 size_t const kLeastRead = 4096;
 
 // A line as a batch keeps it, taken apart: one cache line, since one
@@ -177,8 +179,7 @@ void ReadAheadRun::Fill(Batch& batch) {
   batch.faulted = false;
   filling_ = &batch;
   while (!ended_ && batch.used < kBatchBytes && batch.lines.size() < kBatchLines) {
-    // A piece of N bytes ends N lines at most; a batch near its bound of
-    // lines is handed on rather than filled by small reads.
+    // A piece of N bytes ends N lines at most.
     size_t const room = std::min(kBatchBytes - batch.used, kBatchLines - batch.lines.size());
     if (room < kLeastRead && batch.used) break;
     char* const at = batch.bytes.get() + batch.used;
@@ -246,8 +247,8 @@ bool ReadAheadRun::ReadBeside(ToolThread* thread, std::function<void(ReadLine co
       if (last) break;
     }
   } catch (...) {
-    // The reading thread may wait for a batch to fill: one more lets it
-    // see that it is to stop.
+    // The reading thread may be waiting for a batch to fill: one more lets
+    // it see that it is to stop.
     stop_.store(true);
     PostSemaphore(free_);
     JoinThread(thread);
