@@ -1027,10 +1027,10 @@ TEST(TraceTimeTest, WhoHeldEachTableAndWhoseOpensMetTheHold) {
   // Without times: the holds in line numbers, contention left out and said so.
   std::string untimed;
   for (std::string const& line : LinesOf(log)) {
-    std::string_view rest = line;
-    TakeLineIds(rest);
-    TakeLineTime(rest);
-    untimed += line.substr(0, line.find(']') + 1) + std::string(rest) + "\r\n";
+    LineIds ids;
+    LineTime time;
+    size_t const taken = TakeLineItems(line.data(), line.size(), ids, time);
+    untimed += line.substr(0, line.find(']') + 1) + line.substr(taken) + "\r\n";
   }
   s = Summarise(untimed);
   EXPECT_EQ(FindTable(*s, "00a41230", 0)->holds.kept[0].endLine, 24u);

@@ -223,10 +223,6 @@ bool TakeMarked(std::string_view text, std::string_view marker, std::string_view
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // The ids and time items at `at`: where the rest of the line begins (`at`
 // when the items are not there). Their fields are set one by one into the
 // caller's: a struct made here and returned is stored in parts and loaded
@@ -271,7 +267,6 @@ char const* ReadTime(char const* const bytes, char const* last, LineTime& time) 
   if (hours >= 24 || minutes >= 60 || seconds >= 61) return bytes;
   time.present = true;
   time.micros = ((hours * 60 + minutes) * 60 + seconds) * 1000000 + micros;
-  time.duration = -1;
   // " +Nus"
   char const* const rest = bytes + 17;
   size_t const size = static_cast<size_t>(last - rest);
@@ -299,26 +294,9 @@ char const* ReadTime(char const* const bytes, char const* last, LineTime& time) 
 
 }  // namespace
 
-LineIds TakeLineIdsItem(std::string_view& text) {
-  LineIds ids;
-  char const* const rest = ReadIds(text.data(), text.data() + text.size(), ids);
-  text.remove_prefix(static_cast<size_t>(rest - text.data()));
-  return ids;
-}
-
-LineTime TakeLineTimeItems(std::string_view& text) {
-  LineTime time;
-  char const* const rest = ReadTime(text.data(), text.data() + text.size(), time);
-  text.remove_prefix(static_cast<size_t>(rest - text.data()));
-  return time;
-}
-
-size_t TakeLineItems(char const* bytes, size_t size, LineIds& ids, LineTime& time) {
+size_t TakeLineItemsAt(char const* bytes, size_t size, LineIds& ids, LineTime& time) {
   char const* at = bytes;
   char const* const end = bytes + size;
-  ids.present = false;
-  time.present = false;
-  time.duration = -1;
   if (end - at >= 2 && at[1] == '[' && at[0] == ' ') at = ReadIds(at, end, ids);
   if (end - at >= 17 && at[1] == '@' && at[0] == ' ') at = ReadTime(at, end, time);
   return static_cast<size_t>(at - bytes);

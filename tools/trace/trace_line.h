@@ -33,13 +33,6 @@ struct LineIds {
   uint32_t process = 0;
   uint32_t thread = 0;
 };
-// Takes the ids item off the front of `text`, when it has one. Every line
-// asks, so the answer for a line without ids stays inline.
-LineIds TakeLineIdsItem(std::string_view& text);
-inline LineIds TakeLineIds(std::string_view& text) {
-  if (text.size() < 2 || text[1] != '[' || text[0] != ' ') return LineIds();
-  return TakeLineIdsItem(text);
-}
 
 // With Tolvan32_TraceTime=1 every line has the item "@HH:MM:SS.ffffff", the
 // local time at which it was begun, after the ids item (first without ids);
@@ -50,15 +43,16 @@ struct LineTime {
   int64_t micros = 0;     // of the day
   int64_t duration = -1;  // microseconds; -1: none on the line
 };
-LineTime TakeLineTimeItems(std::string_view& text);
-inline LineTime TakeLineTime(std::string_view& text) {
-  if (text.size() < 17 || text[1] != '@' || text[0] != ' ') return LineTime();
-  return TakeLineTimeItems(text);
+// The ids and time items at the front of the line at `bytes`, into `ids`
+// and `time` (default made): the number of bytes they took. Every line
+// asks, so the answer for a line without them stays inline; the text is
+// given in registers rather than as a view in memory, whose copies would
+// wait on the stores of its parts.
+size_t TakeLineItemsAt(char const* bytes, size_t size, LineIds& ids, LineTime& time);
+inline size_t TakeLineItems(char const* bytes, size_t size, LineIds& ids, LineTime& time) {
+  if (size < 2 || bytes[0] != ' ' || (bytes[1] != '[' && bytes[1] != '@')) return 0;
+  return TakeLineItemsAt(bytes, size, ids, time);
 }
-// Both off the front of the line at `bytes`: the number of bytes they took.
-// The reader asks it of every line, with the text in registers rather than
-// in a view in memory, whose copies would wait on the stores of its parts.
-size_t TakeLineItems(char const* bytes, size_t size, LineIds& ids, LineTime& time);
 // "HH:MM:SS.ffffff".
 void AppendTimeOfDay(std::string& out, int64_t micros);
 size_t const kTimeOfDayBytes = 15;

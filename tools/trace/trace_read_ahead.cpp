@@ -55,13 +55,8 @@ static_assert(kOperationCount < 0x7fff && kMaxLineBytes < 0xffffffffu, "fits the
 void Pack(OperationForms const& forms, char const* bytes, size_t size, LineEnding ending, PackedLine& packed) {
   LineIds ids;
   LineTime time;
-  // Most logs have neither.
-  if (size >= 2 && bytes[0] == ' ' && (bytes[1] == '[' || bytes[1] == '@')) {
-    size_t const taken = TakeLineItems(bytes, size, ids, time);
-    bytes += taken;
-    size -= taken;
-  }
-  std::string_view const text(bytes, size);
+  size_t const taken = TakeLineItems(bytes, size, ids, time);
+  std::string_view const text(bytes + taken, size - taken);
   TraceLine line;
   if (ending == kWholeLine) ClassifyLineInto(forms, text, line);
   auto offset = [&text](std::string_view item) { return static_cast<uint32_t>(item.data() - text.data()); };
