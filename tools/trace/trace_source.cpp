@@ -87,6 +87,9 @@ class LogFile::Impl : public ChunkSource {
 
   // At least `count` bytes buffered, fewer only at the end of the file.
   bool Fill(size_t count);
+  // The file's next bytes into `buffer`, past the buffered ones: `got` is 0
+  // at its end.
+  bool ReadRaw(char* buffer, size_t capacity, size_t& got);
   size_t Buffered() const { return end_ - start_; }
   unsigned char const* Bytes() const { return reinterpret_cast<unsigned char const*>(raw_.data() + start_); }
   void Consume(size_t count) {
@@ -156,19 +159,26 @@ bool LogFile::Impl::Fill(size_t count) {
     start_ = 0;
   }
   while (end_ < count && !rawEnded_) {
-    long got;
-    if (fromText_) {
-      got = static_cast<long>(std::min(text_.size(), raw_.size() - end_));
-      std::memcpy(raw_.data() + end_, text_.data(), static_cast<size_t>(got));
-      text_.remove_prefix(static_cast<size_t>(got));
-    } else {
-      got = ReadInput(handle_, raw_.data() + end_, raw_.size() - end_);
-    }
-    if (got < 0) return Fail(std::string("reading failed: ") + std::strerror(errno));
-    if (got == 0) rawEnded_ = true;
-    end_ += static_cast<size_t>(got);
+    size_t got;
+    if (!ReadRaw(raw_.data() + end_, raw_.size() - end_, got)) return false;
+    end_ += got;
   }
   return Buffered() >= count;
+}
+
+bool LogFile::Impl::ReadRaw(char* buffer, size_t capacity, size_t& got) {
+  got = 0;
+  if (fromText_) {
+    got = std::min(text_.size(), capacity);
+    if (got) std::memcpy(buffer, text_.data(), got);
+    text_.remove_prefix(got);
+  } else {
+    long const read = ReadInput(handle_, buffer, capacity);
+    if (read < 0) return Fail(std::string("reading failed: ") + std::strerror(errno));
+    got = static_cast<size_t>(read);
+  }
+  if (got == 0) rawEnded_ = true;
+  return true;
 }
 
 bool LogFile::Impl::StartInflate(int windowBits) {
@@ -263,14 +273,10 @@ bool LogFile::Impl::Next(std::string_view& piece) {
 // A log as it is: once the bytes read to tell its kind are handed on, the
 // file is read into the caller's buffer without a copy between.
 bool LogFile::Impl::NextInto(char* buffer, size_t capacity, size_t& count) {
-  if (kind_ != kPlain || !logOpen_ || failed_ || fromText_ || Buffered() || !unread_.empty() || rawEnded_) {
+  if (kind_ != kPlain || !logOpen_ || failed_ || Buffered() || !unread_.empty() || rawEnded_) {
     return ChunkSource::NextInto(buffer, capacity, count);
   }
-  count = 0;
-  long const got = ReadInput(handle_, buffer, capacity);
-  if (got < 0) return Fail(std::string("reading failed: ") + std::strerror(errno));
-  if (got == 0) rawEnded_ = true;
-  count = static_cast<size_t>(got);
+  if (!ReadRaw(buffer, capacity, count)) return false;
   offset_ += count;
   return true;
 }
